@@ -1,0 +1,50 @@
+// The checker file's layout (image, check data, 16-byte trailer) and its reader.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform.h"
+
+// Trailer at the very end of a checker file: magic "VXR!", data size D (32-bit), byte total
+// (64-bit), little-endian. The check data is the D bytes just before it.
+constexpr uint32_t kTrailerSize = 16;
+constexpr unsigned char kTrailerMagic[4] = {0x56, 0x58, 0x52, 0x21};
+// The record that separates folders from files and files from messages.
+constexpr char kSectionSeparator[] = "|";
+// A file record: 32 digest digits, one space, the relative path.
+constexpr uint32_t kDigestDigits = 32;
+constexpr uint32_t kRecordPathOffset = 33;
+constexpr int kMessageCount = 3;
+
+void EncodeTrailer(unsigned char out[kTrailerSize], uint32_t dataSize, uint64_t byteTotal);
+// False when the magic is not there.
+bool DecodeTrailer(const unsigned char in[kTrailerSize], uint32_t* dataSize, uint64_t* byteTotal);
+
+// The check data of one checker file, split in place: the lists point into `block`.
+struct CheckData {
+  char* block = nullptr;  // the D bytes of check data and one NUL after them
+  uint32_t size = 0;
+  int64_t byteTotal = 0;
+  const char** folders = nullptr;  // relative folder paths, each ending with a backslash
+  uint32_t folderCount = 0;
+  const char** fileRecords = nullptr;  // whole file records: digest text, space, path
+  uint32_t fileCount = 0;
+  // The three messages; one the data lacks is the empty text.
+  const char* messages[kMessageCount] = {"", "", ""};
+};
+
+// The stored digest text and relative path of a file record.
+inline const char* RecordDigest(const char* record) { return record; }
+inline const char* RecordPath(const char* record) { return record + kRecordPathOffset; }
+
+// Splits `data->block` (`data->size` bytes plus a NUL) into the lists. Rejects data that
+// cannot be trusted: no second separator, or a file record too short to hold a digest,
+// its separator byte and a path. Strings after a third separator are ignored.
+bool SplitCheckData(CheckData* data);
+
+// Reads the trailer and the check data from the end of the file at `path` and splits them.
+// False, with nothing kept, when the file is too short, lacks the magic, declares more data
+// than it holds, cannot be read in full or holds data that SplitCheckData rejects.
+bool ReadCheckData(Platform& platform, const char* path, CheckData* data);
+
+void ReleaseCheckData(CheckData* data);

@@ -1,0 +1,44 @@
+// The platform calls that the portable code of both programs makes, and its message boxes.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// An open file of the platform; null stands for none.
+typedef void* FileRef;
+
+// File and folder access by path. Paths are code-page-932 byte strings with backslash
+// separators on every platform; each implementation converts them at its own boundary.
+class Platform {
+ public:
+  // Opens a file for binary reading without denying others reading or writing it.
+  virtual FileRef OpenRead(const char* path) = 0;
+  // Reads up to `size` bytes; returns the count read (less than `size` only at the end
+  // of the file) or -1 on a read error.
+  virtual int32_t Read(FileRef file, void* buffer, uint32_t size) = 0;
+  virtual bool Seek(FileRef file, uint64_t offset) = 0;
+  virtual void Close(FileRef file) = 0;
+  virtual bool FileSize(const char* path, uint64_t* size) = 0;
+  // True exactly when the path names an existing folder.
+  virtual bool IsFolder(const char* path) = 0;
+  // The running executable's own path; false when it cannot be had or does not fit.
+  virtual bool ExecutablePath(char* buffer, size_t capacity) = 0;
+
+ protected:
+  ~Platform() = default;
+};
+
+// What kind of box a text is shown in: the button set and the icon.
+enum MessageKind {
+  kMessageWarning,   // OK, exclamation icon: errors of the build job and the checker
+  kMessageQuestion,  // OK and Cancel, question icon
+  kMessagePlain,     // OK, no icon: success boxes and the maker's own errors
+};
+
+// Shows a text to the user and waits; true when OK was chosen.
+class MessageSink {
+ public:
+  virtual bool Show(const char* text, const char* title, MessageKind kind) = 0;
+
+ protected:
+  ~MessageSink() = default;
+};

@@ -1,0 +1,108 @@
+#include "platform_posix.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#include "text.h"
+
+namespace {
+
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  out->assign(in.size() * 4 + 8, '\0');
+  char* src = const_cast<char*>(in.data());
+  size_t srcLeft = in.size();
+  char* dst = &(*out)[0];
+  size_t dstLeft = out->size();
+  size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+  iconv_close(cd);
+  if (r == static_cast<size_t>(-1) || r != 0) return false;  // invalid or inexact
+  out->resize(out->size() - dstLeft);
+  return true;
+}
+
+// Files are handed out as their descriptor plus one, so that descriptor 0 is not null.
+int Fd(FileRef file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1; }
+
+}  // namespace
+
+bool Cp932ToUtf8(const std::string& in, std::string* out) { return Convert("CP932", "UTF-8", in, out); }
+bool Utf8ToCp932(const std::string& in, std::string* out) { return Convert("UTF-8", "CP932", in, out); }
+
+bool NativePath(const char* path, std::string* out) {
+  // After the conversion a 0x5C byte can only be a real backslash: the second bytes of
+  // double-byte characters have become parts of multi-byte UTF-8 sequences.
+  if (!Cp932ToUtf8(path, out)) return false;
+  for (char& c : *out) {
+    if (c == '\\') c = '/';
+  }
+  return true;
+}
+
+FileRef PosixPlatform::OpenRead(const char* path) {
+  std::string native;
+  if (!NativePath(path, &native)) return nullptr;
+  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file to read
+    close(fd);
+    return nullptr;
+  }
+  return reinterpret_cast<FileRef>(static_cast<intptr_t>(fd) + 1);
+}
+
+int32_t PosixPlatform::Read(FileRef file, void* buffer, uint32_t size) {
+  // read() may return less than asked before the end (signals, some file systems); keep
+  // reading so that a short count means the end of the file, as the callers expect.
+  char* p = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < size) {
+    ssize_t n = read(Fd(file), p + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<uint32_t>(n);
+  }
+  return static_cast<int32_t>(done);
+}
+
+bool PosixPlatform::Seek(FileRef file, uint64_t offset) {
+  if (offset > static_cast<uint64_t>(LLONG_MAX)) return false;
+  return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+}
+
+void PosixPlatform::Close(FileRef file) { close(Fd(file)); }
+
+bool PosixPlatform::FileSize(const char* path, uint64_t* size) {
+  std::string native;
+  struct stat st;
+  if (!NativePath(path, &native) || stat(native.c_str(), &st) != 0) return false;
+  *size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool PosixPlatform::IsFolder(const char* path) {
+  std::string native;
+  struct stat st;
+  return NativePath(path, &native) && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PosixPlatform::ExecutablePath(char* buffer, size_t capacity) {
+  std::string path = executablePath_;
+  if (path.empty()) {
+    char native[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", native, sizeof native - 1);
+    if (n <= 0) return false;
+    if (!Utf8ToCp932(std::string(native, static_cast<size_t>(n)), &path)) return false;
+  }
+  return TextCopy(buffer, capacity, path.c_str());
+}

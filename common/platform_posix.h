@@ -1,0 +1,30 @@
+// The platform on Linux and other POSIX systems: code-page-932 paths become UTF-8 paths.
+#pragma once
+#include <string>
+
+#include "platform.h"
+
+// Converts between code page 932 and UTF-8; false when the text has no exact counterpart.
+bool Cp932ToUtf8(const std::string& in, std::string* out);
+bool Utf8ToCp932(const std::string& in, std::string* out);
+
+// A code-page-932 path with backslash separators as a native UTF-8 path with slashes.
+bool NativePath(const char* path, std::string* out);
+
+class PosixPlatform : public Platform {
+ public:
+  FileRef OpenRead(const char* path) override;
+  int32_t Read(FileRef file, void* buffer, uint32_t size) override;
+  bool Seek(FileRef file, uint64_t offset) override;
+  void Close(FileRef file) override;
+  bool FileSize(const char* path, uint64_t* size) override;
+  bool IsFolder(const char* path) override;
+  bool ExecutablePath(char* buffer, size_t capacity) override;
+
+  // Lets tests and tools stand a file in for the running executable (a native process
+  // cannot be a checker file itself). The path is in code page 932.
+  void SetExecutablePath(const std::string& path) { executablePath_ = path; }
+
+ private:
+  std::string executablePath_;
+};

@@ -1,0 +1,56 @@
+// What the maker needs of the platform beyond reading: folder listings and safe writes.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+
+#include "platform.h"
+
+typedef void* ListingRef;
+
+// One entry of a folder listing. The name is in code page 932; `representable` is false
+// when the file system's name has characters that code page 932 cannot hold.
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+  bool representable = true;
+};
+
+class MakerPlatform : public Platform {
+ public:
+  // Starts listing the folder at `folder` (ending with a separator); null when the
+  // listing cannot be started. Entries come in the order the file system gives them,
+  // "." and ".." included where the file system reports them.
+  virtual ListingRef OpenListing(const char* folder) = 0;
+  // The next entry; false at the end of the listing or on an error.
+  virtual bool NextEntry(ListingRef listing, FolderEntry* entry) = 0;
+  virtual void CloseListing(ListingRef listing) = 0;
+  // An identity of the folder at `folder` that two paths share exactly when they lead to
+  // the same folder (through links too); false when it cannot be had.
+  virtual bool FolderIdentity(const char* folder, uint64_t identity[2]) = 0;
+
+  // Creates a new file for writing; null when it exists already or cannot be created.
+  virtual FileRef CreateNew(const char* path) = 0;
+  // Writes all `size` bytes; false on any error (a full disk included).
+  virtual bool Write(FileRef file, const void* data, size_t size) = 0;
+  // Flushes and closes a file from CreateNew; false when anything could not be written.
+  virtual bool FinishWrite(FileRef file) = 0;
+  // Moves `from` over `to` in one step, replacing `to` if it exists.
+  virtual bool Replace(const char* from, const char* to) = 0;
+  virtual void Remove(const char* path) = 0;
+
+ protected:
+  ~MakerPlatform() = default;
+};
+
+// Writes `pieces` into the file at `path` so that the file is either replaced whole or
+// left exactly as it was: the bytes go to a new file beside it, which then takes its place.
+struct WritePiece {
+  const void* data;
+  size_t size;
+};
+bool WriteFileReplacing(MakerPlatform& platform, const std::string& path, const WritePiece* pieces,
+                        size_t count);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(Platform& platform, const std::string& path, std::string* content);

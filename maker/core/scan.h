@@ -1,0 +1,25 @@
+// The folder scan: every folder and file below the target folder, in the checker's order.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "maker_platform.h"
+
+constexpr size_t kPathCapacity = 260;  // the platform's path limit, terminator included
+
+// Why a scan stopped early; `entry` names the path (relative) that caused it.
+struct ScanProblem {
+  enum Kind { kNone, kPathTooLong, kNameNotRepresentable } kind = kNone;
+  std::string entry;
+};
+
+// Appends to the lists, depth-first, the entries below `folder` (which ends with a
+// separator) in the order the file system lists them: files as they come, each folder
+// after everything inside it. Paths are relative: `rootLength` bytes are cut off the
+// front. A file of the name `skipName` (case-insensitive) directly in the root is left
+// out. A folder that leads back to one of its own ancestors (through a link) is listed
+// but not entered again. Returns false with `problem` set when a path does not fit the
+// platform's limit or a name cannot be held in code page 932; the lists are then partial.
+bool ScanFolder(MakerPlatform& platform, const std::string& folder, std::vector<std::string>* folders,
+                std::vector<std::string>* files, const char* skipName, size_t rootLength,
+                ScanProblem* problem);

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on a Debian 12 machine:
+# the MinGW-w64 cross compiler, Wine (32-bit), the Japanese locale, Xvfb and fonts
+# for the GUI tests, and the native test libraries. Safe to run again: it only
+# installs what is missing.
+set -euo pipefail
+
+need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
+SUDO=$(need_root)
+
+pkgs=(
+  cmake ninja-build g++ make pkg-config
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  libgtest-dev libgmock-dev
+  locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
+  wine wine32:i386 wine64
+)
+
+missing=()
+for p in "${pkgs[@]}"; do
+  name=${p%%:*}
+  arch=${p#*:}
+  [ "$arch" = "$p" ] && arch=""
+  if [ -n "$arch" ]; then
+    dpkg-query -W -f='${Status}' "$name:$arch" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  else
+    dpkg-query -W -f='${Status}' "$name" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+  fi
+  $SUDO apt-get update -q
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The Japanese locale gives Wine the ANSI code page 932.
+if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
+  $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen
+fi
