@@ -49,8 +49,13 @@ struct WritePiece {
   const void* data;
   size_t size;
 };
-bool WriteFileReplacing(MakerPlatform& platform, const std::string& path, const WritePiece* pieces,
-                        size_t count);
+enum WriteResult {
+  kWriteOk,
+  kWriteCannotOpen,  // no new file could be made, or it could not take the old one's place
+  kWriteFailed,      // the bytes could not all be written (a full disk, an I/O error)
+};
+WriteResult WriteFileReplacing(MakerPlatform& platform, const std::string& path,
+                               const WritePiece* pieces, size_t count);
 
 // Reads a whole file; false when it cannot be opened or read.
 bool ReadWholeFile(Platform& platform, const std::string& path, std::string* content);

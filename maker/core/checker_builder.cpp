@@ -1,0 +1,159 @@
+#include "checker_builder.h"
+
+#include "checkfile.h"
+#include "checkfile_writer.h"
+#include "sjis.h"
+#include "text.h"
+#include "texts.h"
+
+TCheckerBuilder::TCheckerBuilder(MakerPlatform& platform, MessageSink& messages,
+                                 const unsigned char* image, size_t imageSize)
+    : platform_(platform), messageSink_(messages), image_(image), imageSize_(imageSize) {}
+
+TCheckerBuilder::~TCheckerBuilder() { CloseFile(); }
+
+void TCheckerBuilder::Clear() {
+  folders.clear();
+  files.clear();
+  records.clear();
+  messages.clear();
+  digest.file = nullptr;
+  fileIndex = 0;
+  bytesDone = 0;
+  dataSize = 0;
+}
+
+bool TCheckerBuilder::Warn(const char* format, const std::string& subject) {
+  // Room for the longest subject a warning can name (a path or a name of at most a few
+  // hundred bytes) and the fixed text around it.
+  char text[1024];
+  FormatText(text, sizeof text, format, subject.c_str());
+  messageSink_.Show(text, kTextError, kMessageWarning);
+  return false;
+}
+
+void TCheckerBuilder::AddRecord(const std::string& record) {
+  records.push_back(record);
+  dataSize += static_cast<uint32_t>(record.size()) + 1;
+}
+
+void TCheckerBuilder::SelectFile() {
+  currentRelPath = files[static_cast<size_t>(fileIndex)];
+  currentFullPath = rootFolder + currentRelPath;
+}
+
+bool TCheckerBuilder::Start(const char* folder, const char* name, const char* folderMessage,
+                            const char* noFileMessage, const char* brokenFileMessage) {
+  messages.clear();
+  messages.push_back(folderMessage != nullptr ? folderMessage : "");
+  messages.push_back(noFileMessage != nullptr ? noFileMessage : "");
+  messages.push_back(brokenFileMessage != nullptr ? brokenFileMessage : "");
+
+  const char* folderText = folder != nullptr ? folder : "";
+  char root[kPathCapacity];
+  if (!TextCopy(root, sizeof root, folderText) || !AppendPathSeparator(root, sizeof root)) {
+    return Warn(kTextPathTooLong, folderText);
+  }
+  rootFolder = root;
+
+  checkerName = name != nullptr ? name : "";
+  checkerPath = rootFolder + checkerName;
+  if (checkerPath.size() >= kPathCapacity) return Warn(kTextPathTooLong, checkerName);
+
+  FileRef existing = platform_.OpenRead(checkerPath.c_str());
+  if (existing != nullptr) {
+    platform_.Close(existing);
+    char question[kPathCapacity + 64];
+    FormatText(question, sizeof question, kTextOverwriteQuestion, checkerName.c_str());
+    if (!messageSink_.Show(question, kTextOverwriteTitle, kMessageQuestion)) return false;
+  }
+
+  folders.clear();
+  files.clear();
+  ScanProblem problem;
+  if (!ScanFolder(platform_, rootFolder, &folders, &files, checkerName.c_str(), rootFolder.size(),
+                  &problem)) {
+    return Warn(problem.kind == ScanProblem::kPathTooLong ? kTextPathTooLong : kTextBadName,
+                problem.entry);
+  }
+  if (folders.empty() && files.empty()) {
+    messageSink_.Show(kTextNothingToCheck, kTextError, kMessageWarning);
+    return false;
+  }
+
+  records.clear();
+  dataSize = 0;
+  for (const std::string& f : folders) AddRecord(f);
+  AddRecord(kSectionSeparator);
+
+  fileIndex = 0;
+  bytesDone = 0;
+  if (!files.empty()) SelectFile();
+  return true;
+}
+
+void TCheckerBuilder::GetProgressTexts(std::string* stateText, std::string* progressText) {
+  if (static_cast<size_t>(fileIndex) >= files.size()) {
+    stateText->clear();
+    return;
+  }
+  char line[kPathCapacity + 64];
+  FormatText(line, sizeof line, kTextProcessing, currentRelPath.c_str());
+  *stateText = line;
+  FormatText(line, sizeof line, kTextProcessedBytes, static_cast<int64_t>(bytesDone / 1024),
+             fileIndex + 1, static_cast<int>(files.size()));
+  *progressText = line;
+}
+
+int TCheckerBuilder::Step() {
+  // A tree of folders without files has nothing to read: the check data is complete.
+  if (static_cast<size_t>(fileIndex) >= files.size()) return kBuildAllDigested;
+
+  unsigned char chunk[kMakerChunkSize];
+  unsigned char md5[16];
+  uint32_t got = 0;
+  StepResult r = DigestFileStep(platform_, &digest, currentFullPath.c_str(), chunk, kMakerChunkSize,
+                                md5, &got);
+  if (r == kStepOpenFailed) {
+    Warn(kTextOpenFailed, currentRelPath);
+    return kBuildStopped;
+  }
+  bytesDone += got;
+  if (r == kStepMore) return kBuildMore;
+
+  // A read error would store the digest of part of the file, and every end user would then
+  // be told the file is damaged; stop the build instead.
+  if (digest.readFailed) {
+    Warn(kTextReadFailed, currentRelPath);
+    return kBuildStopped;
+  }
+  char hex[33];
+  DigestToHex(md5, hex);
+  AddRecord(MakeFileRecord(hex, currentRelPath));
+  ++fileIndex;
+  if (static_cast<size_t>(fileIndex) >= files.size()) return kBuildAllDigested;
+  SelectFile();
+  return kBuildMore;
+}
+
+bool TCheckerBuilder::WriteChecker() {
+  AddRecord(kSectionSeparator);
+  for (const std::string& m : messages) AddRecord(m);
+
+  std::string block;
+  if (!BuildCheckBlock(records, static_cast<uint64_t>(bytesDone), &block)) {
+    return Warn(kTextWriteFailed, checkerName);
+  }
+  WritePiece pieces[2] = {{image_, imageSize_}, {block.data(), block.size()}};
+  switch (WriteFileReplacing(platform_, checkerPath, pieces, 2)) {
+    case kWriteOk:
+      return true;
+    case kWriteCannotOpen:
+      return Warn(kTextOpenFailed, checkerName);
+    case kWriteFailed:
+    default:
+      return Warn(kTextWriteFailed, checkerName);
+  }
+}
+
+void TCheckerBuilder::CloseFile() { DigestClose(platform_, &digest); }

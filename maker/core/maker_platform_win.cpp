@@ -1,0 +1,111 @@
+#include "maker_platform_win.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Paths of the maker never exceed the 260-byte limit, but user texts converted here may.
+std::wstring Wide(const char* text) {
+  int n = MultiByteToWideChar(932, 0, text, -1, nullptr, 0);
+  if (n <= 0) return std::wstring();
+  std::wstring out(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(932, 0, text, -1, &out[0], n);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}
+
+struct Listing {
+  HANDLE find;
+  WIN32_FIND_DATAW data;
+  bool pending;  // `data` holds an entry not handed out yet
+};
+
+HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }
+
+}  // namespace
+
+ListingRef Win32MakerPlatform::OpenListing(const char* folder) {
+  std::wstring pattern = Wide(folder) + L"*.*";
+  Listing* l = new Listing;
+  l->find = FindFirstFileW(pattern.c_str(), &l->data);
+  if (l->find == INVALID_HANDLE_VALUE) {
+    delete l;
+    return nullptr;
+  }
+  l->pending = true;
+  return l;
+}
+
+bool Win32MakerPlatform::NextEntry(ListingRef listing, FolderEntry* entry) {
+  Listing* l = static_cast<Listing*>(listing);
+  if (!l->pending && !FindNextFileW(l->find, &l->data)) return false;
+  l->pending = false;
+  char name[MAX_PATH * 2 + 1];
+  entry->representable = WideToCp932(l->data.cFileName, name, sizeof name);
+  entry->name = name;
+  if (!entry->representable) {
+    // Keep a readable form of the name for the warning that names it.
+    entry->name.clear();
+    for (const wchar_t* p = l->data.cFileName; *p != 0; ++p) {
+      char one[8];
+      wchar_t pair[2] = {*p, 0};
+      if (WideToCp932(pair, one, sizeof one)) {
+        entry->name += one;
+      } else {
+        entry->name += '?';
+      }
+    }
+  }
+  entry->isFolder = (l->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return true;
+}
+
+void Win32MakerPlatform::CloseListing(ListingRef listing) {
+  Listing* l = static_cast<Listing*>(listing);
+  FindClose(l->find);
+  delete l;
+}
+
+bool Win32MakerPlatform::FolderIdentity(const char* folder, uint64_t identity[2]) {
+  HANDLE h = CreateFileW(Wide(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info;
+  bool ok = GetFileInformationByHandle(h, &info) != 0;
+  CloseHandle(h);
+  if (!ok) return false;
+  identity[0] = info.dwVolumeSerialNumber;
+  identity[1] = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  return true;
+}
+
+FileRef Win32MakerPlatform::CreateNew(const char* path) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  return h == INVALID_HANDLE_VALUE ? nullptr : h;
+}
+
+bool Win32MakerPlatform::Write(FileRef file, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(Handle(file), p, chunk, &written, nullptr) || written == 0) return false;
+    p += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool Win32MakerPlatform::FinishWrite(FileRef file) {
+  bool ok = FlushFileBuffers(Handle(file)) != 0;
+  return CloseHandle(Handle(file)) != 0 && ok;
+}
+
+bool Win32MakerPlatform::Replace(const char* from, const char* to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void Win32MakerPlatform::Remove(const char* path) { DeleteFileW(Wide(path).c_str()); }
