@@ -1,0 +1,169 @@
+#include "check_run.h"
+
+#include <new>
+
+#include "sjis.h"
+#include "text.h"
+#include "texts.h"
+
+namespace {
+
+// Shows one problem: the fixed line naming `prefix` + `path`, then the user's message for
+// that kind of problem. The user's message has no length limit, and a path that did not
+// fit a path buffer must still be named whole, so the text gets a buffer sized to fit.
+void ShowProblem(MessageSink& messages, const char* format, const char* prefix, const char* path,
+                 const char* userMessage) {
+  size_t subjectSize = TextLength(prefix) + TextLength(path) + 1;
+  size_t textSize = TextLength(format) + subjectSize + TextLength(userMessage);
+  char* buffer = new (std::nothrow) char[subjectSize + textSize];
+  // Without memory the user still learns what is wrong, with the texts cut to fit.
+  char fallback[2 * kCheckerPathSize];
+  char* subject = fallback;
+  char* text = fallback + kCheckerPathSize;
+  if (buffer != nullptr) {
+    subject = buffer;
+    text = buffer + subjectSize;
+  } else {
+    subjectSize = kCheckerPathSize;
+    textSize = kCheckerPathSize;
+  }
+  TextCopy(subject, subjectSize, prefix);
+  TextAppend(subject, subjectSize, path);
+  FormatText(text, textSize, format, subject);
+  TextAppend(text, textSize, userMessage);
+  messages.Show(text, kTextError, kMessageWarning);
+  delete[] buffer;
+}
+
+// Which user message goes with which problem, in the order the check data stores them.
+enum { kFolderMessage = 0, kFileMessage = 1, kBrokenMessage = 2 };
+
+}  // namespace
+
+CheckRun::CheckRun(Platform& platform) : platform_(platform) {
+  baseFolder[0] = '\0';
+  currentFullPath[0] = '\0';
+  currentRelPath[0] = '\0';
+  expectedDigest[0] = '\0';
+}
+
+CheckRun::~CheckRun() {
+  CloseCurrentFile();
+  ReleaseCheckData(&data);
+}
+
+void CheckRun::ModuleFolder(char folder[kCheckerPathSize]) {
+  if (!platform_.ExecutablePath(folder, kCheckerPathSize)) {
+    folder[0] = '\0';
+    return;
+  }
+  // A path without a separator past its first byte stays whole: there is nothing to cut.
+  size_t keep = FolderPrefixLength(folder);
+  if (keep > 0) folder[keep] = '\0';
+}
+
+bool CheckRun::LoadCheckData(MessageSink& messages) {
+  ModuleFolder(baseFolder);
+  char ownPath[kCheckerPathSize];
+  // ReadCheckData refuses every block it cannot vouch for (too short, no magic, a length
+  // beyond the file, a missing separator, a file record without a path), so nothing later
+  // reads outside the block. The user only needs to know that the checker is damaged.
+  if (!platform_.ExecutablePath(ownPath, sizeof ownPath) ||
+      !ReadCheckData(platform_, ownPath, &data)) {
+    messages.Show(kTextCheckerLoadFailed, kTextError, kMessageWarning);
+    return false;
+  }
+  byteTotal = data.byteTotal;
+  if (!CheckFolders(messages)) return false;
+
+  currentIndex = 0;
+  bytesDone = 0;
+  // With no file listed there is nothing to make current; the first step reports success.
+  if (data.fileCount > 0) SelectFile(0);
+  return true;
+}
+
+bool CheckRun::CheckFolders(MessageSink& messages) {
+  char fullPath[kCheckerPathSize];
+  for (uint32_t i = 0; i < data.folderCount; ++i) {
+    const char* folder = data.folders[i];
+    // A path that does not fit cannot be asked about; cutting it would test another
+    // folder, so it is reported as missing, named whole.
+    bool fits = TextCopy(fullPath, sizeof fullPath, baseFolder) &&
+                TextAppend(fullPath, sizeof fullPath, folder);
+    if (!fits || !FolderExists(fullPath)) {
+      ShowProblem(messages, kTextFolderMissing, baseFolder, folder, data.messages[kFolderMessage]);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CheckRun::FolderExists(const char* path) { return platform_.IsFolder(path); }
+
+int CheckRun::CheckStep(MessageSink& messages) {
+  if (currentIndex >= data.fileCount) return kCheckAllIntact;
+
+  StepResult result = kStepOpenFailed;
+  uint32_t bytesRead = 0;
+  unsigned char digestBytes[16];
+  if (currentPathFits) {
+    // The chunk lives only for this step: nothing of it is needed once it is digested.
+    unsigned char chunk[kCheckerChunkSize];
+    result = DigestFileStep(platform_, &digest, currentFullPath, chunk, kCheckerChunkSize,
+                            digestBytes, &bytesRead);
+  }
+  if (result == kStepOpenFailed) {
+    ShowProblem(messages, kTextFileMissing, "", CurrentStoredPath(), data.messages[kFileMessage]);
+    return kCheckFileMissing;
+  }
+  bytesDone += bytesRead;
+  if (result == kStepMore) return kCheckMore;
+
+  char actual[kDigestDigits + 1];
+  DigestToHex(digestBytes, actual);
+  for (uint32_t i = 0; i < kDigestDigits; ++i) {
+    if (actual[i] != expectedDigest[i]) {
+      ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(), data.messages[kBrokenMessage]);
+      return kCheckFileBroken;
+    }
+  }
+
+  ++currentIndex;
+  if (currentIndex >= data.fileCount) return kCheckAllIntact;
+  // The next file is opened by the next step, so that every step reads at most one chunk.
+  SelectFile(currentIndex);
+  return kCheckMore;
+}
+
+void CheckRun::MakeProgressTexts(char line1[kProgressTextSize], char line2[kProgressTextSize]) {
+  if (currentIndex < data.fileCount) {
+    // A long path is cut at a character boundary; the counter may then be cut off too.
+    FormatText(line1, kProgressTextSize, kTextChecking, currentRelPath,
+               static_cast<int>(currentIndex + 1), static_cast<int>(data.fileCount));
+  } else {
+    line1[0] = '\0';
+  }
+  // Every listed file may have been empty at build time: then there is no share to show.
+  int64_t percent = byteTotal > 0 ? bytesDone * 100 / byteTotal : 0;
+  FormatText(line2, kProgressTextSize, kTextCheckedBytes, static_cast<int64_t>(bytesDone / 1024),
+             percent);
+}
+
+void CheckRun::CloseCurrentFile() { DigestClose(platform_, &digest); }
+
+void CheckRun::SelectFile(uint32_t index) {
+  const char* record = data.fileRecords[index];
+  // The record holds more than the digest (the reader refuses shorter ones), so its first
+  // 32 bytes are all digits or whatever the writer put there, never the terminator.
+  for (uint32_t i = 0; i < kDigestDigits; ++i) expectedDigest[i] = record[i];
+  expectedDigest[kDigestDigits] = '\0';
+  TextCopy(currentRelPath, sizeof currentRelPath, RecordPath(record));
+  currentPathFits = TextCopy(currentFullPath, sizeof currentFullPath, baseFolder) &&
+                    TextAppend(currentFullPath, sizeof currentFullPath, RecordPath(record));
+}
+
+const char* CheckRun::CurrentStoredPath() const {
+  // The message names the path as stored, whole, even when the progress line had to cut it.
+  return RecordPath(data.fileRecords[currentIndex]);
+}

@@ -1,0 +1,67 @@
+// The checker's whole state and its run: loading its own check data, the folder check and
+// the file check one chunk per step. Portable: it sees the platform only through Platform
+// and MessageSink, so the same source runs in the checker and in the native unit tests.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+#include "checkfile.h"
+#include "digest.h"
+#include "platform.h"
+
+// Paths and progress lines live in buffers of the platform's path limit, terminator included.
+constexpr size_t kCheckerPathSize = 260;
+constexpr size_t kProgressTextSize = 260;
+
+// What one CheckStep did; the dialog decides from it whether to go on.
+enum CheckStepResult {
+  kCheckMore = 0,         // more of the current file remains, or the next file is current
+  kCheckAllIntact = -1,   // the last file has been checked and every file was intact
+  kCheckFileMissing = 1,  // the current file cannot be opened; the user has been told
+  kCheckFileBroken = 2,   // the current file's digest differs; the user has been told
+};
+
+class CheckRun {
+ public:
+  explicit CheckRun(Platform& platform);
+  ~CheckRun();
+  CheckRun(const CheckRun&) = delete;
+  CheckRun& operator=(const CheckRun&) = delete;
+
+  // Fills `folder` with the folder of the running executable, separator included.
+  void ModuleFolder(char folder[kCheckerPathSize]);
+  // Reads the check data from the end of the executable's own file, checks the folders and
+  // makes the first file current. False when the run must not begin; the reason has then
+  // been shown through `messages`.
+  bool LoadCheckData(MessageSink& messages);
+  // True when every listed folder exists; otherwise shows the first missing one.
+  bool CheckFolders(MessageSink& messages);
+  bool FolderExists(const char* path);
+  // Reads one chunk of the current file; see CheckStepResult.
+  int CheckStep(MessageSink& messages);
+  // The two progress lines for the state before the next step.
+  void MakeProgressTexts(char line1[kProgressTextSize], char line2[kProgressTextSize]);
+  void CloseCurrentFile();
+
+  // The state of the run, in the order it is kept.
+  DigestState digest;  // the file being read, if any, and its running MD5
+  char baseFolder[kCheckerPathSize];
+  uint32_t currentIndex = 0;
+  // The folder list, the file records (digest list and file list in one) and the three
+  // messages. The lists point into the data block, which is kept for the whole run.
+  CheckData data;
+  char currentFullPath[kCheckerPathSize];
+  char currentRelPath[kCheckerPathSize];
+  char expectedDigest[kDigestDigits + 1];
+  int64_t bytesDone = 0;
+  int64_t byteTotal = 0;
+  // False when the base folder and the current file's relative path together do not fit
+  // the path buffer: such a file cannot be opened by that path, so it counts as missing.
+  bool currentPathFits = false;
+
+ private:
+  void SelectFile(uint32_t index);
+  const char* CurrentStoredPath() const;
+
+  Platform& platform_;
+};
