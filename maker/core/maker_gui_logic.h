@@ -1,0 +1,78 @@
+// The decisions of the maker's windows that need no window: what the controls show, how a
+// checker name is completed, which texts the boxes carry, and the build that the progress
+// dialog runs. The Win32 layer only moves texts between these and its controls.
+#pragma once
+#include <stddef.h>
+
+#include <string>
+#include <vector>
+
+#include "make_options.h"
+#include "maker_platform.h"
+
+// A memo's text from a list of lines: every line followed by CR LF, so that a list with
+// empty lines, an empty last line included, comes back whole from LinesFromMemoText.
+std::string MemoTextFromLines(const std::vector<std::string>& lines);
+// The lines of a memo's text: split at CR LF, lone CR or lone LF; a final line end does
+// not start another line. Lines wrapped only on screen are one line here.
+std::vector<std::string> LinesFromMemoText(const std::string& text);
+
+// The usage text of the main window, one entry per line.
+std::vector<std::string> UsageLines();
+
+// The box text for a folder field that names no existing folder; the text is used as
+// entered, whatever its length.
+std::string TargetNotFoundText(const std::string& target);
+// The box texts for a settings file that cannot be read or written; `path` may be empty
+// when the file's place itself could not be found.
+std::string SettingsReadFailedText(const std::string& path);
+std::string SettingsWriteFailedText(const std::string& path);
+
+// True when the last four bytes of the name (the whole name when shorter), lower-cased,
+// are not ".exe". Only ASCII letters can form ".exe", and a dot is never the second byte
+// of a double-byte character, so lower-casing ASCII letters decides as the locale would.
+bool NeedsExeEnding(const std::string& name);
+// The name an accepted advanced dialog keeps: an empty name becomes the standard name
+// (`*wasEmpty` tells the caller to say so), then ".exe" is appended when it is missing.
+std::string CompleteCheckerName(const std::string& name, bool* wasEmpty);
+
+// The four values that live in the advanced dialog's controls.
+struct AdvancedValues {
+  std::string checkerName;
+  std::vector<std::string> folderLines;
+  std::vector<std::string> noFileLines;
+  std::vector<std::string> brokenFileLines;
+};
+// The values the controls get from the store, and the store's copy of the controls.
+AdvancedValues AdvancedValuesOf(const TMakeOptions& options);
+void StoreAdvancedValues(const AdvancedValues& values, TMakeOptions* options);
+// The standard values that the dialog's default button puts into its controls.
+AdvancedValues StandardAdvancedValues();
+
+// What the progress dialog gives a running build: its two labels, its message pump and
+// its cancel flag.
+class BuildMonitor {
+ public:
+  virtual void ShowProgress(const std::string& state, const std::string& progress) = 0;
+  // Runs every pending window message and returns.
+  virtual void PumpMessages() = 0;
+  virtual bool CancelRequested() = 0;
+
+ protected:
+  ~BuildMonitor() = default;
+};
+
+enum MakeOutcome {
+  kMakeNotStarted,   // overwrite declined, nothing to check, or a path problem
+  kMakeCancelled,    // the user stopped it; nothing was written
+  kMakeStopped,      // a file could not be read; nothing was written
+  kMakeWritten,      // the checker is on disk and the success box was shown
+  kMakeWriteFailed,  // every file was read but the checker could not be written
+};
+
+// One whole build from the store's values, in the order the progress dialog runs it:
+// join the messages, start a fresh job, step it with a progress update before and the
+// message pump after every step, then write the checker and report success. The job
+// shows its own warnings through `messages`, and so does the success box.
+MakeOutcome RunCheckerBuild(TMakeOptions& options, MakerPlatform& platform, MessageSink& messages,
+                      const unsigned char* image, size_t imageSize, BuildMonitor& monitor);
