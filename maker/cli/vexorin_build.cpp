@@ -1,0 +1,220 @@
+// vexorin-build: builds a checker into a folder without a window, for release scripts.
+#include <stdio.h>
+#include <string.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "checker_builder.h"
+#include "checker_image.h"
+#include "cli_console.h"
+#include "sjis.h"
+#include "texts.h"
+#ifdef _WIN32
+#include "maker_platform_win.h"
+typedef Win32MakerPlatform NativeMakerPlatform;
+#else
+#include "maker_platform_posix.h"
+typedef PosixMakerPlatform NativeMakerPlatform;
+#endif
+
+namespace {
+
+enum ExitCode { kExitWritten = 0, kExitRefused = 1, kExitUsage = 2 };
+
+const char kUsage[] =
+    "usage: vexorin-build [--name NAME] [--folder-message TEXT] [--nofile-message TEXT]\n"
+    "                     [--broken-message TEXT] [--yes] [--image FILE] FOLDER\n"
+    "Builds a checker executable into FOLDER that checks every folder and file below it.\n"
+    "  --name NAME             the checker's file name (default Vexorin.exe)\n"
+    "  --folder-message TEXT   shown when a folder is missing; a line feed separates lines\n"
+    "  --nofile-message TEXT   shown when a file is missing\n"
+    "  --broken-message TEXT   shown when a file is damaged\n"
+    "  --yes                   replace an existing checker without asking\n"
+    "  --image FILE            the checker program to write (default: the built-in one)\n";
+
+// Message boxes of the build job, on the terminal.
+class ConsoleSink : public MessageSink {
+ public:
+  explicit ConsoleSink(bool yes) : yes_(yes) {}
+
+  bool Show(const char* text, const char* title, MessageKind kind) override {
+    EndProgressLine();
+    std::string line = std::string(title) + ": " + text;
+    if (kind != kMessageQuestion) {
+      ConsoleWrite(line + "\n");
+      return true;
+    }
+    if (yes_) {
+      ConsoleWrite(line + " yes (--yes)\n");
+      return true;
+    }
+    if (!ConsoleCanAsk()) {
+      ConsoleWrite(line + "\nno terminal to answer on: refused (give --yes to replace it)\n");
+      return false;
+    }
+    ConsoleWrite(line + " [y/N] ");
+    std::string answer;
+    if (!ConsoleReadLine(&answer)) return false;
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
+  }
+
+  // Progress: on a terminal one line, rewritten; otherwise one line per file.
+  void Progress(const std::string& state, const std::string& progress) {
+    if (ConsoleIsTerminal()) {
+      ConsoleWrite("\r" + state + " " + progress + "\x1b[K");
+      onLine_ = true;
+    } else if (state != lastState_) {
+      ConsoleWrite(state + " " + progress + "\n");
+    }
+    lastState_ = state;
+  }
+
+  void EndProgressLine() {
+    if (onLine_) ConsoleWrite("\r\x1b[K");
+    onLine_ = false;
+  }
+
+ private:
+  bool yes_;
+  bool onLine_ = false;
+  std::string lastState_;
+};
+
+struct Options {
+  std::string name = kTextDefaultCheckerName;
+  std::string messages[3] = {std::string(kTextDefaultLine1) + "\n" + kTextDefaultLine2,
+                             std::string(kTextDefaultLine1) + "\n" + kTextDefaultLine2,
+                             kTextDefaultLine1};
+  bool yes = false;
+  std::string image;
+  std::string folder;
+};
+
+int UsageError(const std::string& why) {
+  fprintf(stderr, "vexorin-build: %s\n%s", why.c_str(), kUsage);
+  return kExitUsage;
+}
+
+// A message as stored: lines joined by single line feeds, never a carriage return.
+std::string StoredMessage(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
+      out += '\n';
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Parses the arguments; returns -1 when the build may go on, else the exit code.
+int ParseArguments(int argc, char** argv, Options* options) {
+  static const char* const kMessageFlags[3] = {"--folder-message", "--nofile-message", "--broken-message"};
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string raw;
+    if (arg == "--help" || arg == "-h") {
+      fputs(kUsage, stdout);
+      return kExitWritten;
+    } else if (arg == "--yes" || arg == "-y") {
+      options->yes = true;
+    } else if (arg == "--image") {
+      if (!value(&options->image)) return UsageError("--image needs a file");
+    } else if (arg == "--name") {
+      if (!value(&raw)) return UsageError("--name needs a name");
+      if (!ArgumentToSjis(raw.c_str(), &options->name)) {
+        fprintf(stderr, "vexorin-build: the name %s has characters that code page 932 cannot hold\n", raw.c_str());
+        return kExitRefused;
+      }
+      if (options->name.empty() || !CheckFileName(options->name.c_str())) {
+        return UsageError("a checker name cannot be empty or hold \\ / : * ? \" < > |");
+      }
+    } else if (arg.compare(0, 2, "--") == 0 && arg.size() > 2) {
+      int which = -1;
+      for (int m = 0; m < 3; ++m) {
+        if (arg == kMessageFlags[m]) which = m;
+      }
+      if (which < 0) return UsageError("unknown option " + arg);
+      if (!value(&raw)) return UsageError(arg + " needs a text");
+      if (!ArgumentToSjis(raw.c_str(), &options->messages[which])) {
+        fprintf(stderr, "vexorin-build: the text of %s has characters that code page 932 cannot hold\n",
+                arg.c_str());
+        return kExitRefused;
+      }
+      options->messages[which] = StoredMessage(options->messages[which]);
+    } else if (options->folder.empty() && !arg.empty()) {
+      options->folder = arg;
+    } else {
+      return UsageError("give exactly one FOLDER");
+    }
+  }
+  if (options->folder.empty()) return UsageError("give the FOLDER to check");
+  return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ConsoleInit();
+  Options options;
+  int parsed = ParseArguments(argc, argv, &options);
+  if (parsed >= 0) return parsed;
+
+  std::vector<unsigned char> imageFile;
+  const unsigned char* image = nullptr;
+  size_t imageSize = 0;
+  if (!options.image.empty()) {
+    std::ifstream in(options.image, std::ios::binary);
+    if (!in) {
+      fprintf(stderr, "vexorin-build: cannot read the image %s\n", options.image.c_str());
+      return kExitRefused;
+    }
+    imageFile.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    image = imageFile.data();
+    imageSize = imageFile.size();
+  } else if (!BuiltinCheckerImage(&image, &imageSize)) {
+    return UsageError("this build carries no checker image: give --image");
+  }
+
+  std::string target, error;
+  if (!PrepareTargetFolder(options.folder, &target, &error)) {
+    fprintf(stderr, "vexorin-build: %s\n", error.c_str());
+    return kExitRefused;
+  }
+
+  NativeMakerPlatform platform;
+  ConsoleSink sink(options.yes);
+  TCheckerBuilder job(platform, sink, image, imageSize);
+  job.Clear();
+  int exitCode = kExitRefused;
+  if (job.Start(target.c_str(), options.name.c_str(), options.messages[0].c_str(),
+                options.messages[1].c_str(), options.messages[2].c_str())) {
+    std::string state, progress;
+    int step;
+    do {
+      job.GetProgressTexts(&state, &progress);
+      sink.Progress(state, progress);
+      step = job.Step();
+    } while (step == kBuildMore);
+    sink.EndProgressLine();
+    if (step == kBuildAllDigested) {
+      ConsoleWrite(std::string(kTextBuildComplete) + "\n");
+      if (job.WriteChecker()) {
+        sink.Show(kTextBuildSucceeded, kTextSuccessTitle, kMessagePlain);
+        exitCode = kExitWritten;
+      }
+    }
+  }
+  job.CloseFile();
+  return exitCode;
+}

@@ -1,0 +1,235 @@
+#!/usr/bin/env python3
+"""End-to-end tests of vexorin-build: natively over real trees against md5sum, and the
+Windows build under Wine with Japanese names.
+
+usage: test_vexorin_build.py --build PATH [--windows-build DIR]
+"""
+import argparse
+import hashlib
+import os
+import pathlib
+import pty
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from checkfile_reader import CheckFile  # noqa: E402
+
+DEFAULT_1 = "ダウンロードからやり直してください."
+DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
+
+results = {"passed": 0, "failed": 0}
+
+
+def case(fn):
+    def run(*args):
+        name = fn.__name__
+        try:
+            fn(*args)
+            results["passed"] += 1
+            print(f"PASS {name}")
+        except Exception as e:  # noqa: BLE001 - every failure is reported and counted
+            results["failed"] += 1
+            print(f"FAIL {name}: {e!r}")
+
+    return run
+
+
+def check(cond, what):
+    if not cond:
+        raise AssertionError(what)
+
+
+def sjis(text):
+    return text.encode("cp932")
+
+
+class Tree:
+    def __init__(self):
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxcli-"))
+
+    def write(self, rel, data):
+        p = self.root / rel
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data)
+
+    def cleanup(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+
+def run(tool, *args, stdin=subprocess.DEVNULL):
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    return subprocess.run([tool, *args], stdin=stdin, capture_output=True, env=env, timeout=300)
+
+
+def md5sums(root):
+    """md5sum over every file, keyed by the path stored the checker's way (cp932, backslashes)."""
+    out = {}
+    files = [p for p in root.rglob("*") if p.is_file() and not p.is_symlink()]
+    listing = subprocess.run(["md5sum", "--", *map(str, files)], capture_output=True, check=True, text=True)
+    for line in listing.stdout.splitlines():
+        digest, path = line.split("  ", 1)
+        rel = pathlib.Path(path).relative_to(root)
+        out[sjis("\\".join(rel.parts))] = digest
+    return out
+
+
+@case
+def digests_of_a_few_hundred_files_match_md5sum(tool, image):
+    tree = Tree()
+    try:
+        rng = random.Random(7)
+        total = 0
+        for i in range(300):
+            depth = rng.randrange(4)
+            rel = "/".join(f"d{rng.randrange(5)}" for _ in range(depth))
+            size = rng.choice([0, 1, 63, 64, 65, 1000, 262143, 262144, 262145, rng.randrange(600000)])
+            name = (rel + "/" if rel else "") + f"f{i}.bin"
+            tree.write(name, rng.randbytes(size))
+        (tree.root / "empty" / "deeper").mkdir(parents=True)
+        for p in tree.root.rglob("*.bin"):
+            total += p.stat().st_size
+        r = run(tool, "--yes", str(tree.root))
+        check(r.returncode == 0, f"exit {r.returncode}: {r.stderr.decode()}")
+        cf = CheckFile.load(tree.root / "Vexorin.exe")
+        expected = md5sums(tree.root)
+        del expected[b"Vexorin.exe"]
+        check(cf.files == expected, "digests differ from md5sum")
+        check(len(cf.records) == len(expected), "a file is listed twice")
+        check(cf.total == total, f"byte total {cf.total} != {total}")
+        folders = {sjis("\\".join(p.relative_to(tree.root).parts)) + b"\\" for p in tree.root.rglob("*") if p.is_dir()}
+        check(set(cf.folders) == folders, "folder records differ")
+        check(cf.folders.index(b"empty\\deeper\\") < cf.folders.index(b"empty\\"), "folders come after their contents")
+        check(cf.messages == [sjis(DEFAULT_1 + "\n" + DEFAULT_2)] * 2 + [sjis(DEFAULT_1)], "default messages")
+        if image:
+            check(cf.image == pathlib.Path(image).read_bytes(), "the built-in checker image is written unchanged")
+        check("成功: ファイルチェッカーが正常に作成できました." in r.stderr.decode(), "success text on stderr")
+    finally:
+        tree.cleanup()
+
+
+@case
+def exit_codes_and_refusals(tool, image):
+    tree = Tree()
+    try:
+        check(run(tool).returncode == 2, "no folder is a usage error")
+        check(run(tool, "--bogus", str(tree.root)).returncode == 2, "unknown option")
+        check(run(tool, "--name", "a|b.exe", str(tree.root)).returncode == 2, "forbidden name")
+        check(run(tool, str(tree.root / "missing")).returncode == 1, "missing folder")
+        r = run(tool, str(tree.root))
+        check(r.returncode == 1, "empty folder is refused")
+        check("エラー: 対象フォルダにファイルやフォルダがありません." in r.stderr.decode(), r.stderr.decode())
+        check(not (tree.root / "Vexorin.exe").exists(), "nothing written")
+
+        tree.write("a.txt", b"a")
+        r = run(tool, "--name", "한.exe", str(tree.root))
+        check(r.returncode == 1 and "한.exe" in r.stderr.decode(), "a name outside code page 932 is named")
+        check(sorted(os.listdir(tree.root)) == ["a.txt"], "nothing written for a bad name")
+
+        tree.write("Vexorin.exe", b"old checker")
+        r = run(tool, str(tree.root))
+        check(r.returncode == 1, "no terminal and no --yes: refused")
+        check("上書き確認: Vexorin.exe に上書きしますか？" in r.stderr.decode(), r.stderr.decode())
+        check((tree.root / "Vexorin.exe").read_bytes() == b"old checker", "old checker unchanged")
+    finally:
+        tree.cleanup()
+
+
+@case
+def messages_and_name_are_stored_in_code_page_932(tool, image):
+    tree = Tree()
+    try:
+        tree.write("表.txt", b"x")
+        tree.write("ソフト/データ.bin", b"y")
+        r = run(tool, "--name", "チェック.exe", "--folder-message", "一行目\n二行目",
+                "--nofile-message", "a\r\nb", "--broken-message", "", str(tree.root))
+        check(r.returncode == 0, r.stderr.decode())
+        cf = CheckFile.load(tree.root / "チェック.exe")
+        check(cf.messages == [sjis("一行目\n二行目"), b"a\nb", b""], f"messages {cf.messages}")
+        check(set(cf.files) == {b"\x95\x5c.txt", sjis("ソフト\\データ.bin")}, f"paths {list(cf.files)}")
+        check(cf.folders == [b"\x83\x5c\x83t\x83g\\"], "folder bytes")
+    finally:
+        tree.cleanup()
+
+
+@case
+def the_overwrite_question_is_asked_on_a_terminal(tool, image):
+    tree = Tree()
+    try:
+        tree.write("a.txt", b"a")
+        tree.write("Vexorin.exe", b"old")
+        for answer, code, replaced in ((b"n\n", 1, False), (b"y\n", 0, True)):
+            pid, fd = pty.fork()
+            if pid == 0:
+                os.environ["LC_ALL"] = "C.UTF-8"
+                os.execv(tool, [tool, str(tree.root)])
+            seen = b""
+            while b"[y/N]" not in seen:
+                seen += os.read(fd, 1024)
+            os.write(fd, answer)
+            while True:
+                try:
+                    chunk = os.read(fd, 1024)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+            _, status = os.waitpid(pid, 0)
+            check(os.waitstatus_to_exitcode(status) == code, f"answer {answer!r}")
+            check(((tree.root / "Vexorin.exe").read_bytes() != b"old") == replaced, f"answer {answer!r}")
+    finally:
+        tree.cleanup()
+
+
+@case
+def windows_build_under_wine_stores_the_same_data(tool, windows_build):
+    exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
+    tree = Tree()
+    try:
+        tree.write("表.txt", b"hyou")
+        tree.write("ソフト/readme.txt", b"soft")
+        tree.write("ソフト/空/empty.bin", b"")
+        env = dict(os.environ, LC_ALL="ja_JP.UTF-8", WINEDEBUG="-all")
+        env.pop("DISPLAY", None)
+        winpath = "Z:" + str(tree.root).replace("/", "\\")
+        r = subprocess.run(["wine", str(exe), "--yes", winpath], capture_output=True, env=env, timeout=300)
+        check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
+        check(sjis("成功: ファイルチェッカーが正常に作成できました.") in r.stderr,
+              "messages reach a redirected stderr as code page 932")
+        wine_data = CheckFile.load(tree.root / "Vexorin.exe")
+        (tree.root / "Vexorin.exe").unlink()
+        r = run(tool, str(tree.root))
+        check(r.returncode == 0, r.stderr.decode())
+        native = CheckFile.load(tree.root / "Vexorin.exe")
+        check(wine_data.files == native.files, "same records under Wine and natively")
+        check(set(wine_data.folders) == set(native.folders), "same folders")
+        check(b"\x95\x5c.txt" in wine_data.files, "表 is stored as 0x95 0x5C")
+        check(sjis("ソフト\\空\\") in wine_data.folders, "nested Japanese folder")
+        check(wine_data.messages == native.messages and wine_data.total == native.total, "messages and total")
+        check(wine_data.image == (pathlib.Path(windows_build) / "checker" / "vexorin-checker.exe").read_bytes(),
+              "the Windows build carries the checker as its resource")
+    finally:
+        tree.cleanup()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--image", default="")
+    ap.add_argument("--windows-build", default="")
+    a = ap.parse_args()
+    digests_of_a_few_hundred_files_match_md5sum(a.build, a.image)
+    exit_codes_and_refusals(a.build, a.image)
+    messages_and_name_are_stored_in_code_page_932(a.build, a.image)
+    the_overwrite_question_is_asked_on_a_terminal(a.build, a.image)
+    if a.windows_build and shutil.which("wine"):
+        windows_build_under_wine_stores_the_same_data(a.build, a.windows_build)
+    print(f"{results['passed']} passed, {results['failed']} failed")
+    return 1 if results["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
