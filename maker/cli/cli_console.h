@@ -1,20 +1,29 @@
-// What vexorin-build needs of the console and the command line on each platform.
+// What vexorin-build needs of the console, the command line and its files on each platform.
+// Arguments and the tool's own texts are UTF-8 here; the build job's texts are code page 932.
 #pragma once
 #include <string>
+#include <vector>
 
 // Prepares the platform (locale, console); called first.
 void ConsoleInit();
+// The command-line arguments after the program name, as UTF-8 (on Windows taken from the
+// UTF-16 command line, so that no character is lost to the system's code page).
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 // True when standard error is a terminal (progress then stays on one line).
 bool ConsoleIsTerminal();
 // True when a person can answer on standard input.
 bool ConsoleCanAsk();
 // Writes code-page-932 text to standard error in the terminal's encoding.
 void ConsoleWrite(const std::string& sjis);
+// Writes UTF-8 text to standard error in the terminal's encoding.
+void ConsoleWriteUtf8(const std::string& utf8);
 // Reads one answer line from standard input; false at its end.
 bool ConsoleReadLine(std::string* line);
-// A command-line argument as code page 932; false when it holds a character that code page
-// 932 cannot represent.
-bool ArgumentToSjis(const char* argument, std::string* sjis);
-// Turns the FOLDER argument into the target folder handed to the build job; false with
-// `error` set when it names no folder.
-bool PrepareTargetFolder(const std::string& folder, std::string* target, std::string* error);
+// UTF-8 text as code page 932; false when it holds a character that code page 932 lacks.
+bool Utf8ToSjis(const std::string& utf8, std::string* sjis);
+// Reads a whole file named in UTF-8.
+bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes);
+// Makes the FOLDER argument the current folder and gives the target folder to hand to the
+// build job; false when it names no folder. Working from inside the folder keeps its own
+// path, which may hold characters that code page 932 lacks, out of the stored data.
+bool EnterTargetFolder(const std::string& utf8Folder, std::string* target);

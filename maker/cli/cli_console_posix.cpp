@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <iostream>
+#include <iterator>
 
 #include "cli_console.h"
 #include "platform_posix.h"
@@ -18,25 +20,17 @@ std::string TerminalCharset() {
   return codeset;
 }
 
-}  // namespace
-
-void ConsoleInit() { setlocale(LC_ALL, ""); }
-
-bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
-
-bool ConsoleCanAsk() { return isatty(STDIN_FILENO) != 0; }
-
-void ConsoleWrite(const std::string& sjis) {
+void WriteConverted(const char* from, const std::string& text) {
   std::string charset = TerminalCharset() + "//TRANSLIT";
-  iconv_t cd = iconv_open(charset.c_str(), "CP932");
-  std::string out = sjis;
+  std::string out = text;
+  iconv_t cd = iconv_open(charset.c_str(), from);
   if (cd != reinterpret_cast<iconv_t>(-1)) {
-    std::string buffer(sjis.size() * 4 + 16, '\0');
-    char* src = const_cast<char*>(sjis.data());
-    size_t srcLeft = sjis.size();
+    std::string buffer(text.size() * 4 + 16, '\0');
+    char* src = const_cast<char*>(text.data());
+    size_t srcLeft = text.size();
     char* dst = &buffer[0];
     size_t dstLeft = buffer.size();
-    // Bytes that are not valid code page 932 are passed over rather than ending the text.
+    // Bytes that are not valid text are passed over rather than ending the output.
     while (iconv(cd, &src, &srcLeft, &dst, &dstLeft) == static_cast<size_t>(-1) && srcLeft > 0) {
       ++src;
       --srcLeft;
@@ -49,17 +43,35 @@ void ConsoleWrite(const std::string& sjis) {
   fflush(stderr);
 }
 
+}  // namespace
+
+void ConsoleInit() { setlocale(LC_ALL, ""); }
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}
+
+bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+bool ConsoleCanAsk() { return isatty(STDIN_FILENO) != 0; }
+
+void ConsoleWrite(const std::string& sjis) { WriteConverted("CP932", sjis); }
+
+void ConsoleWriteUtf8(const std::string& utf8) { WriteConverted("UTF-8", utf8); }
+
 bool ConsoleReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
 
-bool ArgumentToSjis(const char* argument, std::string* sjis) { return Utf8ToCp932(argument, sjis); }
+bool Utf8ToSjis(const std::string& utf8, std::string* sjis) { return Utf8ToCp932(utf8, sjis); }
 
-bool PrepareTargetFolder(const std::string& folder, std::string* target, std::string* error) {
-  // Work from inside the folder: the stored paths are relative anyway, and the folder's own
-  // path may hold characters that code page 932 lacks.
-  if (chdir(folder.c_str()) != 0) {
-    *error = folder + " is not a folder";
-    return false;
-  }
+bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes) {
+  std::ifstream in(utf8Path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool EnterTargetFolder(const std::string& utf8Folder, std::string* target) {
+  if (chdir(utf8Folder.c_str()) != 0) return false;
   *target = ".";
   return true;
 }

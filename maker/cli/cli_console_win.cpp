@@ -1,11 +1,59 @@
 #include <windows.h>
+#include <shellapi.h>
+#include <stdio.h>
 
 #include <iostream>
 
 #include "cli_console.h"
 #include "platform_win.h"
 
+namespace {
+
+std::wstring FromUtf8(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string ToUtf8(const wchar_t* wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 0) return std::string();
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
+  out.resize(static_cast<size_t>(n - 1));
+  return out;
+}
+
+void WriteWide(const std::wstring& wide) {
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode, written;
+  if (GetConsoleMode(err, &mode)) {
+    // A console shows UTF-16 whatever its code page.
+    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+  // Redirected output carries the system's own ANSI code page.
+  int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr,
+                              nullptr);
+  std::string bytes(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr, nullptr);
+  WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+}  // namespace
+
 void ConsoleInit() {}
+
+std::vector<std::string> CommandLineArguments(int, char**) {
+  std::vector<std::string> out;
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args == nullptr) return out;
+  for (int i = 1; i < count; ++i) out.push_back(ToUtf8(args[i]));
+  LocalFree(args);
+  return out;
+}
 
 bool ConsoleIsTerminal() {
   DWORD mode;
@@ -18,19 +66,13 @@ bool ConsoleCanAsk() {
 }
 
 void ConsoleWrite(const std::string& sjis) {
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode, written;
-  if (GetConsoleMode(err, &mode)) {
-    // A console shows UTF-16 whatever its code page.
-    int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), &wide[0], n);
-    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-  } else {
-    // Redirected output carries the programs' own code page-932 bytes.
-    WriteFile(err, sjis.data(), static_cast<DWORD>(sjis.size()), &written, nullptr);
-  }
+  int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), &wide[0], n);
+  WriteWide(wide);
 }
+
+void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(FromUtf8(utf8)); }
 
 bool ConsoleReadLine(std::string* line) {
   if (!std::getline(std::cin, *line)) return false;
@@ -38,18 +80,32 @@ bool ConsoleReadLine(std::string* line) {
   return true;
 }
 
-bool ArgumentToSjis(const char* argument, std::string* sjis) {
-  // The arguments arrive in the system's ANSI code page, which is 932 where the maker is used.
-  *sjis = argument;
-  return true;
+bool Utf8ToSjis(const std::string& utf8, std::string* sjis) {
+  std::wstring wide = FromUtf8(utf8);
+  std::string out(wide.size() * 2 + 1, '\0');
+  bool ok = WideToCp932(wide.c_str(), &out[0], static_cast<int>(out.size()));
+  out.resize(strlen(out.c_str()));
+  *sjis = out;
+  return ok;
 }
 
-bool PrepareTargetFolder(const std::string& folder, std::string* target, std::string* error) {
-  Win32Platform platform;
-  if (!platform.IsFolder(folder.c_str())) {
-    *error = folder + " is not a folder";
-    return false;
-  }
-  *target = folder;
+bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes) {
+  FILE* f = _wfopen(FromUtf8(utf8Path).c_str(), L"rb");
+  if (f == nullptr) return false;
+  bytes->clear();
+  unsigned char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
+  bool ok = ferror(f) == 0;
+  fclose(f);
+  return ok;
+}
+
+bool EnterTargetFolder(const std::string& utf8Folder, std::string* target) {
+  std::wstring wide = FromUtf8(utf8Folder);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  if (!SetCurrentDirectoryW(wide.c_str())) return false;
+  *target = ".";
   return true;
 }

@@ -1,9 +1,6 @@
 // vexorin-build: builds a checker into a folder without a window, for release scripts.
 #include <stdio.h>
-#include <string.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -94,8 +91,13 @@ struct Options {
 };
 
 int UsageError(const std::string& why) {
-  fprintf(stderr, "vexorin-build: %s\n%s", why.c_str(), kUsage);
+  ConsoleWriteUtf8("vexorin-build: " + why + "\n" + kUsage);
   return kExitUsage;
+}
+
+int Refused(const std::string& why) {
+  ConsoleWriteUtf8("vexorin-build: " + why + "\n");
+  return kExitRefused;
 }
 
 // A message as stored: lines joined by single line feeds, never a carriage return.
@@ -113,13 +115,13 @@ std::string StoredMessage(const std::string& text) {
 }
 
 // Parses the arguments; returns -1 when the build may go on, else the exit code.
-int ParseArguments(int argc, char** argv, Options* options) {
+int ParseArguments(const std::vector<std::string>& args, Options* options) {
   static const char* const kMessageFlags[3] = {"--folder-message", "--nofile-message", "--broken-message"};
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
+      if (i + 1 >= args.size()) return false;
+      *out = args[++i];
       return true;
     };
     std::string raw;
@@ -132,9 +134,8 @@ int ParseArguments(int argc, char** argv, Options* options) {
       if (!value(&options->image)) return UsageError("--image needs a file");
     } else if (arg == "--name") {
       if (!value(&raw)) return UsageError("--name needs a name");
-      if (!ArgumentToSjis(raw.c_str(), &options->name)) {
-        fprintf(stderr, "vexorin-build: the name %s has characters that code page 932 cannot hold\n", raw.c_str());
-        return kExitRefused;
+      if (!Utf8ToSjis(raw, &options->name)) {
+        return Refused("the name " + raw + " has characters that code page 932 cannot hold");
       }
       if (options->name.empty() || !CheckFileName(options->name.c_str())) {
         return UsageError("a checker name cannot be empty or hold \\ / : * ? \" < > |");
@@ -146,10 +147,8 @@ int ParseArguments(int argc, char** argv, Options* options) {
       }
       if (which < 0) return UsageError("unknown option " + arg);
       if (!value(&raw)) return UsageError(arg + " needs a text");
-      if (!ArgumentToSjis(raw.c_str(), &options->messages[which])) {
-        fprintf(stderr, "vexorin-build: the text of %s has characters that code page 932 cannot hold\n",
-                arg.c_str());
-        return kExitRefused;
+      if (!Utf8ToSjis(raw, &options->messages[which])) {
+        return Refused("the text of " + arg + " has characters that code page 932 cannot hold");
       }
       options->messages[which] = StoredMessage(options->messages[which]);
     } else if (options->folder.empty() && !arg.empty()) {
@@ -167,30 +166,22 @@ int ParseArguments(int argc, char** argv, Options* options) {
 int main(int argc, char** argv) {
   ConsoleInit();
   Options options;
-  int parsed = ParseArguments(argc, argv, &options);
+  int parsed = ParseArguments(CommandLineArguments(argc, argv), &options);
   if (parsed >= 0) return parsed;
 
   std::vector<unsigned char> imageFile;
   const unsigned char* image = nullptr;
   size_t imageSize = 0;
   if (!options.image.empty()) {
-    std::ifstream in(options.image, std::ios::binary);
-    if (!in) {
-      fprintf(stderr, "vexorin-build: cannot read the image %s\n", options.image.c_str());
-      return kExitRefused;
-    }
-    imageFile.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (!ReadFileBytes(options.image, &imageFile)) return Refused("cannot read the image " + options.image);
     image = imageFile.data();
     imageSize = imageFile.size();
   } else if (!BuiltinCheckerImage(&image, &imageSize)) {
     return UsageError("this build carries no checker image: give --image");
   }
 
-  std::string target, error;
-  if (!PrepareTargetFolder(options.folder, &target, &error)) {
-    fprintf(stderr, "vexorin-build: %s\n", error.c_str());
-    return kExitRefused;
-  }
+  std::string target;
+  if (!EnterTargetFolder(options.folder, &target)) return Refused(options.folder + " is not a folder");
 
   NativeMakerPlatform platform;
   ConsoleSink sink(options.yes);

@@ -215,6 +215,36 @@ def windows_build_under_wine_stores_the_same_data(tool, windows_build):
         tree.cleanup()
 
 
+@case
+def windows_build_on_a_system_without_code_page_932(tool, windows_build):
+    """With Wine's ANSI code page 1252 the stored data must still be code page 932, also when
+    the target folder's own path has a character that code page 932 lacks."""
+    exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
+    tree = Tree()
+    try:
+        target = tree.root / "한"
+        (target / "ソフト").mkdir(parents=True)
+        (target / "表.txt").write_bytes(b"hyou")
+        (target / "ソフト" / "x.txt").write_bytes(b"x")
+        env = dict(os.environ, LC_ALL="C.UTF-8", WINEDEBUG="-all")
+        env.pop("DISPLAY", None)
+        winpath = "Z:" + str(target).replace("/", "\\")
+        r = subprocess.run(["wine", str(exe), "--yes", "--name", "表.exe", winpath], capture_output=True,
+                           env=env, timeout=300)
+        check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
+        cf = CheckFile.load(target / "表.exe")
+        check(set(cf.files) == {b"\x95\x5c.txt", sjis("ソフト\\x.txt")}, f"paths {list(cf.files)}")
+        check(cf.folders == [sjis("ソフト\\")], f"folders {cf.folders}")
+
+        (target / "한.txt").write_bytes(b"k")
+        before = sorted(os.listdir(target))
+        r = subprocess.run(["wine", str(exe), "--yes", winpath], capture_output=True, env=env, timeout=300)
+        check(r.returncode == 1, "a name outside code page 932 stops the build")
+        check(sorted(os.listdir(target)) == before, "nothing written")
+    finally:
+        tree.cleanup()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
@@ -227,6 +257,7 @@ def main():
     the_overwrite_question_is_asked_on_a_terminal(a.build, a.image)
     if a.windows_build and shutil.which("wine"):
         windows_build_under_wine_stores_the_same_data(a.build, a.windows_build)
+        windows_build_on_a_system_without_code_page_932(a.build, a.windows_build)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 
