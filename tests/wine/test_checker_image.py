@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Static checks of the built checker executable, read straight from its PE file.
+
+The checker must run on a bare Windows installation, so it may import from KERNEL32.dll
+and USER32.dll only; it must stay within its size goal without a packer; and its
+resources must hold the dialog template and the icon group the dialog and the shell use.
+
+usage: test_checker_image.py CHECKER_EXE
+Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
+"""
+import struct
+import sys
+
+SIZE_GOAL = 16384
+ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
+LANG_JAPANESE = 0x0411
+RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
+
+WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
+WS_CHILD, WS_GROUP, WS_TABSTOP = 0x40000000, 0x00020000, 0x00010000
+WS_MINIMIZEBOX, WS_MAXIMIZEBOX = 0x00020000, 0x00010000
+DS_SETFONT, DS_MODALFRAME, DS_SETFOREGROUND, DS_CENTER = 0x40, 0x80, 0x200, 0x800
+SS_CENTER, BS_DEFPUSHBUTTON = 0x1, 0x1
+
+
+class Pe:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise ValueError("no MZ header")
+        pe = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[pe:pe + 4] != b"PE\0\0":
+            raise ValueError("no PE header")
+        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        optional = pe + 24
+        self.magic = struct.unpack_from("<H", data, optional)[0]
+        self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
+        directories = optional + (96 if self.magic == 0x10B else 112)
+        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(16)]
+        table = optional + optional_size
+        self.sections = []
+        for i in range(sections):
+            name, vsize, va, rawsize, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
+            self.sections.append((name.rstrip(b"\0").decode("ascii", "replace"), va, max(vsize, rawsize), raw))
+
+    def offset(self, rva):
+        for _, va, size, raw in self.sections:
+            if va <= rva < va + size:
+                return raw + rva - va
+        raise ValueError("RVA 0x%x outside every section" % rva)
+
+    def cstring(self, rva):
+        start = self.offset(rva)
+        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
+
+    def imports(self):
+        """{dll: [function names]} from the import directory."""
+        rva, _ = self.directories[1]
+        result = {}
+        if rva == 0:
+            return result
+        at = self.offset(rva)
+        while True:
+            lookup, _, _, name, first = struct.unpack_from("<IIIII", self.data, at)
+            if name == 0:
+                break
+            functions = []
+            thunk = self.offset(lookup or first)
+            while True:
+                entry = struct.unpack_from("<I", self.data, thunk)[0]
+                if entry == 0:
+                    break
+                functions.append("#%d" % (entry & 0xFFFF) if entry & 0x80000000 else self.cstring(entry + 2))
+                thunk += 4
+            result[self.cstring(name)] = functions
+            at += 20
+        # Delay-loaded DLLs would bring in libraries behind the import table's back.
+        delay_rva, _ = self.directories[13]
+        if delay_rva:
+            result["<delay-load directory>"] = []
+        return result
+
+    def resources(self):
+        """{(type, name, language): bytes}; names are ints or upper-case strings."""
+        rva, _ = self.directories[2]
+        if rva == 0:
+            return {}
+        base = self.offset(rva)
+        found = {}
+
+        def label(entry_name):
+            if entry_name & 0x80000000:
+                at = base + (entry_name & 0x7FFFFFFF)
+                length = struct.unpack_from("<H", self.data, at)[0]
+                return self.data[at + 2:at + 2 + 2 * length].decode("utf-16-le").upper()
+            return entry_name
+
+        def walk(at, path):
+            named, ids = struct.unpack_from("<HH", self.data, at + 12)
+            for i in range(named + ids):
+                entry_name, target = struct.unpack_from("<II", self.data, at + 16 + 8 * i)
+                key = path + (label(entry_name),)
+                if target & 0x80000000:
+                    walk(base + (target & 0x7FFFFFFF), key)
+                else:
+                    data_rva, size = struct.unpack_from("<II", self.data, base + target)
+                    start = self.offset(data_rva)
+                    found[key] = self.data[start:start + size]
+
+        walk(base, ())
+        return found
+
+
+def parse_dialog(template):
+    """The classic DIALOG template: style, size, caption, font and controls."""
+    def ordinal_or_text(at):
+        first = struct.unpack_from("<H", template, at)[0]
+        if first == 0xFFFF:
+            return struct.unpack_from("<H", template, at + 2)[0], at + 4
+        end = at
+        while struct.unpack_from("<H", template, end)[0] != 0:
+            end += 2
+        return template[at:end].decode("utf-16-le"), end + 2
+
+    style, exstyle, count, x, y, cx, cy = struct.unpack_from("<IIHhhhh", template, 0)
+    at = 18
+    menu, at = ordinal_or_text(at)
+    klass, at = ordinal_or_text(at)
+    caption, at = ordinal_or_text(at)
+    font = None
+    if style & DS_SETFONT:
+        points = struct.unpack_from("<H", template, at)[0]
+        face, at = ordinal_or_text(at + 2)
+        font = (face, points)
+    controls = []
+    for _ in range(count):
+        at = (at + 3) & ~3
+        cstyle, cex, cx0, cy0, ccx, ccy, cid = struct.unpack_from("<IIhhhhH", template, at)
+        at += 18
+        cclass, at = ordinal_or_text(at)
+        text, at = ordinal_or_text(at)
+        extra = struct.unpack_from("<H", template, at)[0]
+        at += 2 + extra
+        controls.append({"id": cid, "class": cclass, "text": text, "rect": (cx0, cy0, ccx, ccy),
+                         "style": cstyle})
+    return {"style": style, "rect": (x, y, cx, cy), "caption": caption, "font": font,
+            "menu": menu, "class": klass, "controls": controls}
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok   %s" % name)
+        else:
+            self.failed += 1
+            print("FAIL %s %s" % (name, detail))
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__)
+        return 2
+    data = open(sys.argv[1], "rb").read()
+    t = Checks()
+    pe = Pe(data)
+
+    t.check("size at most %d bytes" % SIZE_GOAL, len(data) <= SIZE_GOAL, "(%d bytes)" % len(data))
+    t.check("i386 image", pe.machine == 0x14C and pe.magic == 0x10B, "(machine 0x%x)" % pe.machine)
+    t.check("window subsystem", pe.subsystem == 2, "(subsystem %d)" % pe.subsystem)
+    names = [s[0] for s in pe.sections]
+    t.check("no packer sections", not any(n.upper().startswith("UPX") for n in names), str(names))
+
+    imports = pe.imports()
+    dlls = {dll.upper() for dll in imports}
+    t.check("imports only KERNEL32.dll and USER32.dll", dlls <= ALLOWED_DLLS and dlls,
+            "(imports %s)" % sorted(imports))
+    print("     imports: " + "; ".join("%s: %s" % (d, ", ".join(f)) for d, f in sorted(imports.items())))
+
+    resources = pe.resources()
+    dialogs = {k: v for k, v in resources.items() if k[0] == RT_DIALOG}
+    t.check("one dialog, template 102 in Japanese", list(dialogs) == [(RT_DIALOG, 102, LANG_JAPANESE)],
+            str(list(dialogs)))
+    if (RT_DIALOG, 102, LANG_JAPANESE) in dialogs:
+        d = parse_dialog(dialogs[(RT_DIALOG, 102, LANG_JAPANESE)])
+        wanted = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND
+        t.check("dialog style", d["style"] & wanted == wanted and not d["style"] & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
+                "(0x%08x)" % d["style"])
+        t.check("dialog size 183 x 79", d["rect"][2:] == (183, 79), str(d["rect"]))
+        t.check("dialog caption", d["caption"] == "ファイルチェッカー", repr(d["caption"]))
+        t.check("dialog font", d["font"] == ("ＭＳ Ｐゴシック", 9), repr(d["font"]))
+        expected = [
+            (1004, 0x82, "ファイルをチェックしています.", (6, 14, 170, 8), SS_CENTER | WS_GROUP),
+            (1000, 0x82, "しばらくお待ちください...", (6, 29, 170, 8), SS_CENTER | WS_GROUP),
+            (1001, 0x82, "", (6, 42, 170, 8), SS_CENTER | WS_GROUP),
+            (1003, 0x80, "中止", (69, 58, 42, 14), BS_DEFPUSHBUTTON | WS_TABSTOP),
+        ]
+        got = d["controls"]
+        t.check("four controls in template order", [c["id"] for c in got] == [e[0] for e in expected],
+                str([c["id"] for c in got]))
+        for (cid, klass, text, rect, style), c in zip(expected, got):
+            ok = (c["class"] == klass and c["text"] == text and c["rect"] == rect and
+                  c["style"] & (style | WS_CHILD | WS_VISIBLE) == style | WS_CHILD | WS_VISIBLE and
+                  (c["style"] & WS_TABSTOP) == (style & WS_TABSTOP))
+            t.check("control %d" % cid, ok, repr(c))
+
+    groups = {k: v for k, v in resources.items() if k[0] == RT_GROUP_ICON}
+    t.check("icon group MAIN", [k[1] for k in groups] == ["MAIN"], str(list(groups)))
+    for key, group in groups.items():
+        _, _, count = struct.unpack_from("<HHH", group, 0)
+        sizes = []
+        for i in range(count):
+            w, h, colours, _, _, bits, size, icon_id = struct.unpack_from("<BBBBHHIH", group, 6 + 14 * i)
+            image = next((v for k, v in resources.items() if k[0] == RT_ICON and k[1] == icon_id), b"")
+            header_bits = struct.unpack_from("<H", image, 14)[0] if len(image) >= 16 else 0
+            sizes.append((w, h, colours, header_bits))
+        t.check("icons 16 x 16 and 32 x 32 in 16 colours", sorted(sizes) == [(16, 16, 16, 4), (32, 32, 16, 4)],
+                str(sizes))
+
+    print("%d passed, %d failed" % (t.passed, t.failed))
+    return 1 if t.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
