@@ -79,6 +79,8 @@ TEXTS = [
     ("kTextProgressCaption", "ファイルチェッカーを作成中..."),
     ("kTextProgressStarting", "ファイルチェッカーを作成しています."),
     ("kTextProgressWait", "しばらくお待ちください."),
+    ("kTextWindowFailed", "ウィンドウを作成できませんでした."),
+    ("kTextNoCheckerImage", "ファイルチェッカーの本体が見つかりません."),
 ]
 
 

@@ -21,6 +21,8 @@ void TakeMessage(const std::vector<std::string>& lines, size_t* next, std::vecto
 
 }  // namespace
 
+TMakeOptions MakeOptions;
+
 TMakeOptions::TMakeOptions()
     : CheckerName(kTextDefaultCheckerName),
       FolderLines{kTextDefaultLine1, kTextDefaultLine2},

@@ -35,6 +35,9 @@ class TMakeOptions {
   std::vector<std::string> BrokenFileLines;
 };
 
+// The program's one settings object, constructed with the defaults before any window.
+extern TMakeOptions MakeOptions;
+
 // The settings file's path: the executable's path with its extension replaced by ".INI".
 // False when the executable's path cannot be had.
 bool SettingsFilePath(Platform& platform, std::string* path);
