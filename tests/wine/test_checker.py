@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""The real checker executable under Wine, driven from outside the way a user would.
+
+Each scenario prepares a folder, writes a checker into it with vexorin-build (the checker
+image given by --image), changes the folder as the scenario needs, and lets vxdriver.exe
+start the checker, read its dialog and message boxes and press their buttons.
+
+usage: test_checker.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD [-k NAME]
+Needs wine, Xvfb (started here when DISPLAY is not set) and the ja_JP.UTF-8 locale.
+Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+DIALOG = "ファイルチェッカー"
+LINE1 = "ダウンロードからやり直してください."
+LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
+TWO_LINES = LINE1 + "\n" + LINE2
+LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています."
+SUCCESS_BOX = {"caption": "チェック終了", "text": "すべてのファイルは正常です.", "buttons": ["OK"], "icon": "none"}
+STOP_BOX = {"caption": "終了確認", "text": "中断しても良いですか？", "buttons": ["OK", "キャンセル"], "icon": "question"}
+# Big enough that the run is still going when a test presses a button: the checker reads
+# 512 KiB per timer tick, and the file is sparse, so it costs no disk.
+BIG_FILE = 160 * 1024 * 1024
+
+
+def error_box(text):
+    return {"caption": "エラー", "text": text, "buttons": ["OK"], "icon": "warning"}
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def quote(text):
+    """An argument of a vxdriver script line."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
+
+
+def unescape(text):
+    """Undoes vxdriver's escaping of printed texts (\\\\, \\n, \\r, \\t)."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+class Run:
+    """What one vxdriver script printed: boxes, control texts, the exit code."""
+
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+        self.boxes, self.texts, self.exit_code, self.failure = [], [], None, None
+        for line in output.splitlines():
+            m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
+            if m:
+                buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
+                self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
+                                   "buttons": buttons, "icon": m.group(4)})
+            m = re.match(r"^TEXT (\d+)=(.*)$", line)
+            if m:
+                self.texts.append((int(m.group(1)), unescape(m.group(2))))
+            m = re.match(r"^EXIT (-?\d+)$", line)
+            if m:
+                self.exit_code = int(m.group(1))
+            if line.startswith("FAIL:"):
+                self.failure = line
+
+    def kbytes(self):
+        """The KByte figures that control 1001 showed, in the order read."""
+        return [int(m.group(1)) for cid, t in self.texts if cid == 1001
+                for m in [re.match(r"^(\d+) KByte Checked\. \(\d+％\)$", t)] if m]
+
+
+class Session:
+    """Xvfb, a Wine prefix and the tools, shared by all scenarios."""
+
+    def __init__(self, args):
+        self.args = args
+        self.env = dict(os.environ)
+        self.env.update({"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "WINEDEBUG": "-all",
+                         "WINEDLLOVERRIDES": "mscoree,mshtml="})
+        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-wine-%d" % os.getuid()))
+        self.xvfb = None
+        if not self.env.get("DISPLAY"):
+            read_end, write_end = os.pipe()
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                          "-nolisten", "tcp"], pass_fds=[write_end],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            display = b""
+            while not display.endswith(b"\n"):
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                display += chunk
+            os.close(read_end)
+            self.env["DISPLAY"] = ":" + display.decode().strip()
+        self.root = tempfile.mkdtemp(prefix="vxchk-")
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def folder(self, name, files):
+        """A fresh folder below the session's root, with `files` {relative path: bytes or size}."""
+        path = os.path.join(self.root, name)
+        os.makedirs(path)
+        for relative, content in files.items():
+            full = os.path.join(path, relative)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                if isinstance(content, int):
+                    f.truncate(content)
+                else:
+                    f.write(content)
+        return path
+
+    def build(self, folder, name="Vexorin.exe"):
+        result = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, folder],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if result.returncode != 0:
+            raise RuntimeError("vexorin-build failed: " + result.stdout.decode("utf-8", "replace"))
+        return os.path.join(folder, name)
+
+    def drive(self, lines, timeout=240):
+        """Runs a vxdriver script; every started process is ended by the driver itself."""
+        script = os.path.join(self.root, "script.txt")
+        with open(script, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        result = subprocess.run(["wine", self.args.driver, wine_path(script)], env=self.env,
+                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+        return Run(result.returncode, result.stdout.decode("utf-8", "replace"))
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok   " + name)
+        else:
+            self.failed += 1
+            print("FAIL %s\n     %s" % (name, detail))
+        return ok
+
+
+def start(exe, workdir=None):
+    return "start %s %s" % (quote(wine_path(exe)), quote(wine_path(workdir)) if workdir else "-")
+
+
+def expect_run(t, name, run, boxes, exit_code=0):
+    """The driver got through its script, these boxes were shown in order, the exit code."""
+    t.check(name + ": script ran to its end", run.returncode == 0 and run.failure is None,
+            run.failure or run.output[-2000:])
+    t.check(name + ": boxes", run.boxes == boxes, "got %r\n     want %r" % (run.boxes, boxes))
+    t.check(name + ": exit code %d" % exit_code, run.exit_code == exit_code, "got %r" % run.exit_code)
+
+
+# --- Scenarios --------------------------------------------------------------------------------
+
+def all_intact(s, t):
+    folder = s.folder("intact", {"a.txt": b"hello\n", "sub/b.txt": b"b" * 5000, "sub/deep/c.bin": bytes(range(256)) * 3000,
+                                 "empty.bin": b""})
+    exe = s.build(folder)
+    run = s.drive([start(exe), "wait-box 30000", "wait-dialog " + quote(DIALOG), "text 1004", "text 1000", "text 1001",
+                   "wait-box", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "all intact", run, [SUCCESS_BOX, SUCCESS_BOX])
+    t.check("all intact: while the success box shows, only the middle line reads",
+            run.texts == [(1004, ""), (1000, "チェックが完了しました."), (1001, "")], repr(run.texts))
+
+
+def missing_folder(s, t):
+    folder = s.folder("nofolder", {"sub/deep/x.txt": b"x", "sub/y.txt": b"y", "top.txt": b"t"})
+    exe = s.build(folder)
+    shutil.rmtree(os.path.join(folder, "sub"))
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    text = "フォルダ %s\\sub\\deep\\ が見つかりません.\n%s" % (wine_path(folder), TWO_LINES)
+    expect_run(t, "missing folder (sub with sub\\deep)", run, [error_box(text)])
+
+
+def missing_file(s, t):
+    folder = s.folder("nofile", {"first.txt": b"1", "sub/a.txt": b"a", "sub/z.txt": b"z"})
+    exe = s.build(folder)
+    os.remove(os.path.join(folder, "sub", "a.txt"))
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "missing file", run, [error_box("ファイル sub\\a.txt が見つかりません.\n" + TWO_LINES)])
+
+
+def damaged_file(s, t):
+    folder = s.folder("damaged", {"a.txt": b"abcdef" * 100000, "b.txt": b"b"})
+    exe = s.build(folder)
+    with open(os.path.join(folder, "a.txt"), "r+b") as f:
+        f.seek(500000)
+        f.write(b"X")
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "damaged file", run, [error_box("ファイル a.txt が壊れています.\n" + LINE1)])
+
+
+def no_check_data(s, t):
+    for name in ("Vexorin.exe", "check.exe"):
+        folder = s.folder("bare-" + name, {"a.txt": b"a"})
+        exe = os.path.join(folder, name)
+        shutil.copyfile(s.args.checker, exe)
+        run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1500", "expect-exit 0 10000"])
+        expect_run(t, "bare image as %s" % name, run, [error_box(LOAD_FAILED)])
+    folder = s.folder("appended", {"a.txt": b"a"})
+    exe = s.build(folder)
+    with open(exe, "ab") as f:
+        f.write(b"appended after the trailer")
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1500", "expect-exit 0 10000"])
+    expect_run(t, "data after the trailer", run, [error_box(LOAD_FAILED)])
+
+
+def renamed_checker(s, t):
+    folder = s.folder("renamed", {"a.txt": b"a", "sub/b.txt": b"b"})
+    exe = s.build(folder)
+    renamed = os.path.join(folder, "check.exe")
+    os.rename(exe, renamed)
+    run = s.drive([start(renamed), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "renamed to check.exe", run, [SUCCESS_BOX])
+
+
+def other_current_directory(s, t):
+    folder = s.folder("placed", {"a.txt": b"a", "sub/b.txt": b"b"})
+    elsewhere = s.folder("elsewhere", {"unrelated.txt": b"u"})
+    exe = s.build(folder)
+    run = s.drive([start(exe, elsewhere), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "started from another current directory", run, [SUCCESS_BOX])
+
+
+def folder_ending_in_hyo(s, t):
+    folder = s.folder("データ表", {"a.txt": b"a", "sub/b.txt": b"b"})
+    exe = s.build(folder)
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "folder ending in 表: intact", run, [SUCCESS_BOX])
+    shutil.rmtree(os.path.join(folder, "sub"))
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    text = "フォルダ %s\\sub\\ が見つかりません.\n%s" % (wine_path(folder), TWO_LINES)
+    expect_run(t, "folder ending in 表: the missing folder is named below it", run, [error_box(text)])
+
+
+def big_folder(s, name):
+    folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
+    return s.build(folder)
+
+
+def stop_then_cancel(s, t):
+    exe = big_folder(s, "stop-cancel")
+    dialog = "wait-dialog " + quote(DIALOG)
+    run = s.drive([start(exe), dialog, "sleep 300", "press 1003", "wait-box 5000",
+                   dialog, "text 1001", "sleep 600", "text 1001",
+                   "wait-box", "press キャンセル", "gone 5000", dialog, "sleep 300", "text 1001",
+                   "sleep 1000", "text 1001", "wait-box 120000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "stop then Cancel", run, [STOP_BOX, STOP_BOX, SUCCESS_BOX])
+    figures = run.kbytes()
+    t.check("stop then Cancel: no step while the question is shown",
+            len(figures) == 4 and figures[0] == figures[1], repr(run.texts))
+    t.check("stop then Cancel: the figures go on from where they stopped",
+            len(figures) == 4 and figures[1] <= figures[2] <= figures[3] and figures[3] > figures[1],
+            repr(run.texts))
+
+
+def stop_then_ok(s, t):
+    exe = big_folder(s, "stop-ok")
+    run = s.drive([start(exe), "wait-dialog " + quote(DIALOG), "sleep 300", "press 1003", "wait-box 5000",
+                   "press OK", "gone 5000", "no-box 1500", "expect-exit 0 10000"])
+    expect_run(t, "stop then OK", run, [STOP_BOX])
+
+
+def escape_does_nothing(s, t):
+    exe = big_folder(s, "escape")
+    dialog = "wait-dialog " + quote(DIALOG)
+    run = s.drive([start(exe), dialog, "sleep 300", "key ESCAPE", "no-box 700", "exists", "text 1001",
+                   "sleep 400", "text 1001", "wait-box 120000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "Escape", run, [SUCCESS_BOX])
+    figures = run.kbytes()
+    t.check("Escape: the run goes on", len(figures) == 2 and figures[1] > figures[0], repr(run.texts))
+
+
+def close_requests_ask(s, t):
+    exe = big_folder(s, "close")
+    dialog = "wait-dialog " + quote(DIALOG)
+    run = s.drive([start(exe), dialog, "sleep 200", "syscommand close", "wait-box 5000", "press キャンセル",
+                   "gone 5000", dialog, "key ALT+F4", "wait-box 5000", "press キャンセル", "gone 5000",
+                   dialog, "no-box 500", "exists", "wait-box 120000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "close box and Alt+F4 ask, Cancel goes on", run, [STOP_BOX, STOP_BOX, SUCCESS_BOX])
+
+
+SCENARIOS = [all_intact, missing_folder, missing_file, damaged_file, no_check_data, renamed_checker,
+             other_current_directory, folder_ending_in_hyo, stop_then_cancel, stop_then_ok,
+             escape_does_nothing, close_requests_ask]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--checker", required=True)
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
+    args = parser.parse_args()
+    for path in (args.checker, args.driver, args.build):
+        if not os.path.exists(path):
+            print("missing: " + path)
+            print("0 passed, 1 failed")
+            return 1
+
+    t = Checks()
+    session = Session(args)
+    try:
+        for scenario in SCENARIOS:
+            if args.only and args.only not in scenario.__name__:
+                continue
+            began = time.time()
+            try:
+                scenario(session, t)
+            except Exception as e:  # one broken scenario must not hide the others
+                t.check(scenario.__name__, False, "%s: %s" % (type(e).__name__, e))
+            print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
+    finally:
+        session.close()
+    print("%d passed, %d failed" % (t.passed, t.failed))
+    return 1 if t.failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
