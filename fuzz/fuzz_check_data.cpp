@@ -1,0 +1,276 @@
+// Fuzzes the checker's start and first steps. The input is the checker's whole file (image,
+// check data, trailer); the run loads it as its own executable, checks the folders it lists
+// and steps through the files it lists. The folder beside the checker is made to match the
+// data: every listed folder exists and every listed file holds its own stored relative path
+// as content, unless the path contains "gone", which makes it missing. So real checker
+// files built over such a tree pass, and any change of the data leads into the missing,
+// damaged and refused paths.
+//
+// Besides the sanitizers' findings, every input is held to what the checker promises: it
+// loads exactly the data that an independent reading of the format finds (and refuses what
+// that reading refuses), names the first missing folder or file or the first damaged file
+// with the right text, counts the bytes it read, keeps its progress lines inside their
+// buffers and leaves no file open.
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "check_run.h"
+#include "checkfile.h"
+#include "digest.h"
+#include "md5.h"
+#include "memory_platform.h"
+#include "sjis.h"
+#include "texts.h"
+
+namespace {
+
+const std::string kBase = "C:\\pack\\";
+const std::string kExecutable = kBase + "Vexorin.exe";
+// Enough steps to pass a few files and to leave a file open mid-way.
+constexpr int kMaxSteps = 12;
+// A listed file whose path ends like this is made longer than one checker chunk, so that it
+// takes more than one step and may be left open when the run ends.
+const std::string kBigSuffix = ".big";
+
+struct Sink : MessageSink {
+  std::vector<std::string> texts;
+  bool Show(const char* text, const char* title, MessageKind kind) override {
+    FUZZ_CHECK(std::string(title) == kTextError);
+    FUZZ_CHECK(kind == kMessageWarning);
+    texts.push_back(text);
+    return true;
+  }
+};
+
+// The format read the simple way, with std::string, to compare the checker's lists with.
+struct Expected {
+  bool valid = false;
+  uint64_t byteTotal = 0;
+  std::vector<std::string> folders, records, messages;
+};
+
+uint64_t LittleEndian(const std::string& bytes, size_t offset, int width) {
+  uint64_t v = 0;
+  for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[offset + i]);
+  return v;
+}
+
+Expected ReadIndependently(const std::string& file) {
+  Expected e;
+  if (file.size() < 16 || file.compare(file.size() - 16, 4, "VXR!") != 0) return e;
+  uint64_t dataSize = LittleEndian(file, file.size() - 12, 4);
+  if (dataSize > file.size() - 16 || dataSize > 0x7FFFFFFF) return e;
+  e.byteTotal = LittleEndian(file, file.size() - 8, 8);
+  std::string block = file.substr(file.size() - 16 - dataSize, dataSize);
+
+  int section = 0;
+  size_t pos = 0;
+  while (pos < block.size()) {
+    size_t end = block.find('\0', pos);
+    if (end == std::string::npos) end = block.size();  // an unterminated last string ends here
+    std::string s = block.substr(pos, end - pos);
+    pos = end + 1;
+    if (s == "|") {
+      if (++section == 3) break;
+      continue;
+    }
+    if (section == 0) e.folders.push_back(s);
+    if (section == 1) {
+      if (s.size() < 34) return e;  // digest, its separator byte and at least one path byte
+      e.records.push_back(s);
+    }
+    if (section == 2) e.messages.push_back(s);
+  }
+  if (section < 2) return e;
+  e.messages.resize(3);  // a message the data lacks is empty; one beyond the third is ignored
+  e.valid = true;
+  return e;
+}
+
+bool Contains(const std::string& s, const char* part) { return s.find(part) != std::string::npos; }
+
+// Whether a path fits a path buffer whole. The text helpers copy a double-byte character's
+// lead byte only together with room for its second byte, so a path of 259 bytes that ends in
+// a lead byte alone does not fit either.
+bool FitsPathBuffer(const std::string& path) {
+  if (path.size() >= kCheckerPathSize) return false;
+  bool secondByte = false;
+  for (unsigned char c : path) secondByte = !secondByte && IsSjisLeadByte(c);
+  return !(secondByte && path.size() + 1 == kCheckerPathSize);
+}
+
+std::string Replace(const char* format, const std::string& subject) {
+  std::string f = format;
+  return f.replace(f.find("%s"), 2, subject);
+}
+
+std::string Md5Hex(const std::string& content) {
+  Md5Context md5;
+  Md5Init(&md5);
+  Md5Update(&md5, content.data(), content.size());
+  unsigned char digest[16];
+  Md5Final(&md5, digest);
+  char hex[33];
+  DigestToHex(digest, hex);
+  return hex;
+}
+
+// The progress line 2 as it must read for the given figures.
+std::string Line2(int64_t bytesDone, int64_t byteTotal) {
+  int64_t percent = byteTotal > 0 ? bytesDone * 100 / byteTotal : 0;
+  char text[kProgressTextSize];
+  FormatText(text, sizeof text, kTextCheckedBytes, static_cast<int64_t>(bytesDone / 1024), percent);
+  char expected[128];
+  snprintf(expected, sizeof expected, "%lld KByte Checked. (%lld\x81\x93)",
+           static_cast<long long>(bytesDone / 1024), static_cast<long long>(percent));
+  FUZZ_CHECK(std::string(text) == expected);
+  return expected;
+}
+
+void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& sink) {
+  size_t index = 0;
+  int64_t bytesRead = 0;    // by the whole run
+  uint64_t filePosition = 0;  // in the current file
+  for (int step = 0; step < kMaxSteps; ++step) {
+    char line1[kProgressTextSize], line2[kProgressTextSize];
+    run.MakeProgressTexts(line1, line2);
+    FUZZ_CHECK(TextLength(line1) < kProgressTextSize && TextLength(line2) < kProgressTextSize);
+    FUZZ_CHECK(std::string(line2) == Line2(bytesRead, static_cast<int64_t>(e.byteTotal)));
+    if (index < e.records.size()) {
+      // The stored path, cut to the path buffer, then the rest of the line; the whole line
+      // cut to its buffer at a character boundary.
+      std::string path = e.records[index].substr(33);
+      std::string rel = run.currentRelPath;
+      FUZZ_CHECK(path.compare(0, rel.size(), rel) == 0);
+      FUZZ_CHECK(rel.size() == path.size() || rel.size() + 2 >= kCheckerPathSize);
+      char rest[128];
+      snprintf(rest, sizeof rest, std::string(kTextChecking).substr(2).c_str(), static_cast<int>(index + 1),
+               static_cast<int>(e.records.size()));
+      std::string whole = rel + rest;
+      std::string shown = line1;
+      if (whole.size() < kProgressTextSize) {
+        FUZZ_CHECK(shown == whole);
+      } else {
+        FUZZ_CHECK(whole.compare(0, shown.size(), shown) == 0 && shown.size() + 2 >= kProgressTextSize);
+      }
+    } else {
+      FUZZ_CHECK(line1[0] == '\0');
+    }
+
+    size_t boxes = sink.texts.size();
+    int result = run.CheckStep(sink);
+    if (index >= e.records.size()) {
+      FUZZ_CHECK(result == kCheckAllIntact && sink.texts.size() == boxes);
+      return;
+    }
+    const std::string& record = e.records[index];
+    std::string path = record.substr(33);
+    std::string full = kBase + path;
+    auto file = platform.files.find(full);
+    bool reachable = FitsPathBuffer(full) && !Contains(path, "gone") && file != platform.files.end();
+    if (!reachable) {
+      FUZZ_CHECK(result == kCheckFileMissing);
+      FUZZ_CHECK(sink.texts.size() == boxes + 1);
+      FUZZ_CHECK(sink.texts.back() == Replace(kTextFileMissing, path) + e.messages[1]);
+      return;
+    }
+    const std::string& content = file->second;
+    uint64_t chunk = content.size() - filePosition < kCheckerChunkSize ? content.size() - filePosition
+                                                                       : kCheckerChunkSize;
+    bytesRead += static_cast<int64_t>(chunk);
+    filePosition += chunk;
+    FUZZ_CHECK(run.bytesDone == bytesRead);
+    if (chunk == kCheckerChunkSize) {
+      FUZZ_CHECK(result == kCheckMore && sink.texts.size() == boxes);
+      continue;
+    }
+    filePosition = 0;
+    if (Md5Hex(content) != record.substr(0, 32)) {
+      FUZZ_CHECK(result == kCheckFileBroken);
+      FUZZ_CHECK(sink.texts.size() == boxes + 1);
+      FUZZ_CHECK(sink.texts.back() == Replace(kTextFileBroken, path) + e.messages[2]);
+      return;
+    }
+    FUZZ_CHECK(sink.texts.size() == boxes);
+    ++index;
+    if (index == e.records.size()) {
+      FUZZ_CHECK(result == kCheckAllIntact);
+      return;
+    }
+    FUZZ_CHECK(result == kCheckMore);
+    FUZZ_CHECK(run.currentIndex == index);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  MemoryPlatform platform;
+  platform.executablePath = kExecutable;
+  platform.files[kExecutable] = std::string(reinterpret_cast<const char*>(data), size);
+  Expected e = ReadIndependently(platform.files[kExecutable]);
+
+  // The folder beside the checker, as the data describes it.
+  for (const std::string& folder : e.folders) {
+    if (!Contains(folder, "gone")) platform.folders[kBase + folder] = true;
+  }
+  for (const std::string& record : e.records) {
+    std::string path = record.substr(33);
+    if (Contains(path, "gone")) continue;
+    std::string content = path;
+    if (path.size() >= kBigSuffix.size() &&
+        path.compare(path.size() - kBigSuffix.size(), kBigSuffix.size(), kBigSuffix) == 0) {
+      while (content.size() <= kCheckerChunkSize) content += path;
+    }
+    platform.files.emplace(kBase + path, content);  // never replaces the checker itself
+  }
+
+  Sink sink;
+  {
+    CheckRun run(platform);
+    bool loaded = run.LoadCheckData(sink);
+    if (!e.valid) {
+      FUZZ_CHECK(!loaded);
+      FUZZ_CHECK(sink.texts.size() == 1 && sink.texts[0] == kTextCheckerLoadFailed);
+    } else {
+      // The lists are exactly what the format holds.
+      FUZZ_CHECK(run.data.folderCount == e.folders.size());
+      for (size_t i = 0; i < e.folders.size(); ++i) FUZZ_CHECK(e.folders[i] == run.data.folders[i]);
+      FUZZ_CHECK(run.data.fileCount == e.records.size());
+      for (size_t i = 0; i < e.records.size(); ++i) FUZZ_CHECK(e.records[i] == run.data.fileRecords[i]);
+      for (int i = 0; i < kMessageCount; ++i) FUZZ_CHECK(e.messages[i] == run.data.messages[i]);
+      FUZZ_CHECK(run.byteTotal == static_cast<int64_t>(e.byteTotal));
+      FUZZ_CHECK(std::string(run.baseFolder) == kBase);
+
+      // The first folder that is not there (or whose path is too long to ask about) stops it.
+      std::string missing;
+      bool anyMissing = false;
+      for (const std::string& folder : e.folders) {
+        if (Contains(folder, "gone") || !FitsPathBuffer(kBase + folder)) {
+          missing = folder;
+          anyMissing = true;
+          break;
+        }
+      }
+      FUZZ_CHECK(loaded == !anyMissing);
+      if (anyMissing) {
+        FUZZ_CHECK(sink.texts.size() == 1);
+        FUZZ_CHECK(sink.texts[0] == Replace(kTextFolderMissing, kBase + missing) + e.messages[0]);
+      } else {
+        FUZZ_CHECK(sink.texts.empty());
+        FUZZ_CHECK(run.currentIndex == 0 && run.bytesDone == 0 && run.digest.file == nullptr);
+        if (!e.records.empty()) {
+          FUZZ_CHECK(std::string(run.expectedDigest) == e.records[0].substr(0, 32));
+        }
+        RunSteps(run, platform, e, sink);
+      }
+    }
+    // Nothing but the open file of an unfinished digest may outlive the run's steps.
+    FUZZ_CHECK(platform.openFiles == (run.digest.file != nullptr ? 1 : 0));
+  }
+  FUZZ_CHECK(platform.openFiles == 0);
+  return 0;
+}
