@@ -13,7 +13,9 @@ namespace {
 // fit a path buffer must still be named whole, so the text gets a buffer sized to fit.
 void ShowProblem(MessageSink& messages, const char* format, const char* prefix, const char* path,
                  const char* userMessage) {
-  size_t subjectSize = TextLength(prefix) + TextLength(path) + 1;
+  // One byte more than the bytes themselves: the text writer copies a lead byte only with
+  // room for a second byte after it, and a damaged path may end in a lead byte alone.
+  size_t subjectSize = TextLength(prefix) + TextLength(path) + 2;
   size_t textSize = TextLength(format) + subjectSize + TextLength(userMessage);
   char* buffer = new (std::nothrow) char[subjectSize + textSize];
   // Without memory the user still learns what is wrong, with the texts cut to fit.
