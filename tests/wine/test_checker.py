@@ -92,7 +92,7 @@ class Session:
         self.env = dict(os.environ)
         self.env.update({"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "WINEDEBUG": "-all",
                          "WINEDLLOVERRIDES": "mscoree,mshtml="})
-        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-wine-%d" % os.getuid()))
+        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-wine-checker-%d" % os.getuid()))
         self.xvfb = None
         if not self.env.get("DISPLAY"):
             read_end, write_end = os.pipe()
@@ -111,7 +111,8 @@ class Session:
         self.root = tempfile.mkdtemp(prefix="vxchk-")
 
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The driver has ended every checker it started; the prefix's wineserver, which
+        # other test programs may share, ends by itself once it is idle.
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
