@@ -6,7 +6,8 @@ image given by --image), changes the folder as the scenario needs, and lets vxdr
 start the checker, read its dialog and message boxes and press their buttons.
 
 usage: test_checker.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD [-k NAME]
-Needs wine, Xvfb (started here when DISPLAY is not set) and the ja_JP.UTF-8 locale.
+Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
+ja_JP.UTF-8 locale, a prefix beside the driver shared with the other Wine tests).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
 import argparse
@@ -18,24 +19,23 @@ import sys
 import tempfile
 import time
 
+from harness import Box, WineSession, to_wine_path, unescape
+
 DIALOG = "ファイルチェッカー"
 LINE1 = "ダウンロードからやり直してください."
 LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
 TWO_LINES = LINE1 + "\n" + LINE2
 LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています."
-SUCCESS_BOX = {"caption": "チェック終了", "text": "すべてのファイルは正常です.", "buttons": ["OK"], "icon": "none"}
-STOP_BOX = {"caption": "終了確認", "text": "中断しても良いですか？", "buttons": ["OK", "キャンセル"], "icon": "question"}
+SUCCESS_BOX = Box("チェック終了", "すべてのファイルは正常です.", ["OK"], "none")
+STOP_BOX = Box("終了確認", "中断しても良いですか？", ["OK", "キャンセル"], "question")
 # Big enough that the run is still going when a test presses a button: the checker reads
 # 512 KiB per timer tick, and the file is sparse, so it costs no disk.
 BIG_FILE = 160 * 1024 * 1024
 
 
 def error_box(text):
-    return {"caption": "エラー", "text": text, "buttons": ["OK"], "icon": "warning"}
+    return Box("エラー", text, ["OK"], "warning")
 
-
-def wine_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def quote(text):
@@ -43,40 +43,22 @@ def quote(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
 
 
-def unescape(text):
-    """Undoes vxdriver's escaping of printed texts (\\\\, \\n, \\r, \\t)."""
-    out, i = [], 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
-
 
 class Run:
     """What one vxdriver script printed: boxes, control texts, the exit code."""
 
-    def __init__(self, returncode, output):
-        self.returncode = returncode
-        self.output = output
-        self.boxes, self.texts, self.exit_code, self.failure = [], [], None, None
-        for line in output.splitlines():
-            m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
-            if m:
-                buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
-                self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
-                                   "buttons": buttons, "icon": m.group(4)})
+    def __init__(self, result):
+        self.ok = result.ok
+        self.failure = result.failure
+        self.transcript = result.transcript()
+        self.boxes = result.boxes
+        codes = result.exit_codes
+        self.exit_code = codes[-1] if codes else None
+        self.texts = []
+        for line in result.output:
             m = re.match(r"^TEXT (\d+)=(.*)$", line)
             if m:
                 self.texts.append((int(m.group(1)), unescape(m.group(2))))
-            m = re.match(r"^EXIT (-?\d+)$", line)
-            if m:
-                self.exit_code = int(m.group(1))
-            if line.startswith("FAIL:"):
-                self.failure = line
 
     def kbytes(self):
         """The KByte figures that control 1001 showed, in the order read."""
@@ -85,37 +67,16 @@ class Run:
 
 
 class Session:
-    """Xvfb, a Wine prefix and the tools, shared by all scenarios."""
+    """The Wine session (display, prefix, locale) and the tools, shared by all scenarios."""
 
     def __init__(self, args):
         self.args = args
-        self.env = dict(os.environ)
-        self.env.update({"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "WINEDEBUG": "-all",
-                         "WINEDLLOVERRIDES": "mscoree,mshtml="})
-        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-wine-checker-%d" % os.getuid()))
-        self.xvfb = None
-        if not self.env.get("DISPLAY"):
-            read_end, write_end = os.pipe()
-            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                          "-nolisten", "tcp"], pass_fds=[write_end],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_end)
-            display = b""
-            while not display.endswith(b"\n"):
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise RuntimeError("Xvfb did not start")
-                display += chunk
-            os.close(read_end)
-            self.env["DISPLAY"] = ":" + display.decode().strip()
+        self.wine = WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver)))
+        self.wine.start()
         self.root = tempfile.mkdtemp(prefix="vxchk-")
 
     def close(self):
-        # The driver has ended every checker it started; the prefix's wineserver, which
-        # other test programs may share, ends by itself once it is idle.
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
+        self.wine.close()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def folder(self, name, files):
@@ -127,7 +88,7 @@ class Session:
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
                 if isinstance(content, int):
-                    f.truncate(content)
+                    f.truncate(content)  # sparse: the size costs no disk
                 else:
                     f.write(content)
         return path
@@ -139,14 +100,9 @@ class Session:
             raise RuntimeError("vexorin-build failed: " + result.stdout.decode("utf-8", "replace"))
         return os.path.join(folder, name)
 
-    def drive(self, lines, timeout=240):
-        """Runs a vxdriver script; every started process is ended by the driver itself."""
-        script = os.path.join(self.root, "script.txt")
-        with open(script, "w", encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
-        result = subprocess.run(["wine", self.args.driver, wine_path(script)], env=self.env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
-        return Run(result.returncode, result.stdout.decode("utf-8", "replace"))
+    def drive(self, lines, timeout=240, **options):
+        """Runs a vxdriver script; every process it started is ended by the driver itself."""
+        return Run(self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout, **options))
 
 
 class Checks:
@@ -165,13 +121,12 @@ class Checks:
 
 
 def start(exe, workdir=None):
-    return "start %s %s" % (quote(wine_path(exe)), quote(wine_path(workdir)) if workdir else "-")
+    return "start %s %s" % (quote(to_wine_path(exe)), quote(to_wine_path(workdir)) if workdir else "-")
 
 
 def expect_run(t, name, run, boxes, exit_code=0):
     """The driver got through its script, these boxes were shown in order, the exit code."""
-    t.check(name + ": script ran to its end", run.returncode == 0 and run.failure is None,
-            run.failure or run.output[-2000:])
+    t.check(name + ": script ran to its end", run.ok and run.failure is None, run.transcript[-3000:])
     t.check(name + ": boxes", run.boxes == boxes, "got %r\n     want %r" % (run.boxes, boxes))
     t.check(name + ": exit code %d" % exit_code, run.exit_code == exit_code, "got %r" % run.exit_code)
 
@@ -194,7 +149,7 @@ def missing_folder(s, t):
     exe = s.build(folder)
     shutil.rmtree(os.path.join(folder, "sub"))
     run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
-    text = "フォルダ %s\\sub\\deep\\ が見つかりません.\n%s" % (wine_path(folder), TWO_LINES)
+    text = "フォルダ %s\\sub\\deep\\ が見つかりません.\n%s" % (to_wine_path(folder), TWO_LINES)
     expect_run(t, "missing folder (sub with sub\\deep)", run, [error_box(text)])
 
 
@@ -255,7 +210,7 @@ def folder_ending_in_hyo(s, t):
     expect_run(t, "folder ending in 表: intact", run, [SUCCESS_BOX])
     shutil.rmtree(os.path.join(folder, "sub"))
     run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
-    text = "フォルダ %s\\sub\\ が見つかりません.\n%s" % (wine_path(folder), TWO_LINES)
+    text = "フォルダ %s\\sub\\ が見つかりません.\n%s" % (to_wine_path(folder), TWO_LINES)
     expect_run(t, "folder ending in 表: the missing folder is named below it", run, [error_box(text)])
 
 
