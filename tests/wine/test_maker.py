@@ -1,0 +1,738 @@
+#!/usr/bin/env python3
+"""The real maker (VexorinMake.exe) under Wine, driven from outside the way a user would.
+
+Every scenario copies the maker into a fresh folder of its own (so its settings file
+starts absent unless the scenario writes one), prepares the folders it needs, and lets
+vxdriver.exe start the maker, read its windows and message boxes, type, press keys and
+click. Results are checked from what the driver printed and from the files on disk.
+
+usage: test_maker.py --maker VexorinMake.exe --driver vxdriver.exe [-k NAME] [--screenshots DIR]
+Needs wine, Xvfb (started here when DISPLAY is not set), the ja_JP.UTF-8 locale and the
+MinGW-w64 i686 compiler (for a small helper that holds a file open without sharing).
+With --screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
+Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+MAIN = "ヴェクソリン"
+ADV = "高度な設定"
+PROGRESS = "ファイルチェッカーを作成中..."
+BROWSER = "フォルダーの参照"  # Wine's own caption of the shell folder browser
+
+LINE1 = "ダウンロードからやり直してください."
+LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
+DEFAULT_MEMO = {1106: LINE1 + "\r\n" + LINE2 + "\r\n", 1108: LINE1 + "\r\n" + LINE2 + "\r\n", 1110: LINE1 + "\r\n"}
+FIRST_RUN_SETTINGS = ("\r\nVexorin.exe\r\n" + LINE1 + "\r\n" + LINE2 + "\r\n--\r\n" + LINE1 + "\r\n" + LINE2 +
+                      "\r\n--\r\n" + LINE1 + "\r\n--\r\n").encode("cp932")
+
+USAGE = [
+    "【使い方】",
+    "　[チェックするフォルダ]を指定し、[ファイルチェッカーの作成]をクリックすると、「チェックするフォルダ」の中に、"
+    "ファイルチェッカー（標準ではVexorin.exe）が作成されます。",
+    "　",
+    "　このファイルチェッカーは、ファイルチェッカーのあるフォルダを基準に、そのフォルダ以下のすべてのフォルダとファイルの"
+    "内容をチェックします。",
+    "　",
+    "　配布するときはこのファイルチェッカーごと配布し、ユーザーに実行してもらうことにより、ファイルの破損や不適切なフォルダ"
+    "構造などをチェックすることができます。",
+]
+
+# Control ids, as in maker/gui/resource.h.
+MAIN_LAYOUT = {  # id: (left, top, width, height, text) in the window's client pixels
+    1001: (8, 8, 469, 253, "[ﾁｪｯｸするﾌｫﾙﾀﾞ]を指定して[ﾌｧｲﾙﾁｪｯｶｰの作成]をｸﾘｯｸしてください"),
+    1002: (24, 36, 153, 21, "チェックするフォルダ"),
+    1003: (20, 80, 32, 32, ""),
+    1004: (168, 36, 233, 20, ""),
+    1005: (56, 88, 401, 161, None),
+    1006: (400, 36, 65, 21, "参照..."),
+    1007: (180, 268, 189, 25, "ファイルチェッカーの作成(&M)"),
+    1008: (376, 268, 97, 25, "閉じる(&C)"),
+    1009: (8, 268, 117, 25, "高度な設定..."),
+}
+ADV_LAYOUT = {
+    1101: (8, 8, 441, 325, "作成するファイルチェッカー名や警告メッセージを指定してください"),
+    1102: (28, 32, 237, 19, "作成するﾌｧｲﾙﾁｪｯｶｰ名 (*.exe)"),
+    1103: (260, 32, 165, 20, "Vexorin.exe"),
+    1104: (16, 64, 425, 13, ""),
+    1105: (28, 80, 398, 12, "フォルダが見つからない場合（フォルダ構造の破損）のエラー・メッセージ"),
+    1106: (28, 96, 401, 57, DEFAULT_MEMO[1106]),
+    1107: (28, 164, 270, 12, "ファイルが見つからない場合のエラー・メッセージ"),
+    1108: (28, 180, 401, 57, DEFAULT_MEMO[1108]),
+    1109: (28, 248, 268, 12, "ファイルが破損している場合のエラー・メッセージ"),
+    1110: (28, 264, 401, 57, DEFAULT_MEMO[1110]),
+    1111: (248, 340, 97, 25, "OK(&O)"),
+    1112: (352, 340, 97, 25, "ｷｬﾝｾﾙ(&C)"),
+    1113: (8, 340, 161, 25, "標準の設定に戻す(&D)"),
+}
+PROGRESS_LAYOUT = {
+    1201: (12, 12, 409, 17, None),
+    1202: (12, 40, 413, 17, None),
+    1203: (169, 69, 97, 25, "ｷｬﾝｾﾙ(&C)"),
+}
+WS_TABSTOP = 0x00010000
+
+# Big enough that a build is still reading it when the test presses cancel (the maker reads
+# 256 KiB per step); sparse, so it costs no disk.
+BIG_FILE = 1536 * 1024 * 1024
+
+HOLD_SOURCE = r"""
+#include <windows.h>
+#include <stdio.h>
+/* Opens a file without sharing it and keeps it open until its standard input ends. */
+int wmain(int argc, wchar_t **argv) {
+    char buffer[16];
+    DWORD n;
+    HANDLE h;
+    if (argc != 2) return 2;
+    h = CreateFileW(argv[1], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE) { printf("FAILED %lu\n", GetLastError()); fflush(stdout); return 1; }
+    printf("HELD\n");
+    fflush(stdout);
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &n, NULL) && n > 0) {}
+    CloseHandle(h);
+    return 0;
+}
+"""
+
+
+def box(caption, text, icon, buttons=("OK",)):
+    return {"caption": caption, "text": text, "buttons": list(buttons), "icon": icon}
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def quote(text):
+    """An argument of a vxdriver script line."""
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\r", "\\r") + '"'
+
+
+def unescape(text):
+    """Undoes vxdriver's escaping of printed texts (\\\\, \\n, \\r, \\t)."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+class Run:
+    """What one vxdriver script printed, in order."""
+
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+        self.boxes, self.texts, self.windows, self.focus, self.rects = [], [], [], [], []
+        self.exit_code, self.failure = None, None
+        for line in output.splitlines():
+            m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
+            if m:
+                buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
+                self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
+                                   "buttons": buttons, "icon": m.group(4)})
+            m = re.match(r"^TEXT (\d+)=(.*)$", line)
+            if m:
+                self.texts.append((int(m.group(1)), unescape(m.group(2))))
+            m = re.match(r"^WINDOW class=\S+ client=(\d+)x(\d+) .*caption=(.*)$", line)
+            if m:
+                self.windows.append({"caption": unescape(m.group(3)), "client": (int(m.group(1)), int(m.group(2))),
+                                     "controls": []})
+            m = re.match(r"^CTRL id=(\d+) class=(\S+) rect=(-?\d+),(-?\d+),(\d+),(\d+) .*style=0x([0-9A-Fa-f]+) "
+                         r"ex=0x[0-9A-Fa-f]+ flags=(\S*) text=(.*)$", line)
+            if m and self.windows:
+                self.windows[-1]["controls"].append({
+                    "id": int(m.group(1)), "class": m.group(2),
+                    "rect": tuple(int(m.group(i)) for i in range(3, 7)), "style": int(m.group(7), 16),
+                    "flags": m.group(8).split(","), "text": unescape(m.group(9))})
+            m = re.match(r"^FOCUS id=(-?\d+) ", line)
+            if m:
+                self.focus.append(int(m.group(1)))
+            m = re.match(r"^RECT x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)$", line)
+            if m:
+                self.rects.append(tuple(int(m.group(i)) for i in range(1, 5)))
+            m = re.match(r"^EXIT (-?\d+)$", line)
+            if m:
+                self.exit_code = int(m.group(1))
+            if line.startswith("FAIL:"):
+                self.failure = line
+
+    def text_of(self, control, nth=0):
+        found = [t for cid, t in self.texts if cid == control]
+        return found[nth] if nth < len(found) else None
+
+
+class Session:
+    """Xvfb, a Wine prefix of its own and the tools, shared by all scenarios."""
+
+    def __init__(self, args):
+        self.args = args
+        self.env = dict(os.environ)
+        self.env.update({"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "WINEDEBUG": "-all",
+                         "WINEDLLOVERRIDES": "mscoree,mshtml="})
+        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-maker-wine-%d" % os.getuid()))
+        self.xvfb = None
+        if not self.env.get("DISPLAY"):
+            read_end, write_end = os.pipe()
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                                          "-nolisten", "tcp"], pass_fds=[write_end],
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            os.close(write_end)
+            display = b""
+            while not display.endswith(b"\n"):
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                display += chunk
+            os.close(read_end)
+            self.env["DISPLAY"] = ":" + display.decode().strip()
+        self.root = tempfile.mkdtemp(prefix="vxmaker-")
+        self.drive_c = os.path.join(self.env["WINEPREFIX"], "drive_c")
+        self._prepare_prefix()
+        self.hold_exe = None
+
+    def _prepare_prefix(self):
+        # Wine draws the window frames itself (Xvfb has no window manager), and the
+        # Japanese font the maker asks for is found among the installed IPA fonts.
+        settings = [
+            (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
+            (r"HKCU\Software\Wine\Fonts\Replacements", "ＭＳ Ｐゴシック", "IPAPGothic"),
+            (r"HKCU\Software\Wine\Fonts\Replacements", "MS PGothic", "IPAPGothic"),
+        ]
+        for key, name, value in settings:
+            subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def place(self, name, under_c=False):
+        """A fresh folder for one scenario, holding a copy of the maker; returns the folder."""
+        base = os.path.join(self.drive_c, "vxmaker-tests") if under_c else self.root
+        path = os.path.join(base, name)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(os.path.join(path, "maker"))
+        shutil.copy(self.args.maker, os.path.join(path, "maker", "VexorinMake.exe"))
+        return path
+
+    @staticmethod
+    def tree(path, files):
+        """Fills `path` with {relative path: bytes, or an int for a sparse file of that size};
+        a relative path ending with "/" is an empty folder."""
+        os.makedirs(path, exist_ok=True)
+        for relative, content in files.items():
+            full = os.path.join(path, relative)
+            if relative.endswith("/"):
+                os.makedirs(full, exist_ok=True)
+                continue
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                if isinstance(content, int):
+                    f.truncate(content)
+                else:
+                    f.write(content)
+        return path
+
+    def hold_helper(self):
+        if self.hold_exe is None:
+            source = os.path.join(self.root, "hold.c")
+            with open(source, "w") as f:
+                f.write(HOLD_SOURCE)
+            self.hold_exe = os.path.join(self.root, "hold.exe")
+            subprocess.run([self.args.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
+        return self.hold_exe
+
+    def drive(self, lines, timeout=300, on_line=None):
+        """Runs a vxdriver script; every process it started is ended by the driver itself.
+        `on_line` sees each output line as it comes (while the script goes on)."""
+        script = os.path.join(self.root, "script.txt")
+        with open(script, "w", encoding="utf-8") as f:
+            f.write("\n".join(lines) + "\n")
+        process = subprocess.Popen(["wine", self.args.driver, wine_path(script)], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        output = []
+        for raw in process.stdout:
+            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+            output.append(line)
+            if on_line:
+                on_line(line, output)
+        process.wait(timeout=timeout)
+        return Run(process.returncode, "\n".join(output))
+
+
+def start(place):
+    return ["start " + quote(wine_path(os.path.join(place, "maker", "VexorinMake.exe"))),
+            "wait-window %s 60000" % MAIN]
+
+
+def settings_path(place):
+    return os.path.join(place, "maker", "VexorinMake.INI")
+
+
+def read_settings(place):
+    path = settings_path(place)
+    if not os.path.isfile(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def snapshot(path):
+    """Every file below `path` with its bytes, for before/after comparisons."""
+    result = {}
+    for folder, _, files in os.walk(path):
+        for name in files:
+            full = os.path.join(folder, name)
+            with open(full, "rb") as f:
+                result[os.path.relpath(full, path)] = f.read() if os.path.getsize(full) < 1 << 20 else os.path.getsize(full)
+    return result
+
+
+def open_adv():
+    return ["wait-window " + MAIN, "press 1009", "wait-window " + ADV]
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, scenario, what, ok, detail=None):
+        if ok:
+            self.passed += 1
+            print("ok   %s: %s" % (scenario, what))
+        else:
+            self.failed += 1
+            print("FAIL %s: %s%s" % (scenario, what, "" if detail is None else "\n     " + repr(detail)))
+        sys.stdout.flush()
+        return ok
+
+    def run_ok(self, scenario, run):
+        return self.check(scenario, "driver script ran through", run.returncode == 0 and run.failure is None,
+                          run.failure or run.output[-3000:])
+
+
+def check_layout(c, scenario, window, caption, client, layout, tab_order):
+    c.check(scenario, caption + ": client area", window["client"] == client, window["client"])
+    controls = {ctl["id"]: ctl for ctl in window["controls"]}
+    missing = sorted(set(layout) - set(controls))
+    c.check(scenario, caption + ": every control is there", not missing, missing)
+    misplaced = {cid: controls[cid]["rect"] for cid, spec in layout.items()
+                 if cid in controls and controls[cid]["rect"] != spec[:4]}
+    c.check(scenario, caption + ": every control at its position and size", not misplaced, misplaced)
+    wrong = {cid: controls[cid]["text"] for cid, spec in layout.items()
+             if cid in controls and spec[4] is not None and controls[cid]["text"] != spec[4]}
+    c.check(scenario, caption + ": every control shows its text", not wrong, wrong)
+    stops = [ctl["id"] for ctl in window["controls"] if ctl["style"] & WS_TABSTOP]
+    c.check(scenario, caption + ": tab order", stops == tab_order, stops)
+
+
+# ---------------------------------------------------------------- scenarios
+
+
+def scenario_first_start(s, c):
+    """No settings file: empty folder field, the dialog's defaults, layout, and the close
+    button writes the 11 default lines."""
+    name = "first-start"
+    place = s.place(name)
+    run = s.drive(start(place) + [
+        "controls", "rect", "focus",
+        "key TAB", "sleep 300", "focus", "key TAB", "sleep 300", "focus",
+        "press 1009", "wait-window " + ADV, "controls", "rect", "focus",
+        "press 1112", "gone",
+        "wait-window " + MAIN, "press 1008", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    if len(run.windows) < 2 or len(run.rects) < 2:
+        c.check(name, "both windows listed", False, run.output[-2000:])
+        return
+    main, adv = run.windows[0], run.windows[1]
+    check_layout(c, name, main, MAIN, (487, 299), MAIN_LAYOUT, [1004, 1006, 1007, 1008, 1009])
+    usage = {ctl["id"]: ctl for ctl in main["controls"]}[1005]["text"]
+    c.check(name, "usage memo holds its six lines", usage.split("\r\n")[:6] == USAGE and
+            usage.replace("\r\n", "") == "".join(USAGE), usage)
+    c.check(name, "usage memo is read-only", usage and {ctl["id"]: ctl for ctl in main["controls"]}[1005]["style"] & 0x800,
+            hex({ctl["id"]: ctl for ctl in main["controls"]}[1005]["style"]))
+    check_layout(c, name, adv, ADV, (458, 371), ADV_LAYOUT,
+                 [1103, 1106, 1108, 1110, 1111, 1112, 1113])
+    x, y, w, h = run.rects[0]
+    c.check(name, "main window centred on the 1024 x 768 screen",
+            abs(x - (1024 - w) // 2) <= 1 and abs(y - (768 - h) // 2) <= 1, run.rects[0])
+    ax, ay, aw, ah = run.rects[1]
+    c.check(name, "advanced dialog centred over the main window",
+            abs(ax - (x + (w - aw) // 2)) <= 1 and abs(ay - (y + (h - ah) // 2)) <= 1, (run.rects[0], run.rects[1]))
+    c.check(name, "focus starts in the folder field, Tab moves to browse, then make",
+            run.focus[:3] == [1004, 1006, 1007], run.focus)
+    c.check(name, "advanced dialog opens with focus in the name field", run.focus[3:4] == [1103], run.focus)
+    c.check(name, "exit code 0", run.exit_code == 0, run.exit_code)
+    c.check(name, "close button wrote the 11 default lines", read_settings(place) == FIRST_RUN_SETTINGS,
+            read_settings(place))
+
+
+def scenario_missing_folder(s, c):
+    """Make with an empty field, then with a file's path: the error box, and nothing made."""
+    name = "missing-folder"
+    place = s.place(name)
+    s.tree(os.path.join(place, "data"), {"file.txt": b"x"})
+    file_path = wine_path(os.path.join(place, "data", "file.txt"))
+    run = s.drive(start(place) + [
+        "press 1007", "wait-box", "windows", "press OK", "gone",
+        "wait-window " + MAIN, "settext 1004 " + quote(file_path), "key RETURN", "wait-box", "press OK", "gone",
+        "wait-window " + MAIN, "text 1004", "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    tail = "は存在しません.\nファイルチェッカーの作成を中止します."
+    c.check(name, "empty field: the box names an empty folder (two spaces)",
+            run.boxes[:1] == [box("エラー", "チェックするフォルダ  " + tail, "none")], run.boxes)
+    c.check(name, "a file is no folder: the box names it",
+            run.boxes[1:2] == [box("エラー", "チェックするフォルダ " + file_path + " " + tail, "none")], run.boxes)
+    c.check(name, "no progress dialog was shown", "caption=" + PROGRESS not in
+            "\n".join(l for l in run.output.splitlines() if " visible=1 " in l), run.output)
+    c.check(name, "the field keeps its text", run.text_of(1004) == file_path, run.texts)
+    c.check(name, "nothing was written beside the file", sorted(os.listdir(os.path.join(place, "data"))) == ["file.txt"])
+
+
+def scenario_build_and_check(s, c):
+    """A full build of a real tree, twice in one run, then the written checker finds it intact;
+    the settings file is not touched by a build."""
+    name = "build"
+    place = s.place(name)
+    tree = s.tree(os.path.join(place, "tree"), {
+        "readme.txt": b"hello\r\n", "表/ソフト.dat": os.urandom(300000), "sub/deeper/empty.bin": b"",
+        "sub/data.bin": os.urandom(262144), "emptyfolder/": None})
+    old_settings = ("Z:\\old\r\nOld.exe\r\nf\r\n--\r\nn\r\n--\r\nb\r\n--\r\n").encode("cp932")
+    with open(settings_path(place), "wb") as f:
+        f.write(old_settings)
+    run = s.drive(start(place) + [
+        "text 1004",
+        "settext 1004 " + quote(wine_path(tree)),
+        "press 1007", "wait-box 120000", "press OK", "gone", "no-box 500",
+        # The second build asks before replacing the first one's checker.
+        "wait-window " + MAIN, "press 1007", "wait-box 60000", "press OK", "gone",
+        "wait-box 120000", "press OK", "gone", "no-box 500",
+        "wait-window " + MAIN])
+    c.run_ok(name, run)
+    c.check(name, "the folder field starts with the saved folder", run.text_of(1004) == "Z:\\old", run.texts)
+    success = box("成功", "ファイルチェッカーが正常に作成できました.", "none")
+    question = box("上書き確認", "Old.exe に上書きしますか？", "question", ("OK", "キャンセル"))
+    c.check(name, "build, overwrite question, build: the expected boxes",
+            run.boxes == [success, question, success], run.boxes)
+    checker = os.path.join(tree, "Old.exe")
+    c.check(name, "the checker carries the saved checker name", os.path.isfile(checker), os.listdir(tree))
+    c.check(name, "a build leaves the settings file as it was", read_settings(place) == old_settings,
+            read_settings(place))
+    if not os.path.isfile(checker):
+        return
+    with open(checker, "rb") as f:
+        data = f.read()
+    c.check(name, "the checker is an executable with the check data and trailer at its end",
+            data[:2] == b"MZ" and data[-16:-12] == b"VXR!", data[:2] + data[-16:-12])
+    messages = data[:-16].split(b"\0")
+    c.check(name, "the saved messages went into the checker", messages[-4:-1] == [b"f", b"n", b"b"], messages[-5:])
+
+    run = s.drive(["start " + quote(wine_path(checker)), "wait-box 120000", "press OK", "expect-exit 0 30000"])
+    c.run_ok(name + "/checker", run)
+    c.check(name, "the written checker finds every file intact",
+            run.boxes == [box("チェック終了", "すべてのファイルは正常です.", "none")], run.boxes)
+
+
+def scenario_overwrite(s, c):
+    """An existing checker: Cancel keeps it byte for byte, OK replaces it."""
+    name = "overwrite"
+    place = s.place(name)
+    tree = s.tree(os.path.join(place, "tree"), {"a.txt": b"a", "Vexorin.exe": b"old checker"})
+    cancelled = []
+    run = s.drive(start(place) + [
+        "settext 1004 " + quote(wine_path(tree)),
+        "press 1007", "wait-box", "press キャンセル", "gone", "no-box 1500",
+        "wait-window " + MAIN, "echo CANCELLED", "sleep 500",
+        "press 1007", "wait-box", "press OK", "gone", "wait-box 60000", "press OK", "gone", "no-box 500",
+        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"],
+        on_line=lambda line, out: line == "> echo CANCELLED" and cancelled.append(snapshot(tree)))
+    c.run_ok(name, run)
+    question = box("上書き確認", "Vexorin.exe に上書きしますか？", "question", ("OK", "キャンセル"))
+    c.check(name, "asked twice; only the second answer led to a build",
+            run.boxes == [question, question, box("成功", "ファイルチェッカーが正常に作成できました.", "none")], run.boxes)
+    c.check(name, "Cancel left the old checker unchanged",
+            cancelled and cancelled[0].get("Vexorin.exe") == b"old checker", cancelled and cancelled[0].get("Vexorin.exe"))
+    with open(os.path.join(tree, "Vexorin.exe"), "rb") as f:
+        c.check(name, "OK replaced it with a checker", f.read(2) == b"MZ")
+
+
+
+def scenario_empty_folder(s, c):
+    name = "empty-folder"
+    place = s.place(name)
+    tree = s.tree(os.path.join(place, "tree"), {})
+    run = s.drive(start(place) + [
+        "settext 1004 " + quote(wine_path(tree) + "\\"),
+        "press 1007", "wait-box", "press OK", "gone", "no-box 1500",
+        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    c.check(name, "the empty-folder warning, and nothing else",
+            run.boxes == [box("エラー", "対象フォルダにファイルやフォルダがありません.", "warning")], run.boxes)
+    c.check(name, "nothing written", os.listdir(tree) == [], os.listdir(tree))
+
+
+def scenario_cancel(s, c):
+    """Cancel while a large file is read, by Esc and by the button: nothing written, no box."""
+    name = "cancel"
+    place = s.place(name)
+    tree = s.tree(os.path.join(place, "tree"), {"big.bin": BIG_FILE})
+    before = snapshot(tree)
+    reading = "big.bin を処理中..."
+    run = s.drive(start(place) + [
+        "settext 1004 " + quote(wine_path(tree)),
+        "press 1007", "wait-window " + PROGRESS, "wait-text 1201 " + quote(reading) + " 60000",
+        "key ESCAPE", "gone 60000", "no-box 1500",
+        "wait-window " + MAIN, "press 1007", "wait-window " + PROGRESS,
+        "wait-text 1201 " + quote(reading) + " 60000", "text 1202",
+        "press 1203", "gone 60000", "no-box 1500",
+        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    c.check(name, "no message at all", run.boxes == [], run.boxes)
+    progress = run.text_of(1202) or ""
+    c.check(name, "the progress line counts kilobytes of file 1 of 1",
+            re.match(r"^\d+ KByte processed\. \(1/1\)$", progress) is not None, progress)
+    c.check(name, "nothing written into the folder", snapshot(tree) == before, sorted(snapshot(tree)))
+
+
+def scenario_held_file(s, c):
+    """A file another process holds open without sharing: the open-failure warning comes
+    while the dialog shows that file's name, and the build stops."""
+    name = "held-file"
+    place = s.place(name)
+    tree = s.tree(os.path.join(place, "tree"), {"locked.bin": b"locked"})
+    helper = subprocess.Popen(["wine", s.hold_helper(), wine_path(os.path.join(tree, "locked.bin"))], env=s.env,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        held = helper.stdout.readline().decode().strip()
+        if not c.check(name, "helper holds the file", held == "HELD", held):
+            return
+        run = s.drive(start(place) + [
+            "settext 1004 " + quote(wine_path(tree)),
+            "press 1007", "wait-box 60000",
+            "wait-window " + PROGRESS, "text 1201",
+            "wait-box", "press OK", "gone", "no-box 1500",
+            "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    finally:
+        helper.stdin.close()
+        helper.wait(timeout=60)
+    c.run_ok(name, run)
+    c.check(name, "the open-failure warning names the file",
+            run.boxes[:1] == [box("エラー", "locked.bin のオープンに失敗しました.", "warning")], run.boxes)
+    c.check(name, "the dialog showed that file while the warning was up",
+            run.text_of(1201) == "locked.bin を処理中...", run.texts)
+    c.check(name, "no checker written", sorted(os.listdir(tree)) == ["locked.bin"], os.listdir(tree))
+
+
+NAME_CASES = [  # typed, kept after OK
+    ("abc", "abc.exe"), ("exe", "exe.exe"), (".exe ", ".exe .exe"), ("TOOL.EXE", "TOOL.EXE"),
+    ("  ", "  .exe"), ("表", "表.exe"), ("表ソ.exe", "表ソ.exe"),
+]
+
+
+def scenario_names(s, c):
+    """The checker name: completions, the empty name, forbidden characters, and what the
+    settings file receives from an accepted name."""
+    name = "names"
+    place = s.place(name)
+    lines = start(place)
+    for typed, _ in NAME_CASES:
+        lines += open_adv() + ["settext 1103 " + quote(typed), "press 1111", "gone"]
+        lines += open_adv() + ["text 1103", "press 1112", "gone"]
+    # Empty: the box, then the standard name.
+    lines += open_adv() + ["settext 1103 \"\"", "press 1111", "wait-box", "press OK", "gone", "no-box 500"]
+    lines += open_adv() + ["text 1103", "press 1112", "gone"]
+    # Forbidden characters: the box, and the dialog stays open with the text as typed.
+    for bad in ["a:b", "x\\y.exe", "p|q"]:
+        lines += open_adv() + ["settext 1103 " + quote(bad), "press 1111", "wait-box", "press OK", "gone",
+                               "wait-window " + ADV, "text 1103", "press 1112", "gone"]
+    lines += open_adv() + ["settext 1103 " + quote("last"), "key RETURN", "gone",
+                           "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"]
+    run = s.drive(lines)
+    c.run_ok(name, run)
+    kept = [t for cid, t in run.texts if cid == 1103]
+    for i, (typed, expected) in enumerate(NAME_CASES):
+        c.check(name, "%r becomes %r" % (typed, expected), kept[i:i + 1] == [expected], kept)
+    n = len(NAME_CASES)
+    c.check(name, "an empty name becomes Vexorin.exe", kept[n:n + 1] == ["Vexorin.exe"], kept)
+    c.check(name, "an empty name is announced",
+            run.boxes[:1] == [box("エラー", "[作成するﾌｧｲﾙﾁｪｯｶｰ名]は必ず必要です.\nVexorin.exeに設定します.", "none")],
+            run.boxes[:1])
+    bad_box = box("エラー", "[作成するﾌｧｲﾙﾁｪｯｶｰ名]に有効でない文字（半角の \\ / : * ? \" < > | ）が\n含まれています.",
+                  "none")
+    c.check(name, "each forbidden name is refused with the box", run.boxes[1:] == [bad_box] * 3, run.boxes[1:])
+    c.check(name, "a refused name stays in the open dialog as typed",
+            kept[n + 1:n + 4] == ["a:b", "x\\y.exe", "p|q"], kept[n + 1:])
+    saved = read_settings(place)
+    c.check(name, "Enter accepts the dialog; Esc in the main window saves its name",
+            saved is not None and saved.split(b"\r\n")[1] == b"last.exe", saved)
+
+
+def scenario_defaults_and_cancel(s, c):
+    """The default button with Cancel and with OK, the close box undoing edits, Alt keys,
+    and the settings file receiving what was accepted."""
+    name = "defaults"
+    place = s.place(name)
+    with open(settings_path(place), "wb") as f:
+        f.write("C:\\\r\nmine.exe\r\nfolder one\r\n\r\nfolder three\r\n--\r\nno file\r\n--\r\n--\r\n".encode("cp932"))
+    mine = {1103: "mine.exe", 1106: "folder one\r\n\r\nfolder three\r\n", 1108: "no file\r\n", 1110: ""}
+    defaults = {**DEFAULT_MEMO, 1103: "Vexorin.exe"}
+    read_all = ["text 1103", "text 1106", "text 1108", "text 1110"]
+    run = s.drive(start(place) + open_adv() + read_all +
+                  ["press 1113"] + read_all + ["press 1112", "gone"] +      # default, then cancel
+                  open_adv() + read_all +
+                  ["settext 1108 " + quote("edited"), "syscommand close", "gone"] +
+                  open_adv() + read_all +
+                  ["settext 1110 " + quote("typed"), "key D+ALT", "sleep 300"] + read_all + ["key C+ALT", "gone"] +
+                  open_adv() + read_all +
+                  ["press 1113", "press 1111", "gone"] +                    # default, then OK
+                  open_adv() + read_all + ["key ESCAPE", "gone",
+                                           "wait-window " + MAIN, "press 1008", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    seen = [dict(zip([1103, 1106, 1108, 1110], [run.text_of(cid, k) for cid in [1103, 1106, 1108, 1110]]))
+            for k in range(7)]
+    c.check(name, "the dialog opens with the saved values", seen[0] == mine, seen[0])
+    c.check(name, "the default button puts the standard values in", seen[1] == defaults, seen[1])
+    c.check(name, "Cancel after the default button returns to the saved values", seen[2] == mine, seen[2])
+    c.check(name, "the close box undoes an edit", seen[3] == mine, seen[3])
+    c.check(name, "Alt+D is the default button", seen[4] == defaults, seen[4])
+    c.check(name, "Alt+C cancels", seen[5] == mine, seen[5])
+    c.check(name, "OK after the default button keeps the standard values", seen[6] == defaults, seen[6])
+    c.check(name, "the close button saved the accepted values",
+            read_settings(place) == ("C:\\\r\n" + FIRST_RUN_SETTINGS.decode("cp932")[2:]).encode("cp932"),
+            read_settings(place))
+
+
+def scenario_browse(s, c):
+    """The folder browser selects an existing folder the field names; Cancel keeps a field
+    that names nothing."""
+    name = "browse"
+    place = s.place(name, under_c=True)
+    s.tree(os.path.join(place, "pick", "inner"), {"f.txt": b"f"})
+    windows_folder = "C:\\vxmaker-tests\\%s\\pick\\inner" % name
+    run = s.drive(start(place) + [
+        "settext 1004 " + quote(windows_folder), "press 1006", "wait-dialog " + BROWSER, "sleep 1000",
+        "press OK", "gone", "wait-window " + MAIN, "text 1004",
+        "settext 1004 " + quote("C:\\no such folder"), "press 1006", "wait-dialog " + BROWSER,
+        "press キャンセル", "gone", "wait-window " + MAIN, "text 1004",
+        "kill"])
+    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+    c.check(name, "OK on the pre-selected folder gives it back", run.text_of(1004, 0) == windows_folder, run.texts)
+    c.check(name, "Cancel keeps a field that names no folder", run.text_of(1004, 1) == "C:\\no such folder",
+            run.texts)
+    shutil.rmtree(place, ignore_errors=True)
+
+
+def scenario_settings_failures(s, c):
+    """A settings file that cannot be read: the error box, empty fields; one that cannot be
+    written: the error box and the window stays open."""
+    name = "settings-failures"
+    place = s.place(name)
+    os.makedirs(settings_path(place))  # a folder where the file should be
+    run = s.drive(["start " + quote(wine_path(os.path.join(place, "maker", "VexorinMake.exe"))),
+                   "wait-box 60000", "press OK", "gone",
+                   "wait-window " + MAIN, "text 1004", "text 1005"] + open_adv() +
+                  ["text 1103", "text 1106", "press 1112", "gone",
+                   "wait-window " + MAIN, "key ESCAPE", "wait-box", "press OK", "gone",
+                   "wait-window " + MAIN, "exists", "kill"])
+    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+    path = wine_path(settings_path(place))
+    c.check(name, "the read failure names the settings file",
+            run.boxes[:1] == [box("エラー", "設定ファイル %s を読み込めませんでした." % path, "error")], run.boxes)
+    c.check(name, "the usage text is there, the settings fields are empty",
+            run.text_of(1004) == "" and (run.text_of(1005) or "").startswith(USAGE[0]) and
+            run.text_of(1103) == "" and run.text_of(1106) == "", run.texts)
+    c.check(name, "the write failure names the settings file and the window stays",
+            run.boxes[1:] == [box("エラー", "設定ファイル %s に書き込めませんでした." % path, "error")], run.boxes)
+
+
+def scenario_screenshots(s, c, folder):
+    """Pictures of the three windows for the documentation."""
+    name = "screenshots"
+    place = s.place(name, under_c=True)
+    tree = s.tree(os.path.join(place, "配布フォルダ"), {"data/big.bin": BIG_FILE, "readme.txt": b"r"})
+    os.makedirs(folder, exist_ok=True)
+    taken = []
+
+    def shoot(line, output):
+        m = re.match(r"^> echo SHOT (\S+)$", line)
+        if not m:
+            return
+        rect = [l for l in output if l.startswith("RECT ")][-1]
+        x, y, w, h = [int(v) for v in re.findall(r"-?\d+", rect)]
+        target = os.path.join(folder, "maker-%s.png" % m.group(1))
+        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", target],
+                       env=s.env, check=True)
+        taken.append(target)
+
+    run = s.drive(start(place) + [
+        "settext 1004 " + quote("C:\\vxmaker-tests\\screenshots\\配布フォルダ"), "sleep 500", "rect",
+        "echo SHOT main", "sleep 1500",
+        "press 1009", "wait-window " + ADV, "sleep 500", "rect", "echo SHOT advanced", "sleep 1500",
+        "press 1112", "gone", "wait-window " + MAIN,
+        "press 1007", "wait-window " + PROGRESS, "wait-text 1201 " + quote("data\\big.bin を処理中...") + " 60000",
+        "sleep 300", "rect", "echo SHOT progress", "sleep 1500", "press 1203", "gone 60000",
+        "wait-window " + MAIN, "kill"], on_line=shoot)
+    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+    c.check(name, "three pictures taken", len(taken) == 3, taken)
+    shutil.rmtree(place, ignore_errors=True)
+
+
+SCENARIOS = [
+    ("first-start", scenario_first_start),
+    ("missing-folder", scenario_missing_folder),
+    ("build", scenario_build_and_check),
+    ("overwrite", scenario_overwrite),
+    ("empty-folder", scenario_empty_folder),
+    ("cancel", scenario_cancel),
+    ("held-file", scenario_held_file),
+    ("names", scenario_names),
+    ("defaults", scenario_defaults_and_cancel),
+    ("browse", scenario_browse),
+    ("settings-failures", scenario_settings_failures),
+]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--maker", required=True)
+    parser.add_argument("--driver", required=True)
+    parser.add_argument("--cc", default="i686-w64-mingw32-gcc")
+    parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
+    parser.add_argument("--screenshots", help="also save pictures of the three windows into this folder")
+    args = parser.parse_args()
+    session = Session(args)
+    checks = Checks()
+    try:
+        for scenario_name, scenario in SCENARIOS:
+            if args.only and args.only not in scenario_name:
+                continue
+            try:
+                scenario(session, checks)
+            except Exception as error:  # a broken scenario counts as a failure, the others still run
+                checks.check(scenario_name, "scenario completed", False, "%s: %s" % (type(error).__name__, error))
+        if args.screenshots:
+            scenario_screenshots(session, checks, os.path.abspath(args.screenshots))
+    finally:
+        session.close()
+    print("%d passed, %d failed" % (checks.passed, checks.failed))
+    return 0 if checks.failed == 0 and checks.passed > 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
