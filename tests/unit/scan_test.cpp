@@ -32,7 +32,9 @@ void Expect(const std::string& native, const std::string& rel, std::vector<std::
             std::vector<std::string>* files) {
   for (const std::string& n : DirectoryOrder(native)) {
     std::string path = native + "/" + n;
-    if (opendir(path.c_str()) != nullptr) {
+    DIR* sub = opendir(path.c_str());
+    if (sub != nullptr) {
+      closedir(sub);
       Expect(path, rel + n + "\\", folders, files);
       folders->push_back(rel + n + "\\");
     } else {
