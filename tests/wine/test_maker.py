@@ -7,9 +7,9 @@ vxdriver.exe start the maker, read its windows and message boxes, type, press ke
 click. Results are checked from what the driver printed and from the files on disk.
 
 usage: test_maker.py --maker VexorinMake.exe --driver vxdriver.exe [-k NAME] [--screenshots DIR]
-Needs wine, Xvfb (started here when DISPLAY is not set), the ja_JP.UTF-8 locale and the
-MinGW-w64 i686 compiler (for a small helper that holds a file open without sharing).
-With --screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
+Runs in a Wine session of tests/wine/harness.py (display, prefix, locale). Needs the MinGW-w64
+i686 compiler too, for a small helper that holds a file open without sharing. With
+--screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
 import argparse
@@ -19,6 +19,9 @@ import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import WineSession, quote, to_wine_path as wine_path, unescape  # noqa: E402
 
 MAIN = "ヴェクソリン"
 ADV = "高度な設定"
@@ -105,28 +108,6 @@ def box(caption, text, icon, buttons=("OK",)):
     return {"caption": caption, "text": text, "buttons": list(buttons), "icon": icon}
 
 
-def wine_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def quote(text):
-    """An argument of a vxdriver script line."""
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\r", "\\r") + '"'
-
-
-def unescape(text):
-    """Undoes vxdriver's escaping of printed texts (\\\\, \\n, \\r, \\t)."""
-    out, i = [], 0
-    while i < len(text):
-        if text[i] == "\\" and i + 1 < len(text):
-            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
-            i += 2
-        else:
-            out.append(text[i])
-            i += 1
-    return "".join(out)
-
-
 class Run:
     """What one vxdriver script printed, in order."""
 
@@ -135,14 +116,18 @@ class Run:
         self.output = output
         self.boxes, self.texts, self.windows, self.focus, self.rects = [], [], [], [], []
         self.exit_code, self.failure = None, None
+        command = ""
         for line in output.splitlines():
+            if line.startswith("> "):
+                command = line[2:].split(" ", 1)[0]
+                continue
             m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
             if m:
                 buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
                 self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
                                    "buttons": buttons, "icon": m.group(4)})
             m = re.match(r"^TEXT (\d+)=(.*)$", line)
-            if m:
+            if m and command == "text":  # not the echo of a wait-text
                 self.texts.append((int(m.group(1)), unescape(m.group(2))))
             m = re.match(r"^WINDOW class=\S+ client=(\d+)x(\d+) .*caption=(.*)$", line)
             if m:
@@ -156,7 +141,7 @@ class Run:
                     "rect": tuple(int(m.group(i)) for i in range(3, 7)), "style": int(m.group(7), 16),
                     "flags": m.group(8).split(","), "text": unescape(m.group(9))})
             m = re.match(r"^FOCUS id=(-?\d+) ", line)
-            if m:
+            if m and command == "focus":
                 self.focus.append(int(m.group(1)))
             m = re.match(r"^RECT x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)$", line)
             if m:
@@ -173,56 +158,24 @@ class Run:
 
 
 class Session:
-    """Xvfb, a Wine prefix of its own and the tools, shared by all scenarios."""
+    """A Wine session of the harness, the tools, and a folder for the scenarios' files."""
 
-    def __init__(self, args):
+    def __init__(self, args, wine):
         self.args = args
-        self.env = dict(os.environ)
-        self.env.update({"LC_ALL": "ja_JP.UTF-8", "LANG": "ja_JP.UTF-8", "WINEDEBUG": "-all",
-                         "WINEDLLOVERRIDES": "mscoree,mshtml="})
-        self.env.setdefault("WINEPREFIX", os.path.join(tempfile.gettempdir(), "vexorin-maker-wine-%d" % os.getuid()))
-        self.xvfb = None
-        if not self.env.get("DISPLAY"):
-            read_end, write_end = os.pipe()
-            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-                                          "-nolisten", "tcp"], pass_fds=[write_end],
-                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            os.close(write_end)
-            display = b""
-            while not display.endswith(b"\n"):
-                chunk = os.read(read_end, 16)
-                if not chunk:
-                    raise RuntimeError("Xvfb did not start")
-                display += chunk
-            os.close(read_end)
-            self.env["DISPLAY"] = ":" + display.decode().strip()
+        self.wine = wine
+        self.env = wine.env
         self.root = tempfile.mkdtemp(prefix="vxmaker-")
-        self.drive_c = os.path.join(self.env["WINEPREFIX"], "drive_c")
-        self._prepare_prefix()
+        self.drive_c = os.path.join(wine.prefix, "drive_c")
         self.hold_exe = None
 
-    def _prepare_prefix(self):
-        # Wine draws the window frames itself (Xvfb has no window manager), and the
-        # Japanese font the maker asks for is found among the installed IPA fonts.
-        settings = [
-            (r"HKCU\Software\Wine\X11 Driver", "Decorated", "N"),
-            (r"HKCU\Software\Wine\Fonts\Replacements", "ＭＳ Ｐゴシック", "IPAPGothic"),
-            (r"HKCU\Software\Wine\Fonts\Replacements", "MS PGothic", "IPAPGothic"),
-        ]
-        for key, name, value in settings:
-            subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=self.env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run(["wineserver", "-w"], env=self.env, timeout=120)
-
     def close(self):
-        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
         shutil.rmtree(self.root, ignore_errors=True)
+        shutil.rmtree(os.path.join(self.drive_c, "vxmaker-tests"), ignore_errors=True)
 
     def place(self, name, under_c=False):
-        """A fresh folder for one scenario, holding a copy of the maker; returns the folder."""
+        """A fresh folder for one scenario, holding a copy of the maker; returns the folder.
+        Under drive C: when the shell folder browser must reach it (Wine's Z: drive has no
+        volume information, and the browser cannot walk into it)."""
         base = os.path.join(self.drive_c, "vxmaker-tests") if under_c else self.root
         path = os.path.join(base, name)
         shutil.rmtree(path, ignore_errors=True)
@@ -257,22 +210,15 @@ class Session:
             subprocess.run([self.args.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
         return self.hold_exe
 
-    def drive(self, lines, timeout=300, on_line=None):
-        """Runs a vxdriver script; every process it started is ended by the driver itself.
-        `on_line` sees each output line as it comes (while the script goes on)."""
-        script = os.path.join(self.root, "script.txt")
-        with open(script, "w", encoding="utf-8") as f:
-            f.write("\n".join(lines) + "\n")
-        process = subprocess.Popen(["wine", self.args.driver, wine_path(script)], env=self.env,
-                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        output = []
-        for raw in process.stdout:
-            line = raw.decode("utf-8", "replace").rstrip("\r\n")
-            output.append(line)
-            if on_line:
-                on_line(line, output)
-        process.wait(timeout=timeout)
-        return Run(process.returncode, "\n".join(output))
+    def drive(self, lines, timeout=300, snapshot_dir=None):
+        """Runs a vxdriver script; every process it started is ended by the driver itself."""
+        result = self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout,
+                                      snapshot_dir=snapshot_dir)
+        run = Run(result.returncode, "\n".join(result.lines))
+        run.snapshots = result.snapshots
+        if result.timed_out:
+            run.failure = run.failure or "driver timed out"
+        return run
 
 
 def start(place):
@@ -352,7 +298,7 @@ def scenario_first_start(s, c):
     place = s.place(name)
     run = s.drive(start(place) + [
         "controls", "rect", "focus",
-        "key TAB", "sleep 300", "focus", "key TAB", "sleep 300", "focus",
+        "key TAB", "wait-focus 1006", "focus", "key TAB", "wait-focus 1007", "focus",
         "press 1009", "wait-window " + ADV, "controls", "rect", "focus",
         "press 1112", "gone",
         "wait-window " + MAIN, "press 1008", "expect-exit 0 20000"])
@@ -450,27 +396,27 @@ def scenario_build_and_check(s, c):
 
 
 def scenario_overwrite(s, c):
-    """An existing checker: Cancel keeps it byte for byte, OK replaces it."""
+    """An existing checker: Cancel keeps it byte for byte and nothing follows; OK replaces it."""
     name = "overwrite"
     place = s.place(name)
     tree = s.tree(os.path.join(place, "tree"), {"a.txt": b"a", "Vexorin.exe": b"old checker"})
-    cancelled = []
-    run = s.drive(start(place) + [
-        "settext 1004 " + quote(wine_path(tree)),
-        "press 1007", "wait-box", "press キャンセル", "gone", "no-box 1500",
-        "wait-window " + MAIN, "echo CANCELLED", "sleep 500",
-        "press 1007", "wait-box", "press OK", "gone", "wait-box 60000", "press OK", "gone", "no-box 500",
-        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"],
-        on_line=lambda line, out: line == "> echo CANCELLED" and cancelled.append(snapshot(tree)))
-    c.run_ok(name, run)
+    before = snapshot(tree)
+    prepare = start(place) + ["settext 1004 " + quote(wine_path(tree)), "press 1007"]
     question = box("上書き確認", "Vexorin.exe に上書きしますか？", "question", ("OK", "キャンセル"))
-    c.check(name, "asked twice; only the second answer led to a build",
-            run.boxes == [question, question, box("成功", "ファイルチェッカーが正常に作成できました.", "none")], run.boxes)
-    c.check(name, "Cancel left the old checker unchanged",
-            cancelled and cancelled[0].get("Vexorin.exe") == b"old checker", cancelled and cancelled[0].get("Vexorin.exe"))
-    with open(os.path.join(tree, "Vexorin.exe"), "rb") as f:
-        c.check(name, "OK replaced it with a checker", f.read(2) == b"MZ")
 
+    run = s.drive(prepare + ["wait-box", "press キャンセル", "gone", "no-box 1500",
+                             "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    c.check(name, "Cancel: the question and nothing after it", run.boxes == [question], run.boxes)
+    c.check(name, "Cancel: the folder is as it was", snapshot(tree) == before, sorted(snapshot(tree)))
+
+    run = s.drive(prepare + ["wait-box", "press OK", "gone", "wait-box 60000", "press OK", "gone", "no-box 500",
+                             "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
+    c.check(name, "OK: the question, then the success box",
+            run.boxes == [question, box("成功", "ファイルチェッカーが正常に作成できました.", "none")], run.boxes)
+    with open(os.path.join(tree, "Vexorin.exe"), "rb") as f:
+        c.check(name, "OK: the old file was replaced by a checker", f.read(2) == b"MZ")
 
 
 def scenario_empty_folder(s, c):
@@ -517,7 +463,8 @@ def scenario_held_file(s, c):
     place = s.place(name)
     tree = s.tree(os.path.join(place, "tree"), {"locked.bin": b"locked"})
     helper = subprocess.Popen(["wine", s.hold_helper(), wine_path(os.path.join(tree, "locked.bin"))], env=s.env,
-                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              start_new_session=True)
     try:
         held = helper.stdout.readline().decode().strip()
         if not c.check(name, "helper holds the file", held == "HELD", held):
@@ -598,7 +545,7 @@ def scenario_defaults_and_cancel(s, c):
                   open_adv() + read_all +
                   ["settext 1108 " + quote("edited"), "syscommand close", "gone"] +
                   open_adv() + read_all +
-                  ["settext 1110 " + quote("typed"), "key D+ALT", "sleep 300"] + read_all + ["key C+ALT", "gone"] +
+                  ["settext 1110 " + quote("typed"), "key D+ALT", "wait-text 1103 Vexorin.exe"] + read_all + ["key C+ALT", "gone"] +
                   open_adv() + read_all +
                   ["press 1113", "press 1111", "gone"] +                    # default, then OK
                   open_adv() + read_all + ["key ESCAPE", "gone",
@@ -622,8 +569,11 @@ def scenario_browse(s, c):
     """The folder browser selects an existing folder the field names; Cancel keeps a field
     that names nothing."""
     name = "browse"
-    place = s.place(name, under_c=True)
-    s.tree(os.path.join(place, "pick", "inner"), {"f.txt": b"f"})
+    place = s.place(name)
+    # The browser cannot walk into Wine's Z: drive, so the folder to pick lies on drive C:,
+    # away from the maker (Wine's browser also fails to select a folder that shares a parent
+    # with the running program's folder).
+    s.tree(os.path.join(s.drive_c, "vxmaker-tests", name, "pick", "inner"), {"f.txt": b"f"})
     windows_folder = "C:\\vxmaker-tests\\%s\\pick\\inner" % name
     run = s.drive(start(place) + [
         "settext 1004 " + quote(windows_folder), "press 1006", "wait-dialog " + BROWSER, "sleep 1000",
@@ -635,7 +585,6 @@ def scenario_browse(s, c):
     c.check(name, "OK on the pre-selected folder gives it back", run.text_of(1004, 0) == windows_folder, run.texts)
     c.check(name, "Cancel keeps a field that names no folder", run.text_of(1004, 1) == "C:\\no such folder",
             run.texts)
-    shutil.rmtree(place, ignore_errors=True)
 
 
 def scenario_settings_failures(s, c):
@@ -664,32 +613,25 @@ def scenario_settings_failures(s, c):
 def scenario_screenshots(s, c, folder):
     """Pictures of the three windows for the documentation."""
     name = "screenshots"
+    # Wine's stand-in for the maker's font is monospaced; the proportional IPA font is
+    # closer to what Windows shows, so the pictures use it.
+    for face in ("ＭＳ Ｐゴシック", "MS PGothic"):
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
+                        "IPAPGothic", "/f"], env=s.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, start_new_session=True, timeout=120)
     place = s.place(name, under_c=True)
-    tree = s.tree(os.path.join(place, "配布フォルダ"), {"data/big.bin": BIG_FILE, "readme.txt": b"r"})
+    s.tree(os.path.join(place, "配布フォルダ"), {"data/big.bin": BIG_FILE, "readme.txt": b"r"})
     os.makedirs(folder, exist_ok=True)
-    taken = []
-
-    def shoot(line, output):
-        m = re.match(r"^> echo SHOT (\S+)$", line)
-        if not m:
-            return
-        rect = [l for l in output if l.startswith("RECT ")][-1]
-        x, y, w, h = [int(v) for v in re.findall(r"-?\d+", rect)]
-        target = os.path.join(folder, "maker-%s.png" % m.group(1))
-        subprocess.run(["import", "-window", "root", "-crop", "%dx%d+%d+%d" % (w, h, x, y), "+repage", target],
-                       env=s.env, check=True)
-        taken.append(target)
-
     run = s.drive(start(place) + [
-        "settext 1004 " + quote("C:\\vxmaker-tests\\screenshots\\配布フォルダ"), "sleep 500", "rect",
-        "echo SHOT main", "sleep 1500",
-        "press 1009", "wait-window " + ADV, "sleep 500", "rect", "echo SHOT advanced", "sleep 1500",
+        "settext 1004 " + quote("C:\\vxmaker-tests\\screenshots\\配布フォルダ"), "sleep 500", "snapshot maker-main",
+        "press 1009", "wait-window " + ADV, "sleep 500", "snapshot maker-advanced",
         "press 1112", "gone", "wait-window " + MAIN,
         "press 1007", "wait-window " + PROGRESS, "wait-text 1201 " + quote("data\\big.bin を処理中...") + " 60000",
-        "sleep 300", "rect", "echo SHOT progress", "sleep 1500", "press 1203", "gone 60000",
-        "wait-window " + MAIN, "kill"], on_line=shoot)
+        "sleep 300", "snapshot maker-progress", "press 1203", "gone 60000",
+        "wait-window " + MAIN, "kill"], snapshot_dir=folder)
     c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
-    c.check(name, "three pictures taken", len(taken) == 3, taken)
+    c.check(name, "three pictures taken", sorted(run.snapshots) == ["maker-advanced", "maker-main", "maker-progress"],
+            run.snapshots)
     shutil.rmtree(place, ignore_errors=True)
 
 
@@ -716,20 +658,21 @@ def main():
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     parser.add_argument("--screenshots", help="also save pictures of the three windows into this folder")
     args = parser.parse_args()
-    session = Session(args)
     checks = Checks()
-    try:
-        for scenario_name, scenario in SCENARIOS:
-            if args.only and args.only not in scenario_name:
-                continue
-            try:
-                scenario(session, checks)
-            except Exception as error:  # a broken scenario counts as a failure, the others still run
-                checks.check(scenario_name, "scenario completed", False, "%s: %s" % (type(error).__name__, error))
-        if args.screenshots:
-            scenario_screenshots(session, checks, os.path.abspath(args.screenshots))
-    finally:
-        session.close()
+    with WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver))) as wine:
+        session = Session(args, wine)
+        try:
+            for scenario_name, scenario in SCENARIOS:
+                if args.only and args.only not in scenario_name:
+                    continue
+                try:
+                    scenario(session, checks)
+                except Exception as error:  # a broken scenario counts as a failure; the others still run
+                    checks.check(scenario_name, "scenario completed", False, "%s: %s" % (type(error).__name__, error))
+            if args.screenshots:
+                scenario_screenshots(session, checks, os.path.abspath(args.screenshots))
+        finally:
+            session.close()
     print("%d passed, %d failed" % (checks.passed, checks.failed))
     return 0 if checks.failed == 0 and checks.passed > 0 else 1
 
