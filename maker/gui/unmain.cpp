@@ -96,9 +96,11 @@ void TfmMain::btBrowseClick() {
     info.lpfn = BrowseCallback;
     info.lParam = reinterpret_cast<LPARAM>(folder.c_str());
   }
-  // A drive without a disk must not raise the system's own error box while browsing.
+  // A drive without a disk must not raise the system's own error box while browsing. The
+  // browser disables its owner itself (and enables it before it goes, which keeps the
+  // activation here); every other window is disabled here.
   UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
-  std::vector<HWND> disabled = gui::Application::DisableWindows(nullptr);
+  std::vector<HWND> disabled = gui::Application::DisableWindows(info.hwndOwner);
   PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
   gui::Application::EnableWindows(disabled);
   SetErrorMode(previousMode);
@@ -106,7 +108,6 @@ void TfmMain::btBrowseClick() {
   wchar_t path[MAX_PATH];
   if (SHGetPathFromIDListW(chosen, path)) SetWindowTextW(edTarget, path);
   CoTaskMemFree(chosen);
-  SetForegroundWindow(Handle());
 }
 
 void TfmMain::btMakeFileClick() {

@@ -292,8 +292,8 @@ def check_layout(c, scenario, window, caption, client, layout, tab_order):
 
 
 def scenario_first_start(s, c):
-    """No settings file: empty folder field, the dialog's defaults, layout, and the close
-    button writes the 11 default lines."""
+    """No settings file: empty folder field, the dialog's defaults, layout, focus, and Esc
+    closes the window writing the 11 default lines."""
     name = "first-start"
     place = s.place(name)
     run = s.drive(start(place) + [
@@ -301,7 +301,7 @@ def scenario_first_start(s, c):
         "key TAB", "wait-focus 1006", "focus", "key TAB", "wait-focus 1007", "focus",
         "press 1009", "wait-window " + ADV, "controls", "rect", "focus",
         "press 1112", "gone",
-        "wait-window " + MAIN, "press 1008", "expect-exit 0 20000"])
+        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
     c.run_ok(name, run)
     if len(run.windows) < 2 or len(run.rects) < 2:
         c.check(name, "both windows listed", False, run.output[-2000:])
@@ -325,7 +325,7 @@ def scenario_first_start(s, c):
             run.focus[:3] == [1004, 1006, 1007], run.focus)
     c.check(name, "advanced dialog opens with focus in the name field", run.focus[3:4] == [1103], run.focus)
     c.check(name, "exit code 0", run.exit_code == 0, run.exit_code)
-    c.check(name, "close button wrote the 11 default lines", read_settings(place) == FIRST_RUN_SETTINGS,
+    c.check(name, "Esc closed the window and wrote the 11 default lines", read_settings(place) == FIRST_RUN_SETTINGS,
             read_settings(place))
 
 
@@ -441,14 +441,19 @@ def scenario_cancel(s, c):
     before = snapshot(tree)
     reading = "big.bin を処理中..."
     run = s.drive(start(place) + [
-        "settext 1004 " + quote(wine_path(tree)),
+        "settext 1004 " + quote(wine_path(tree)), "rect",
         "press 1007", "wait-window " + PROGRESS, "wait-text 1201 " + quote(reading) + " 60000",
-        "key ESCAPE", "gone 60000", "no-box 1500",
+        "controls", "rect", "key ESCAPE", "gone 60000", "no-box 1500",
         "wait-window " + MAIN, "press 1007", "wait-window " + PROGRESS,
         "wait-text 1201 " + quote(reading) + " 60000", "text 1202",
         "press 1203", "gone 60000", "no-box 1500",
         "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
     c.run_ok(name, run)
+    if c.check(name, "progress dialog listed", len(run.windows) == 1 and len(run.rects) == 2, run.output[-2000:]):
+        check_layout(c, name, run.windows[0], PROGRESS, (434, 99), PROGRESS_LAYOUT, [1203])
+        (x, y, w, h), (px, py, pw, ph) = run.rects
+        c.check(name, "progress dialog centred over the main window",
+                abs(px - (x + (w - pw) // 2)) <= 1 and abs(py - (y + (h - ph) // 2)) <= 1, run.rects)
     c.check(name, "no message at all", run.boxes == [], run.boxes)
     progress = run.text_of(1202) or ""
     c.check(name, "the progress line counts kilobytes of file 1 of 1",
@@ -580,11 +585,13 @@ def scenario_browse(s, c):
         "press OK", "gone", "wait-window " + MAIN, "text 1004",
         "settext 1004 " + quote("C:\\no such folder"), "press 1006", "wait-dialog " + BROWSER,
         "press キャンセル", "gone", "wait-window " + MAIN, "text 1004",
-        "kill"])
-    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+        "wait-focus 1006", "key ESCAPE", "expect-exit 0 20000"])
+    c.run_ok(name, run)
     c.check(name, "OK on the pre-selected folder gives it back", run.text_of(1004, 0) == windows_folder, run.texts)
     c.check(name, "Cancel keeps a field that names no folder", run.text_of(1004, 1) == "C:\\no such folder",
             run.texts)
+    c.check(name, "the main window has the keyboard again: Esc saves the field's text",
+            (read_settings(place) or b"").startswith(b"C:\\no such folder\r\n"), read_settings(place))
 
 
 def scenario_settings_failures(s, c):
