@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
 # the MinGW-w64 cross compiler, Wine (32-bit), the Japanese locale, Xvfb and fonts
-# for the GUI tests, and the native test libraries. Safe to run again: it only
+# for the GUI tests, the native test libraries, and clang (sanitizers, libFuzzer) and
+# valgrind for the hardened test runs. Safe to run again: it only
 # installs what is missing.
 set -euo pipefail
 
@@ -12,6 +13,7 @@ pkgs=(
   cmake ninja-build g++ make pkg-config
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev valgrind
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   wine wine32:i386 wine64
 )

@@ -14,3 +14,34 @@ cmake --build --preset windows
 cmake --preset linux -DVEXORIN_WERROR=$werror
 cmake --build --preset linux
 ctest --preset linux "$@"
+
+# The native code and its tests again, built by clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer (build/linux-asan), with the fuzz targets. The Wine tests are left
+# out there: what they run are the Windows programs, which the sanitizers do not see.
+cmake --preset linux-asan -DVEXORIN_WERROR=$werror
+cmake --build --preset linux-asan
+ctest --preset linux-asan "$@"
+
+# The unit tests once under valgrind's memcheck; any error or leak fails the run. The file
+# above 4 GiB is left out there: digesting it under valgrind would take many minutes.
+valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \
+  -q build/linux/tests/vx_unit_tests --gtest_brief=1 --gtest_filter='-HugeFiles.*'
+
+# A minute of fuzzing per target, from the committed seeds. New inputs go to a scratch folder;
+# an input that fails is kept in build/linux-asan/fuzz/ to become a unit test.
+for target in check_data settings; do
+  scratch=$(mktemp -d)
+  log=build/linux-asan/fuzz/$target.log
+  if ! build/linux-asan/fuzz/vx_fuzz_$target -max_total_time=60 -timeout=10 -print_final_stats=1 \
+      -artifact_prefix=build/linux-asan/fuzz/$target- "$scratch" fuzz/corpus/$target >"$log" 2>&1; then
+    tail -n 60 "$log"
+    echo "fuzzing $target found a failing input (see above and $log)"
+    exit 1
+  fi
+  rm -rf "$scratch"
+  echo "fuzzing $target: $(grep -E '^Done' "$log")"
+done
+
+# The Windows programs under Wine where the file system works against them: held files,
+# links, a file above 4 GiB.
+python3 tests/wine/test_hardening.py --windows-build build/windows
