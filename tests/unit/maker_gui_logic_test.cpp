@@ -9,7 +9,6 @@
 #include "checkfile.h"
 #include "maker_gui_logic.h"
 #include "maker_platform_posix.h"
-#include "sjis.h"
 #include "test_support.h"
 
 namespace {
@@ -132,46 +131,6 @@ TEST(CheckerName, EmptyNameBecomesTheStandardName) {
   bool wasEmpty = false;
   EXPECT_EQ(CompleteCheckerName("", &wasEmpty), "Vexorin.exe");
   EXPECT_TRUE(wasEmpty);
-}
-
-TEST(CheckerName, TestRejectsTheNineCharactersButNotSecondBytes) {
-  for (const char* bad : {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b", "|"}) {
-    SCOPED_TRACE(bad);
-    EXPECT_FALSE(CheckFileName(bad));
-  }
-  // 表 (0x95 0x5C) and ソ (0x83 0x5C) end in the backslash byte, ー (0x81 0x5B) and others
-  // are plain; none of them is a forbidden character.
-  for (std::string good : {Sjis("表.exe"), Sjis("ソフト"), std::string(""), std::string("  "),
-                           std::string(".exe "), std::string("CON"), std::string("\x01\x7f")}) {
-    SCOPED_TRACE(testing::PrintToString(good));
-    EXPECT_TRUE(CheckFileName(good.c_str()));
-  }
-  // A backslash right after a double-byte character is a real one.
-  EXPECT_FALSE(CheckFileName(Sjis("表\\").c_str()));
-}
-
-TEST(AdvancedValues, StandardValuesAreTheStoreDefaults) {
-  AdvancedValues standard = StandardAdvancedValues();
-  TMakeOptions defaults;
-  EXPECT_EQ(standard.checkerName, "Vexorin.exe");
-  EXPECT_EQ(standard.folderLines, defaults.FolderLines);
-  EXPECT_EQ(standard.noFileLines, defaults.NoFileLines);
-  EXPECT_EQ(standard.brokenFileLines, defaults.BrokenFileLines);
-  ASSERT_EQ(standard.brokenFileLines.size(), 1u);
-}
-
-TEST(AdvancedValues, FallbackCopyLeavesTargetAndJoinedTextsAlone) {
-  TMakeOptions o;
-  o.Target = "t";
-  o.FolderMessage = "joined";
-  StoreAdvancedValues({"n.exe", {"f"}, {}, {"b1", "b2"}}, &o);
-  EXPECT_EQ(o.Target, "t");
-  EXPECT_EQ(o.FolderMessage, "joined");
-  AdvancedValues back = AdvancedValuesOf(o);
-  EXPECT_EQ(back.checkerName, "n.exe");
-  EXPECT_EQ(back.folderLines, Lines{"f"});
-  EXPECT_EQ(back.noFileLines, Lines{});
-  EXPECT_EQ(back.brokenFileLines, (Lines{"b1", "b2"}));
 }
 
 TEST_F(BuildFixture, FullBuildShowsProgressPumpsAfterEveryStepAndReportsSuccess) {
