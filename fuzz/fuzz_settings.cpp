@@ -18,17 +18,14 @@ namespace {
 const char kMakerPath[] = "C:\\tools\\VexorinMake.exe";
 const char kSettingsPath[] = "C:\\tools\\VexorinMake.INI";
 
-std::string ReplaceAll(std::string s, const std::string& from, const std::string& to) {
-  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size())) {
-    s.replace(at, from.size(), to);
+// The lines of a settings file: every line end (CR LF, lone CR, lone LF) is turned into one
+// LF first, then the text is cut at the LFs.
+std::vector<std::string> Lines(const std::string& content) {
+  std::string text;
+  for (size_t i = 0; i < content.size() && content[i] != '\0'; ++i) {
+    if (content[i] == '\r' && i + 1 < content.size() && content[i + 1] == '\n') continue;
+    text += content[i] == '\r' ? '\n' : content[i];
   }
-  return s;
-}
-
-// The lines of a settings file, by turning every line end into LF first.
-std::vector<std::string> Lines(std::string text) {
-  text = text.substr(0, text.find('\0'));
-  text = ReplaceAll(ReplaceAll(text, "\r\n", "\n"), "\r", "\n");
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
