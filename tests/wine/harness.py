@@ -53,6 +53,7 @@ __all__ = [
 ]
 
 MANAGED_MARKER = ".vx-managed-n"
+FONTS_MARKER = ".vx-fonts"
 CREATED_MARKER = ".vx-harness-prefix"
 
 
@@ -397,6 +398,15 @@ class WineSession:
                 if rc != 0:
                     raise HarnessError("could not configure the Wine prefix (reg add rc=%s)" % rc)
                 open(os.path.join(self.prefix, MANAGED_MARKER), "w").close()
+        if not os.path.exists(os.path.join(self.prefix, FONTS_MARKER)):
+            # Wine has no "ＭＳ Ｐゴシック" and would stand a monospaced font in for it; the
+            # proportional IPA Gothic is much closer to what Windows shows.
+            for face in ("ＭＳ Ｐゴシック", "MS PGothic"):
+                rc = self._run_quiet([self.wine, "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements",
+                                      "/v", face, "/d", "IPAPGothic", "/f"], timeout=120)
+                if rc != 0:
+                    raise HarnessError("could not configure the Wine prefix's fonts (rc=%s)" % rc)
+            open(os.path.join(self.prefix, FONTS_MARKER), "w").close()
         # Starts the prefix's background processes detached from our pipes.
         self._run_quiet([self.wine, "cmd", "/c", "exit"], timeout=120)
         self._log("prefix ready in %.1f s" % (time.time() - t0))
