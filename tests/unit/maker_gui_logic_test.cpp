@@ -248,3 +248,17 @@ TEST_F(BuildFixture, SecondBuildAsksBeforeReplacingTheFirstOnesChecker) {
   EXPECT_EQ(sink.boxes[0].kind, kMessageQuestion);
   EXPECT_NE(dir.ReadFile("Vexorin.exe"), first);
 }
+
+TEST(AdvancedValues, FallbackCopyLeavesTargetAndJoinedTextsAlone) {
+  TMakeOptions o;
+  o.Target = "t";
+  o.FolderMessage = "joined";
+  StoreAdvancedValues({"n.exe", {"f"}, {}, {"b1", "b2"}}, &o);
+  EXPECT_EQ(o.Target, "t");
+  EXPECT_EQ(o.FolderMessage, "joined");
+  AdvancedValues back = AdvancedValuesOf(o);
+  EXPECT_EQ(back.checkerName, "n.exe");
+  EXPECT_EQ(back.folderLines, Lines{"f"});
+  EXPECT_EQ(back.noFileLines, Lines{});
+  EXPECT_EQ(back.brokenFileLines, (Lines{"b1", "b2"}));
+}

@@ -60,6 +60,10 @@ TEST(CheckFileName, RejectsTheNineCharactersButNotSecondBytes) {
   EXPECT_TRUE(CheckFileName("\x83\x5c\x83\x74\x83\x67.exe"));  // ソフト
   EXPECT_TRUE(CheckFileName(""));
   EXPECT_TRUE(CheckFileName("  "));
+  EXPECT_TRUE(CheckFileName("CON"));
+  EXPECT_TRUE(CheckFileName("\x01\x7f"));
+  // A backslash right after a whole double-byte character is a real one.
+  EXPECT_FALSE(CheckFileName("\x95\x5c\\"));
 }
 
 TEST(FormatText, FillsTheProgramsConversions) {
