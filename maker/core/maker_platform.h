@@ -43,6 +43,24 @@ class MakerPlatform : public Platform {
   ~MakerPlatform() = default;
 };
 
+// A MakerPlatform whose reading side is the program's ordinary Platform implementation.
+template <class Reads>
+class MakerPlatformOver : public MakerPlatform {
+ public:
+  FileRef OpenRead(const char* path) override { return reads_.OpenRead(path); }
+  int32_t Read(FileRef file, void* buffer, uint32_t size) override { return reads_.Read(file, buffer, size); }
+  bool Seek(FileRef file, uint64_t offset) override { return reads_.Seek(file, offset); }
+  void Close(FileRef file) override { reads_.Close(file); }
+  bool FileSize(const char* path, uint64_t* size) override { return reads_.FileSize(path, size); }
+  bool IsFolder(const char* path) override { return reads_.IsFolder(path); }
+  bool ExecutablePath(char* buffer, size_t capacity) override {
+    return reads_.ExecutablePath(buffer, capacity);
+  }
+
+ protected:
+  Reads reads_;
+};
+
 // Writes `pieces` into the file at `path` so that the file is either replaced whole or
 // left exactly as it was: the bytes go to a new file beside it, which then takes its place.
 struct WritePiece {

@@ -3,18 +3,8 @@
 #include "maker_platform.h"
 #include "platform_win.h"
 
-class Win32MakerPlatform : public MakerPlatform {
+class Win32MakerPlatform : public MakerPlatformOver<Win32Platform> {
  public:
-  FileRef OpenRead(const char* path) override { return base_.OpenRead(path); }
-  int32_t Read(FileRef file, void* buffer, uint32_t size) override { return base_.Read(file, buffer, size); }
-  bool Seek(FileRef file, uint64_t offset) override { return base_.Seek(file, offset); }
-  void Close(FileRef file) override { base_.Close(file); }
-  bool FileSize(const char* path, uint64_t* size) override { return base_.FileSize(path, size); }
-  bool IsFolder(const char* path) override { return base_.IsFolder(path); }
-  bool ExecutablePath(char* buffer, size_t capacity) override {
-    return base_.ExecutablePath(buffer, capacity);
-  }
-
   ListingRef OpenListing(const char* folder) override;
   bool NextEntry(ListingRef listing, FolderEntry* entry) override;
   void CloseListing(ListingRef listing) override;
@@ -25,7 +15,4 @@ class Win32MakerPlatform : public MakerPlatform {
   bool FinishWrite(FileRef file) override;
   bool Replace(const char* from, const char* to) override;
   void Remove(const char* path) override;
-
- private:
-  Win32Platform base_;
 };
