@@ -1,12 +1,42 @@
 #include "md5.h"
 
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <string.h>  // memcpy, expanded in place
+#endif
+
 namespace {
 
-inline uint32_t LoadLe32(const unsigned char* p) {
-  // Byte by byte so that the result does not depend on the host's byte order; compilers
-  // turn this into a single load on little-endian hosts.
+// The checker is built for size (-Os), and there GCC would call a small helper like the
+// word load below for every message word instead of inlining it: sixteen calls and a copy
+// of the block to the stack per 64 bytes. The hot helpers are therefore forced inline.
+#if defined(__GNUC__) || defined(__clang__)
+#define MD5_INLINE inline __attribute__((always_inline))
+#elif defined(_MSC_VER)
+#define MD5_INLINE __forceinline
+#else
+#define MD5_INLINE inline
+#endif
+
+// One message word, least significant byte first. A 4-byte memcpy is a single unaligned
+// load (the builtin is expanded in place and never becomes a library call, which matters
+// in the runtime-free checker); hosts with the other byte order swap it afterwards.
+MD5_INLINE uint32_t LoadLe32(const unsigned char* p) {
+#if defined(__GNUC__) || defined(__clang__)
+  uint32_t v;
+  __builtin_memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  v = __builtin_bswap32(v);
+#endif
+  return v;
+#elif defined(_MSC_VER)
+  // Every MSVC target is little-endian, and MSVC expands a fixed 4-byte memcpy in place.
+  uint32_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
+#else
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+#endif
 }
 
 inline void StoreLe32(unsigned char* p, uint32_t v) {
@@ -16,12 +46,15 @@ inline void StoreLe32(unsigned char* p, uint32_t v) {
   p[3] = static_cast<unsigned char>(v >> 24);
 }
 
-inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
+MD5_INLINE uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
 
 // The compression function is one long dependency chain through `a`. Compilers like to
 // hoist the message-and-constant additions of later steps into it, which lengthens the
-// chain; an empty asm statement pins each step's b-independent part in place.
-#if defined(__GNUC__) || defined(__clang__)
+// chain; an empty asm statement pins each step's b-independent part in place. Without it
+// GCC with -march=native takes about 50 % longer and clang about 17 % longer (measured on
+// Zen 4). MSVC has no such statement and gets none. VX_MD5_NO_PIN leaves it out so that the benchmark can show
+// what it buys; nothing else defines it.
+#if (defined(__GNUC__) || defined(__clang__)) && !defined(VX_MD5_NO_PIN)
 #define MD5_PIN(x) __asm__("" : "+r"(x))
 #else
 #define MD5_PIN(x) ((void)0)

@@ -1,0 +1,131 @@
+// vx-bench-tool: runs the checker's verification and the maker's folder scan natively, as
+// fast as they go, for bench/run-e2e.sh to time.
+//
+//   vx-bench-tool check CHECKER   loads the check data of the checker file CHECKER, checks
+//                                 the folders, then runs CheckStep until the run ends,
+//                                 with no timer between the steps
+//   vx-bench-tool scan FOLDER [N] scans FOLDER N times (default 1) as a build does
+//   vx-bench-tool clock           measures the processor's clock (see clock.h)
+//
+// Each prints one line of figures; the exit status is 0 only when the run found every file
+// intact (check) or the scan completed (scan).
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "check_run.h"
+#include "clock.h"
+#include "maker_platform_posix.h"
+#include "platform_posix.h"
+#include "scan.h"
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The boxes the checker would show, on standard error: a benchmark run that shows one has
+// not checked what it was meant to.
+class PrintingSink : public MessageSink {
+ public:
+  bool Show(const char* text, const char* title, MessageKind) override {
+    std::string utf8Title, utf8Text;
+    if (!Cp932ToUtf8(title, &utf8Title)) utf8Title = title;
+    if (!Cp932ToUtf8(text, &utf8Text)) utf8Text = text;
+    fprintf(stderr, "%s: %s\n", utf8Title.c_str(), utf8Text.c_str());
+    ++shown;
+    return true;
+  }
+  int shown = 0;
+};
+
+// A native path as the portable code takes it: code page 932, the folder ending in a
+// backslash. False when it does not exist or code page 932 cannot hold it.
+bool CoreFolder(const char* nativeFolder, std::string* core) {
+  char resolved[PATH_MAX];
+  if (realpath(nativeFolder, resolved) == nullptr) return false;
+  if (!Utf8ToCp932(resolved, core)) return false;
+  *core += "\\";
+  return true;
+}
+
+int Check(const char* checkerFile) {
+  std::string path = checkerFile;
+  size_t slash = path.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string coreFolder, coreName;
+  if (!CoreFolder(folder.c_str(), &coreFolder) || !Utf8ToCp932(name, &coreName)) {
+    fprintf(stderr, "vx-bench-tool: cannot use %s\n", checkerFile);
+    return 2;
+  }
+
+  PosixPlatform platform;
+  platform.SetExecutablePath(coreFolder + coreName);
+  PrintingSink sink;
+  auto start = std::chrono::steady_clock::now();
+  CheckRun run(platform);
+  if (!run.LoadCheckData(sink)) return 1;
+  double loadSeconds = SecondsSince(start);
+  uint64_t steps = 0;
+  int result;
+  do {
+    result = run.CheckStep(sink);
+    ++steps;
+  } while (result == kCheckMore);
+  double seconds = SecondsSince(start);
+  printf("check: %u folders, %u files, %lld bytes, %llu steps, load %.3f s, total %.3f s, %.1f MB/s\n",
+         static_cast<unsigned>(run.data.folderCount), static_cast<unsigned>(run.data.fileCount),
+         static_cast<long long>(run.bytesDone), static_cast<unsigned long long>(steps), loadSeconds,
+         seconds, static_cast<double>(run.bytesDone) / seconds / 1e6);
+  return result == kCheckAllIntact && sink.shown == 0 ? 0 : 1;
+}
+
+int Scan(const char* nativeFolder, int rounds) {
+  std::string root;
+  if (!CoreFolder(nativeFolder, &root)) {
+    fprintf(stderr, "vx-bench-tool: cannot use %s\n", nativeFolder);
+    return 2;
+  }
+  PosixMakerPlatform platform;
+  double best = 0;
+  size_t folders = 0, files = 0;
+  for (int i = 0; i < rounds; ++i) {
+    std::vector<std::string> folderList, fileList;
+    ScanProblem problem;
+    auto start = std::chrono::steady_clock::now();
+    bool complete = ScanFolder(platform, root, &folderList, &fileList, "Vexorin.exe", root.size(), &problem);
+    double seconds = SecondsSince(start);
+    if (!complete) {
+      fprintf(stderr, "vx-bench-tool: the scan stopped at %s\n", problem.entry.c_str());
+      return 1;
+    }
+    if (i == 0 || seconds < best) best = seconds;
+    folders = folderList.size();
+    files = fileList.size();
+  }
+  printf("scan: %zu folders, %zu files, best of %d: %.3f s, %.2f us per entry\n", folders, files,
+         rounds, best, best * 1e6 / static_cast<double>(folders + files));
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "check" && argc == 3) return Check(argv[2]);
+  if (command == "scan" && (argc == 3 || argc == 4)) return Scan(argv[2], argc == 4 && atoi(argv[3]) > 1 ? atoi(argv[3]) : 1);
+  if (command == "clock" && argc == 2) {
+    double hz = MeasureClockHz();
+    if (hz <= 0) return 1;
+    printf("clock: %.3f GHz\n", hz / 1e9);
+    return 0;
+  }
+  fprintf(stderr, "usage: vx-bench-tool check CHECKER | scan FOLDER [ROUNDS] | clock\n");
+  return 2;
+}
