@@ -13,15 +13,23 @@
 namespace {
 
 bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  // One descriptor per direction for the whole process: opening one costs more than most
+  // conversions, and every path of a build goes through here. The tools are single-threaded.
+  static iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
+  static iconv_t fromUtf8 = reinterpret_cast<iconv_t>(-1);
+  bool forward = std::string(to) == "UTF-8";
+  iconv_t& cd = forward ? toUtf8 : fromUtf8;
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
   out->assign(in.size() * 4 + 8, '\0');
   char* src = const_cast<char*>(in.data());
   size_t srcLeft = in.size();
   char* dst = &(*out)[0];
   size_t dstLeft = out->size();
   size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  iconv_close(cd);
   if (r == static_cast<size_t>(-1) || r != 0) return false;  // invalid or inexact
   out->resize(out->size() - dstLeft);
   return true;

@@ -35,7 +35,7 @@ const char kUsage[] =
 // Message boxes of the build job, on the terminal.
 class ConsoleSink : public MessageSink {
  public:
-  explicit ConsoleSink(bool yes) : yes_(yes) {}
+  explicit ConsoleSink(bool yes) : yes_(yes), terminal_(ConsoleIsTerminal()) {}
 
   bool Show(const char* text, const char* title, MessageKind kind) override {
     EndProgressLine();
@@ -60,7 +60,7 @@ class ConsoleSink : public MessageSink {
 
   // Progress: on a terminal one line, rewritten; otherwise one line per file.
   void Progress(const std::string& state, const std::string& progress) {
-    if (ConsoleIsTerminal()) {
+    if (terminal_) {
       ConsoleWrite("\r" + state + " " + progress + "\x1b[K");
       onLine_ = true;
     } else if (state != lastState_) {
@@ -76,6 +76,7 @@ class ConsoleSink : public MessageSink {
 
  private:
   bool yes_;
+  bool terminal_;  // asked once: standard error does not change during a build
   bool onLine_ = false;
   std::string lastState_;
 };
