@@ -236,6 +236,29 @@ def _display_in_use(num):
 
 # ------------------------------------------------------------------ session
 
+class Checks:
+    """Counts and prints the outcome of each check; a test script ends with its summary line."""
+
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print("ok   " + name)
+        else:
+            self.failed += 1
+            print("FAIL %s\n     %s" % (name, detail))
+        sys.stdout.flush()
+        return ok
+
+    def summary(self):
+        """Prints the closing 'N passed, M failed' line; returns the exit status."""
+        print("%d passed, %d failed" % (self.passed, self.failed))
+        return 1 if self.failed else 0
+
+
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
                  screen="1024x768x24"):

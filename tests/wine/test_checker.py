@@ -19,7 +19,7 @@ import sys
 import tempfile
 import time
 
-from harness import Box, WineSession, to_wine_path, unescape
+from harness import Box, Checks, WineSession, to_wine_path, unescape
 
 DIALOG = "ファイルチェッカー"
 LINE1 = "ダウンロードからやり直してください."
@@ -103,21 +103,6 @@ class Session:
     def drive(self, lines, timeout=240, **options):
         """Runs a vxdriver script; every process it started is ended by the driver itself."""
         return Run(self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout, **options))
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("ok   " + name)
-        else:
-            self.failed += 1
-            print("FAIL %s\n     %s" % (name, detail))
-        return ok
 
 
 def start(exe, workdir=None):
@@ -293,8 +278,7 @@ def main():
             print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
     finally:
         session.close()
-    print("%d passed, %d failed" % (t.passed, t.failed))
-    return 1 if t.failed else 0
+    return t.summary()
 
 
 if __name__ == "__main__":

@@ -8,8 +8,12 @@ resources must hold the dialog template and the icon group the dialog and the sh
 usage: test_checker_image.py CHECKER_EXE
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
+import os
 import struct
 import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Checks  # noqa: E402
 
 SIZE_GOAL = 16384
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
@@ -147,20 +151,6 @@ def parse_dialog(template):
             "menu": menu, "class": klass, "controls": controls}
 
 
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("ok   %s" % name)
-        else:
-            self.failed += 1
-            print("FAIL %s %s" % (name, detail))
-
-
 def main():
     if len(sys.argv) != 2:
         print(__doc__)
@@ -221,8 +211,7 @@ def main():
         t.check("icons 16 x 16 and 32 x 32 in 16 colours", sorted(sizes) == [(16, 16, 16, 4), (32, 32, 16, 4)],
                 str(sizes))
 
-    print("%d passed, %d failed" % (t.passed, t.failed))
-    return 1 if t.failed else 0
+    return t.summary()
 
 
 if __name__ == "__main__":
