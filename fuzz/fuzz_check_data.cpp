@@ -14,7 +14,9 @@
 #include <stdint.h>
 #include <stdio.h>
 
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_run.h"
@@ -29,8 +31,10 @@ namespace {
 
 const std::string kBase = "C:\\pack\\";
 const std::string kExecutable = kBase + "Vexorin.exe";
-// Enough steps to pass a few files and to leave a file open mid-way.
+// Enough steps to pass a few files and to leave a file open mid-way; the run also ends once
+// a few chunks have been read, so that inputs listing big files many times stay quick.
 constexpr int kMaxSteps = 12;
+constexpr int64_t kMaxBytesRead = 2 * static_cast<int64_t>(kCheckerChunkSize);
 // A listed file whose path ends like this is made longer than one checker chunk, so that it
 // takes more than one step and may be left open when the run ends.
 const std::string kBigSuffix = ".big";
@@ -107,7 +111,7 @@ std::string Replace(const char* format, const std::string& subject) {
   return f.replace(f.find("%s"), 2, subject);
 }
 
-std::string Md5Hex(const std::string& content) {
+std::string Md5HexOnce(const std::string& content) {
   Md5Context md5;
   Md5Init(&md5);
   Md5Update(&md5, content.data(), content.size());
@@ -116,6 +120,14 @@ std::string Md5Hex(const std::string& content) {
   char hex[33];
   DigestToHex(digest, hex);
   return hex;
+}
+
+// The digest text of a served file's content, worked out once per file and input.
+std::map<const std::string*, std::string> digests;
+const std::string& Md5Hex(const std::string& content) {
+  auto it = digests.find(&content);
+  if (it == digests.end()) it = digests.emplace(&content, Md5HexOnce(content)).first;
+  return it->second;
 }
 
 // The progress line 2 as it must read for the given figures.
@@ -134,7 +146,7 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
   size_t index = 0;
   int64_t bytesRead = 0;    // by the whole run
   uint64_t filePosition = 0;  // in the current file
-  for (int step = 0; step < kMaxSteps; ++step) {
+  for (int step = 0; step < kMaxSteps && bytesRead <= kMaxBytesRead; ++step) {
     char line1[kProgressTextSize], line2[kProgressTextSize];
     run.MakeProgressTexts(line1, line2);
     FUZZ_CHECK(TextLength(line1) < kProgressTextSize && TextLength(line2) < kProgressTextSize);
@@ -208,6 +220,7 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  digests.clear();
   MemoryPlatform platform;
   platform.executablePath = kExecutable;
   platform.files[kExecutable] = std::string(reinterpret_cast<const char*>(data), size);
@@ -220,12 +233,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const std::string& record : e.records) {
     std::string path = record.substr(33);
     if (Contains(path, "gone")) continue;
+    if (platform.files.count(kBase + path) != 0) continue;  // never replaces the checker itself
     std::string content = path;
     if (path.size() >= kBigSuffix.size() &&
         path.compare(path.size() - kBigSuffix.size(), kBigSuffix.size(), kBigSuffix) == 0) {
+      content.reserve(kCheckerChunkSize + 2 * path.size());
       while (content.size() <= kCheckerChunkSize) content += path;
     }
-    platform.files.emplace(kBase + path, content);  // never replaces the checker itself
+    platform.files.emplace(kBase + path, std::move(content));
   }
 
   Sink sink;
