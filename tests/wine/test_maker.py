@@ -278,11 +278,11 @@ def check_layout(c, scenario, window, caption, client, layout, tab_order):
     controls = {ctl["id"]: ctl for ctl in window["controls"]}
     missing = sorted(set(layout) - set(controls))
     c.check(scenario, caption + ": every control is there", not missing, missing)
-    misplaced = {cid: controls[cid]["rect"] for cid, spec in layout.items()
-                 if cid in controls and controls[cid]["rect"] != spec[:4]}
+    misplaced = {cid: controls[cid]["rect"] for cid, want in layout.items()
+                 if cid in controls and controls[cid]["rect"] != want[:4]}
     c.check(scenario, caption + ": every control at its position and size", not misplaced, misplaced)
-    wrong = {cid: controls[cid]["text"] for cid, spec in layout.items()
-             if cid in controls and spec[4] is not None and controls[cid]["text"] != spec[4]}
+    wrong = {cid: controls[cid]["text"] for cid, want in layout.items()
+             if cid in controls and want[4] is not None and controls[cid]["text"] != want[4]}
     c.check(scenario, caption + ": every control shows its text", not wrong, wrong)
     stops = [ctl["id"] for ctl in window["controls"] if ctl["style"] & WS_TABSTOP]
     c.check(scenario, caption + ": tab order", stops == tab_order, stops)
