@@ -26,7 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from checkfile_reader import CheckFile  # noqa: E402
-from harness import Box, WineSession, quote, to_wine_path  # noqa: E402
+from harness import Box, Checks, WineSession, quote, to_wine_path  # noqa: E402
 
 LINE1 = "ダウンロードからやり直してください."
 LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
@@ -94,21 +94,6 @@ int wmain(int argc, wchar_t **argv) {
 
 def error_box(text):
     return Box("エラー", text, ["OK"], "warning")
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("ok   " + name)
-        else:
-            self.failed += 1
-            print("FAIL %s\n     %s" % (name, detail))
-        return ok
 
 
 class Session:
@@ -347,8 +332,7 @@ def main():
             print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
     finally:
         session.close()
-    print("%d passed, %d failed" % (t.passed, t.failed))
-    return 1 if t.failed else 0
+    return t.summary()
 
 
 if __name__ == "__main__":
