@@ -259,6 +259,25 @@ class Checks:
         return 1 if self.failed else 0
 
 
+def run_scenarios(scenarios, session, only=None):
+    """Runs each scenario(session, checks) whose name contains `only`, so that one broken
+    scenario never hides the others; closes the session and returns the exit status."""
+    checks = Checks()
+    try:
+        for scenario in scenarios:
+            if only and only not in scenario.__name__:
+                continue
+            began = time.time()
+            try:
+                scenario(session, checks)
+            except Exception as e:  # noqa: BLE001 - reported as a failed check
+                checks.check(scenario.__name__, False, "%s: %s" % (type(e).__name__, e))
+            print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
+    finally:
+        session.close()
+    return checks.summary()
+
+
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
                  screen="1024x768x24"):

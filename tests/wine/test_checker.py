@@ -19,7 +19,7 @@ import sys
 import tempfile
 import time
 
-from harness import Box, Checks, WineSession, to_wine_path, unescape
+from harness import Box, WineSession, run_scenarios, to_wine_path, unescape
 
 DIALOG = "ファイルチェッカー"
 LINE1 = "ダウンロードからやり直してください."
@@ -264,21 +264,7 @@ def main():
             print("0 passed, 1 failed")
             return 1
 
-    t = Checks()
-    session = Session(args)
-    try:
-        for scenario in SCENARIOS:
-            if args.only and args.only not in scenario.__name__:
-                continue
-            began = time.time()
-            try:
-                scenario(session, t)
-            except Exception as e:  # one broken scenario must not hide the others
-                t.check(scenario.__name__, False, "%s: %s" % (type(e).__name__, e))
-            print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
-    finally:
-        session.close()
-    return t.summary()
+    return run_scenarios(SCENARIOS, Session(args), args.only)
 
 
 if __name__ == "__main__":

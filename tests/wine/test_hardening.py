@@ -26,7 +26,7 @@ import time
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from checkfile_reader import CheckFile  # noqa: E402
-from harness import Box, Checks, WineSession, quote, to_wine_path  # noqa: E402
+from harness import Box, WineSession, quote, run_scenarios, to_wine_path  # noqa: E402
 
 LINE1 = "ダウンロードからやり直してください."
 LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
@@ -318,21 +318,7 @@ def main():
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     args = parser.parse_args()
 
-    t = Checks()
-    session = Session(args)
-    try:
-        for scenario in SCENARIOS:
-            if args.only and args.only not in scenario.__name__:
-                continue
-            began = time.time()
-            try:
-                scenario(session, t)
-            except Exception as e:  # one broken scenario must not hide the others
-                t.check(scenario.__name__, False, "%s: %s" % (type(e).__name__, e))
-            print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
-    finally:
-        session.close()
-    return t.summary()
+    return run_scenarios(SCENARIOS, Session(args), args.only)
 
 
 if __name__ == "__main__":
