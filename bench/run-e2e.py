@@ -181,6 +181,13 @@ def main():
     if wine:
         gen(os.path.join(work, "wine2000"), 2000, 0, 16384, 5, per_folder=200)
         gen(os.path.join(work, "wine20"), 20, 0, 16384, 6, per_folder=200)
+        # The same bytes as tree/large in one file: what Wine costs per file opened shows as
+        # the difference between the two.
+        os.makedirs(os.path.join(work, "one"))
+        with open(os.path.join(work, "one", "large.bin"), "wb") as out:
+            for f in sorted(files_under(os.path.join(tree, "large"))):
+                with open(f, "rb") as fh:
+                    shutil.copyfileobj(fh, out, 1 << 20)
     warm(work)
 
     try:
@@ -270,20 +277,26 @@ def wine_steps(a, work, tree, build, win_build, checker, driver, say):
     try:
         # 4. The Windows vexorin-build under Wine against the native one, on the large files.
         large = os.path.join(tree, "large")
+        one = os.path.join(work, "one")
         nbytes = sum(os.path.getsize(f) for f in files_under(large))
-        rows = {"native": [], "wine": [], "start": []}
-        cpus = {"native": [], "wine": [], "start": []}
+        nlarge = len(files_under(large))
+        names = ("native", "wine", "start", "native1", "wine1")
+        rows = {n: [] for n in names}
+        cpus = {n: [] for n in names}
         cpu = CpuClock()
         for r in range(a.rounds):
             for name, cmd, e in (("native", [build, "--yes", large], None),
                                  ("wine", ["wine", win_build, "--yes", wine_path(large)], env),
-                                 ("start", ["wine", win_build, "--help"], env)):
+                                 ("start", ["wine", win_build, "--help"], env),
+                                 ("native1", [build, "--yes", one], None),
+                                 ("wine1", ["wine", win_build, "--yes", wine_path(one)], env)):
                 before = server_cpu()
                 cpu.lap()
                 rows[name].append(run_checked(cmd, name + " vexorin-build", env=e)[0])
                 cpus[name].append(cpu.lap() + server_cpu() - before)
-            log("round %d: native %.3f s, Wine %.3f s, Wine start-up %.3f s (wall)" %
-                (r + 1, rows["native"][-1], rows["wine"][-1], rows["start"][-1]))
+            log("round %d: native %.3f s, Wine %.3f s, Wine start-up %.3f s; one file: native %.3f s, "
+                "Wine %.3f s (wall)" % (r + 1, rows["native"][-1], rows["wine"][-1], rows["start"][-1],
+                                        rows["native1"][-1], rows["wine1"][-1]))
         say("tree/large: %d bytes; vexorin-build native: CPU %.3f s, wall %.3f s; Windows build under Wine: "
             "CPU %.3f s, wall %.3f s; Wine start-up alone (--help): CPU %.3f s, wall %.3f s" %
             (nbytes, median(cpus["native"]), median(rows["native"]), median(cpus["wine"]), median(rows["wine"]),
@@ -293,6 +306,17 @@ def wine_steps(a, work, tree, build, win_build, checker, driver, say):
             net = [(w - st) / n for w, st, n in zip(d["wine"], d["start"], d["native"])]
             say("  Wine / native, %s time: %.3f x (rounds %.3f-%.3f); less Wine's start-up %.3f x" %
                 (label, median(ratios), min(ratios), max(ratios), median(net)))
+        say("the same 1 GiB as one file: native CPU %.3f s, wall %.3f s; under Wine CPU %.3f s, wall %.3f s" %
+            (median(cpus["native1"]), median(rows["native1"]), median(cpus["wine1"]), median(rows["wine1"])))
+        for label, d in (("CPU", cpus), ("wall", rows)):
+            ratios = [w / n for w, n in zip(d["wine1"], d["native1"])]
+            net = [(w - st) / n for w, st, n in zip(d["wine1"], d["start"], d["native1"])]
+            # What the 1,000 files cost beyond the one file, under Wine less natively.
+            per_file = [((w - w1) - (n - n1)) / (nlarge - 1)
+                        for w, w1, n, n1 in zip(d["wine"], d["wine1"], d["native"], d["native1"])]
+            say("  Wine / native, %s time: %.3f x (rounds %.3f-%.3f); less Wine's start-up %.3f x; "
+                "Wine's extra %s time per file opened: %.0f us" %
+                (label, median(ratios), min(ratios), max(ratios), median(net), label, median(per_file) * 1e6))
 
         # 5. The real checker on 2,000 small files, against 20, so that Wine's and the
         # dialog's start-up cancel out.

@@ -25,10 +25,20 @@ std::string ToUtf8(const wchar_t* wide) {
   return out;
 }
 
+// Asked once: every file of a build writes a line, and under Wine each question is a round
+// trip to its server, which on a tree of many files costs more than the lines themselves.
+bool StderrIsConsole() {
+  static const bool console = [] {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
+  }();
+  return console;
+}
+
 void WriteWide(const std::wstring& wide) {
   HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-  DWORD mode, written;
-  if (GetConsoleMode(err, &mode)) {
+  DWORD written;
+  if (StderrIsConsole()) {
     // A console shows UTF-16 whatever its code page.
     WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
@@ -55,10 +65,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
   return out;
 }
 
-bool ConsoleIsTerminal() {
-  DWORD mode;
-  return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-}
+bool ConsoleIsTerminal() { return StderrIsConsole(); }
 
 bool ConsoleCanAsk() {
   DWORD mode;
