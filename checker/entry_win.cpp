@@ -10,7 +10,7 @@
 extern "C" __attribute__((noreturn, force_align_arg_pointer)) void WinMainCRTStartup() {
   Win32Platform platform;
   CheckRun run(platform);
-  CheckerDialogContext context{&run, Win32MessageSink(nullptr), false};
+  CheckerDialogContext context{&run, Win32MessageSink(nullptr, &platform), false};
   DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_CHECKER), nullptr,
                   CheckerDialogProc, reinterpret_cast<LPARAM>(&context));
   // The outcome has been shown to the user; the exit code says nothing about it.

@@ -6,6 +6,13 @@
 // An open file of the platform; null stands for none.
 typedef void* FileRef;
 
+// Stands for the running executable's folder (without its last separator) at the start of
+// the paths, and anywhere in the texts, that come from an ExecutablePath which code page 932
+// cannot write: a Korean or accented user name in the Downloads path. The platform that
+// handed it out puts its own name of the folder back when it opens a path or shows a text.
+// No code-page-932 character contains this byte and no Windows name can hold it.
+constexpr char kExecutableFolderMark = '\x01';
+
 // File and folder access by path. Paths are code-page-932 byte strings with backslash
 // separators on every platform; each implementation converts them at its own boundary.
 class Platform {
@@ -20,7 +27,9 @@ class Platform {
   virtual bool FileSize(const char* path, uint64_t* size) = 0;
   // True exactly when the path names an existing folder.
   virtual bool IsFolder(const char* path) = 0;
-  // The running executable's own path; false when it cannot be had or does not fit.
+  // The running executable's own path; false when it cannot be had or does not fit. When
+  // code page 932 cannot write it, the path is kExecutableFolderMark, a backslash and the
+  // file name, and this platform takes that text for the executable itself.
   virtual bool ExecutablePath(char* buffer, size_t capacity) = 0;
 
  protected:

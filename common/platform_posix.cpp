@@ -53,9 +53,42 @@ bool NativePath(const char* path, std::string* out) {
   return true;
 }
 
+bool PosixPlatform::Native(const char* path, std::string* out) const {
+  if (!marked_) return NativePath(path, out);
+  if (selfText_ == path) {
+    *out = self_;
+    return true;
+  }
+  std::string converted;
+  if (!DisplayText(path, &converted)) return false;
+  for (char& c : converted) {
+    if (c == '\\') c = '/';
+  }
+  *out = converted;
+  return true;
+}
+
+bool PosixPlatform::DisplayText(const char* text, std::string* out) const {
+  // Converted piece by piece, so that the folder's own bytes are never taken for text.
+  out->clear();
+  std::string piece;
+  for (const char* p = text;; ++p) {
+    if (*p == '\0' || (marked_ && *p == kExecutableFolderMark)) {
+      std::string converted;
+      if (!Cp932ToUtf8(piece, &converted)) return false;
+      *out += converted;
+      piece.clear();
+      if (*p == '\0') return true;
+      *out += folder_;
+    } else {
+      piece += *p;
+    }
+  }
+}
+
 FileRef PosixPlatform::OpenRead(const char* path) {
   std::string native;
-  if (!NativePath(path, &native)) return nullptr;
+  if (!Native(path, &native)) return nullptr;
   int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st;
@@ -93,7 +126,7 @@ void PosixPlatform::Close(FileRef file) { close(Fd(file)); }
 bool PosixPlatform::FileSize(const char* path, uint64_t* size) {
   std::string native;
   struct stat st;
-  if (!NativePath(path, &native) || stat(native.c_str(), &st) != 0) return false;
+  if (!Native(path, &native) || stat(native.c_str(), &st) != 0) return false;
   *size = static_cast<uint64_t>(st.st_size);
   return true;
 }
@@ -101,16 +134,27 @@ bool PosixPlatform::FileSize(const char* path, uint64_t* size) {
 bool PosixPlatform::IsFolder(const char* path) {
   std::string native;
   struct stat st;
-  return NativePath(path, &native) && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return Native(path, &native) && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool PosixPlatform::ExecutablePath(char* buffer, size_t capacity) {
-  std::string path = executablePath_;
-  if (path.empty()) {
-    char native[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", native, sizeof native - 1);
+  if (!executablePath_.empty()) return TextCopy(buffer, capacity, executablePath_.c_str());
+  std::string native = executableNativePath_;
+  if (native.empty()) {
+    char link[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", link, sizeof link - 1);
     if (n <= 0) return false;
-    if (!Utf8ToCp932(std::string(native, static_cast<size_t>(n)), &path)) return false;
+    native.assign(link, static_cast<size_t>(n));
   }
-  return TextCopy(buffer, capacity, path.c_str());
+  std::string path;
+  if (Utf8ToCp932(native, &path)) return TextCopy(buffer, capacity, path.c_str());
+  size_t cut = native.rfind('/');
+  if (cut == std::string::npos || cut == 0) return false;
+  std::string name;
+  if (!Utf8ToCp932(native.substr(cut + 1), &name)) name = "?";  // only ever compared
+  folder_ = native.substr(0, cut);
+  self_ = native;
+  selfText_ = std::string(1, kExecutableFolderMark) + "\\" + name;
+  marked_ = true;
+  return TextCopy(buffer, capacity, selfText_.c_str());
 }

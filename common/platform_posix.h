@@ -24,7 +24,22 @@ class PosixPlatform : public Platform {
   // Lets tests and tools stand a file in for the running executable (a native process
   // cannot be a checker file itself). The path is in code page 932.
   void SetExecutablePath(const std::string& path) { executablePath_ = path; }
+  // The same with a native path, which code page 932 may not be able to write: then
+  // ExecutablePath hands out the marked form, as for the running executable.
+  void SetExecutableNativePath(const std::string& path) { executableNativePath_ = path; }
+
+  // A path of this platform as a native one, the executable's folder put back for its mark.
+  bool Native(const char* path, std::string* out) const;
+  // A text to be shown, in UTF-8, the executable's folder put back for every mark.
+  bool DisplayText(const char* text, std::string* out) const;
 
  private:
   std::string executablePath_;
+  std::string executableNativePath_;
+  // Set when ExecutablePath had to hand out the marked form: the folder it stands for
+  // (without its last separator), the executable's native path and the text handed out.
+  bool marked_ = false;
+  std::string folder_;
+  std::string self_;
+  std::string selfText_;
 };

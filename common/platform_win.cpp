@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "text.h"
+
 namespace {
 
 constexpr UINT kCodePage = 932;
@@ -9,6 +11,43 @@ constexpr UINT kCodePage = 932;
 constexpr int kWideCapacity = 2048;
 
 HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }
+
+// Converts `text` to UTF-16 with every mark replaced by `folder` (none when it is null) and
+// returns the length without the terminator, or -1 when a piece cannot be converted. Writes
+// only when `out` is given; the caller has measured first, so the result fits `capacity`.
+int ExpandToWide(const char* text, const wchar_t* folder, wchar_t* out, int capacity) {
+  int folderLength = 0;
+  while (folder != nullptr && folder[folderLength] != L'\0') ++folderLength;
+  int length = 0;
+  for (const char* piece = text;;) {
+    const char* end = piece;
+    while (*end != '\0' && (folder == nullptr || *end != kExecutableFolderMark)) ++end;
+    if (end > piece) {
+      int n = MultiByteToWideChar(kCodePage, 0, piece, static_cast<int>(end - piece),
+                                  out != nullptr ? out + length : nullptr,
+                                  out != nullptr ? capacity - length : 0);
+      if (n <= 0) return -1;
+      length += n;
+    }
+    if (*end == '\0') break;
+    for (int i = 0; out != nullptr && i < folderLength; ++i) out[length + i] = folder[i];
+    length += folderLength;
+    piece = end + 1;
+  }
+  if (out != nullptr) out[length] = L'\0';
+  return length;
+}
+
+// ExpandToWide into a buffer of `capacity` characters; false when it does not fit.
+bool ExpandInto(const char* text, const wchar_t* folder, wchar_t* out, int capacity) {
+  int length = ExpandToWide(text, folder, nullptr, 0);
+  if (length < 0 || length >= capacity) {
+    if (capacity > 0) out[0] = L'\0';
+    return false;
+  }
+  ExpandToWide(text, folder, out, capacity);
+  return true;
+}
 
 }  // namespace
 
@@ -32,9 +71,28 @@ bool WideToCp932(const wchar_t* text, char* out, int capacity) {
   return !usedDefault;
 }
 
+wchar_t* NewWideText(const char* text, const wchar_t* folder) {
+  int length = ExpandToWide(text, folder, nullptr, 0);
+  if (length < 0) length = 0;  // shown empty rather than not at all
+  wchar_t* wide = new (std::nothrow) wchar_t[length + 1];
+  if (wide == nullptr) return nullptr;
+  if (!ExpandInto(text, folder, wide, length + 1)) wide[0] = L'\0';
+  return wide;
+}
+
+bool Win32Platform::WidePath(const char* path, wchar_t* out, int capacity) const {
+  if (marked_ && TextEqual(path, selfText_)) {
+    int i = 0;
+    for (; self_[i] != L'\0' && i + 1 < capacity; ++i) out[i] = self_[i];
+    out[i] = L'\0';
+    return self_[i] == L'\0';
+  }
+  return ExpandInto(path, MarkedFolder(), out, capacity);
+}
+
 FileRef Win32Platform::OpenRead(const char* path) {
   wchar_t wide[kWideCapacity];
-  if (!Cp932ToWide(path, wide, kWideCapacity)) return nullptr;
+  if (!WidePath(path, wide, kWideCapacity)) return nullptr;
   HANDLE h = CreateFileW(wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
@@ -57,7 +115,7 @@ void Win32Platform::Close(FileRef file) { CloseHandle(Handle(file)); }
 bool Win32Platform::FileSize(const char* path, uint64_t* size) {
   wchar_t wide[kWideCapacity];
   WIN32_FILE_ATTRIBUTE_DATA info;
-  if (!Cp932ToWide(path, wide, kWideCapacity) ||
+  if (!WidePath(path, wide, kWideCapacity) ||
       !GetFileAttributesExW(wide, GetFileExInfoStandard, &info)) {
     return false;
   }
@@ -67,25 +125,36 @@ bool Win32Platform::FileSize(const char* path, uint64_t* size) {
 
 bool Win32Platform::IsFolder(const char* path) {
   wchar_t wide[kWideCapacity];
-  if (!Cp932ToWide(path, wide, kWideCapacity)) return false;
+  if (!WidePath(path, wide, kWideCapacity)) return false;
   DWORD attributes = GetFileAttributesW(wide);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
-  wchar_t wide[MAX_PATH];
-  DWORD n = GetModuleFileNameW(nullptr, wide, MAX_PATH);
+  DWORD n = GetModuleFileNameW(nullptr, self_, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
-  WideToCp932(wide, buffer, static_cast<int>(capacity));
-  return buffer[0] != '\0';
+  if (WideToCp932(self_, buffer, static_cast<int>(capacity))) return true;
+  if (buffer[0] == '\0') return false;  // too long for the buffer, not merely unwritable
+  // The folder ends at the last separator: in UTF-16 no other character holds its code.
+  DWORD cut = n;
+  while (cut > 0 && self_[cut - 1] != L'\\' && self_[cut - 1] != L'/') --cut;
+  if (cut < 2) return false;
+  for (DWORD i = 0; i + 1 < cut; ++i) folder_[i] = self_[i];
+  folder_[cut - 1] = L'\0';
+  // The name stays readable where code page 932 can write it; the whole text is only ever
+  // compared, never converted back.
+  selfText_[0] = kExecutableFolderMark;
+  selfText_[1] = '\\';
+  WideToCp932(self_ + cut, selfText_ + 2, MAX_PATH - 2);
+  if (selfText_[2] == '\0') return false;
+  marked_ = true;
+  return TextCopy(buffer, capacity, selfText_);
 }
 
 bool Win32MessageSink::Show(const char* text, const char* title, MessageKind kind) {
   // User messages have no length limit, so the text's buffer is sized to fit.
-  int length = MultiByteToWideChar(kCodePage, 0, text, -1, nullptr, 0);
-  wchar_t* wideText = new (std::nothrow) wchar_t[length > 0 ? length : 1];
+  wchar_t* wideText = NewWideText(text, platform_ != nullptr ? platform_->MarkedFolder() : nullptr);
   if (wideText == nullptr) return false;
-  Cp932ToWide(text, wideText, length > 0 ? length : 1);
   wchar_t wideTitle[64];
   Cp932ToWide(title, wideTitle, 64);
   UINT flags = MB_OK;

@@ -10,6 +10,10 @@ bool Cp932ToWide(const char* text, wchar_t* out, int capacity);
 // exact counterpart there (the text then holds a stand-in).
 bool WideToCp932(const wchar_t* text, char* out, int capacity);
 
+// Converts a code-page-932 text to UTF-16 in a buffer of its own (free it with delete[]);
+// with a `folder`, every kExecutableFolderMark becomes that folder. Null without memory.
+wchar_t* NewWideText(const char* text, const wchar_t* folder);
+
 class Win32Platform : public Platform {
  public:
   FileRef OpenRead(const char* path) override;
@@ -19,15 +23,32 @@ class Win32Platform : public Platform {
   bool FileSize(const char* path, uint64_t* size) override;
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
+
+  // A path of this platform in UTF-16, the executable's folder put back for its mark; false
+  // when it does not fit `capacity` characters.
+  bool WidePath(const char* path, wchar_t* out, int capacity) const;
+  // The executable's folder that the mark stands for, or null when none was handed out.
+  const wchar_t* MarkedFolder() const { return marked_ ? folder_ : nullptr; }
+
+ private:
+  // Set when ExecutablePath had to hand out the marked form: the executable's folder without
+  // its last separator, its whole path, and the text that stood for that path.
+  bool marked_ = false;
+  wchar_t folder_[MAX_PATH];
+  wchar_t self_[MAX_PATH];
+  char selfText_[MAX_PATH];
 };
 
-// Message boxes owned by one window (or none).
+// Message boxes owned by one window (or none). With a platform, the texts show the
+// executable's folder where its mark stands.
 class Win32MessageSink : public MessageSink {
  public:
-  explicit Win32MessageSink(HWND owner) : owner_(owner) {}
+  explicit Win32MessageSink(HWND owner, const Win32Platform* platform = nullptr)
+      : owner_(owner), platform_(platform) {}
   bool Show(const char* text, const char* title, MessageKind kind) override;
   void SetOwner(HWND owner) { owner_ = owner; }
 
  private:
   HWND owner_;
+  const Win32Platform* platform_;
 };
