@@ -41,7 +41,3 @@ for target in check_data settings; do
   rm -rf "$scratch"
   echo "fuzzing $target: $(grep -E '^Done' "$log")"
 done
-
-# The Windows programs under Wine where the file system works against them: held files,
-# links, a file above 4 GiB.
-python3 tests/wine/test_hardening.py --windows-build build/windows

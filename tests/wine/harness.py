@@ -27,7 +27,9 @@ What a session does:
   program exit took 2 s longer. Sessions therefore set
   HKCU\\Software\\Wine\\X11 Driver\\Managed=N in their prefix (never in the
   user's own ~/.wine).
-* Environment: LC_ALL=ja_JP.UTF-8 (ANSI code page 932) and WINEDEBUG=-all.
+* Environment: LC_ALL=ja_JP.UTF-8 (ANSI code page 932) and WINEDEBUG=-all. Another
+  ``locale`` (C.UTF-8 gives code page 1252) runs the programs as on a system that is not
+  Japanese; Wine takes the code page from each program's locale.
 * Locking: a session holds an exclusive lock on ``<prefix>.lock``, so test
   processes that share a prefix (ctest -j) take turns instead of fighting
   over one wineserver, desktop and keyboard focus.
@@ -280,8 +282,9 @@ def run_scenarios(scenarios, session, only=None):
 
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
-                 screen="1024x768x24"):
+                 screen="1024x768x24", locale="ja_JP.UTF-8"):
         self.verbose = verbose
+        self.locale = locale
         self.screen = screen
         self.wine = os.environ.get("VX_WINE", "wine")
         self.prefix = os.path.abspath(os.path.expanduser(self._choose_prefix(prefix, build_dir)))
@@ -391,7 +394,7 @@ class WineSession:
         env.update({
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
-            "LC_ALL": "ja_JP.UTF-8",
+            "LC_ALL": self.locale,
             "WINEDEBUG": "-all",
         })
         # Mono and Gecko installers would pop up dialogs nobody can answer.

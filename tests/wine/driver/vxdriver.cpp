@@ -60,6 +60,8 @@
 //                                 the box becomes the current window.
 //   no-box <ms>                   fail if a message box shows up within <ms>
 //   windows                       list the target's top-level windows (WIN ...)
+//   codepage                      print CODEPAGE acp=<n> oemcp=<n>: the system's ANSI and
+//                                 OEM code pages, which the test locale decides under Wine
 //   exists                        fail unless the current window still exists
 //   gone [ms]                     wait until the current window is destroyed or
 //                                 hidden; fail after the timeout
@@ -1586,6 +1588,7 @@ void runCommand(const Line& ln) {
     else if (c == L"wait-box") cmdWaitBox(ln);
     else if (c == L"no-box") cmdNoBox(ln);
     else if (c == L"windows") cmdWindows();
+    else if (c == L"codepage") emit(L"CODEPAGE acp=" + num(GetACP()) + L" oemcp=" + num(GetOEMCP()));
     else if (c == L"exists") cmdExists();
     else if (c == L"gone") cmdGone(ln);
     else if (c == L"expect-caption") cmdCaption(ln);

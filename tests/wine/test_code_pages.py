@@ -1,0 +1,242 @@
+#!/usr/bin/env python3
+"""The programs on a Japanese system and on one that is not: every scenario runs twice under
+Wine, with LC_ALL=ja_JP.UTF-8 (ANSI code page 932) and with LC_ALL=C.UTF-8 (code page 1252),
+and must see the same: the same checker passes the same tree, names the same missing file,
+works in a folder whose name code page 932 lacks; the maker and vexorin-build.exe write the
+same check data and settings; a name that code page 932 lacks is refused alike.
+
+usage: test_code_pages.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD
+                          --windows-build VEXORIN_BUILD_EXE --maker VEXORINMAKE_EXE [-k NAME]
+Every text is read back from the windows through the W functions (vxdriver). Prints one
+line per check and a closing "N passed, M failed"; exits non-zero on failure.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+from harness import Box, WineSession, quote, run_scenarios, to_wine_path
+
+LOCALES = (("ja_JP.UTF-8", 932), ("C.UTF-8", 1252))
+TWO_LINES = "ダウンロードからやり直してください.\nまた、フォルダ構造ごと解凍しているか確認してください."
+SUCCESS_BOX = Box("チェック終了", "すべてのファイルは正常です.", ["OK"], "none")
+MAKER = "ヴェクソリン"
+BUILT_BOX = Box("成功", "ファイルチェッカーが正常に作成できました.", ["OK"], "none")
+TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 70000}
+
+
+def error_box(text):
+    return Box("エラー", text, ["OK"], "warning")
+
+
+class Session:
+    """One Wine session (display, prefix), run in either locale; the tools; a scratch folder."""
+
+    def __init__(self, args):
+        self.args = args
+        self.wine = WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver)))
+        self.wine.start()
+        self.root = tempfile.mkdtemp(prefix="vxcp-")
+
+    def close(self):
+        self.wine.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def tree(self, relative, files=TREE):
+        path = os.path.join(self.root, relative)
+        for name, content in files.items():
+            full = os.path.join(path, name)
+            os.makedirs(os.path.dirname(full), exist_ok=True)
+            with open(full, "wb") as f:
+                f.write(content)
+        return path
+
+    def build(self, folder, name="Vexorin.exe"):
+        """The checker for `folder`, written by the native vexorin-build."""
+        r = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, folder],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if r.returncode != 0:
+            raise RuntimeError("vexorin-build failed: " + r.stdout.decode("utf-8", "replace"))
+        return os.path.join(folder, name)
+
+    def drive(self, locale, lines, timeout=240):
+        """Runs a vxdriver script in `locale`; its first line says the code page Wine gave."""
+        self.wine.env["LC_ALL"] = locale
+        result = self.wine.run_driver(self.args.driver, "\n".join(["codepage"] + lines), timeout=timeout)
+        return result
+
+    def wine_run(self, locale, args):
+        env = dict(self.wine.env, LC_ALL=locale)
+        return subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=300, start_new_session=True)
+
+
+def code_page_of(result):
+    for line in result.output:
+        if line.startswith("CODEPAGE acp="):
+            return int(line.split()[1].split("=")[1])
+    return None
+
+
+def check_ran(t, name, result, locale, code_page):
+    t.check(name + ": Wine gave code page %d" % code_page, code_page_of(result) == code_page,
+            result.transcript()[-2000:])
+    t.check(name + ": script ran to its end", result.ok and result.failure is None, result.transcript()[-3000:])
+
+
+def run_checker(s, locale, checker):
+    return s.drive(locale, ["start %s -" % quote(to_wine_path(checker)), "wait-box 120000", "press OK",
+                            "expect-exit 0 30000"])
+
+
+def each_locale(t, name, body):
+    for locale, code_page in LOCALES:
+        body("%s [%s]" % (name, locale), locale, code_page)
+
+
+# --- Scenarios --------------------------------------------------------------------------------
+
+def scenario_same_checker_same_outcome(s, t):
+    """One checker over 表.txt and ソフト\\ passes on both systems; with 表.txt deleted, both
+    name it the same way, followed by the default message."""
+    folder = s.tree("same")
+    checker = s.build(folder)
+
+    def passes(name, locale, code_page):
+        result = run_checker(s, locale, checker)
+        check_ran(t, name, result, locale, code_page)
+        t.check(name + ": every file intact", result.boxes == [SUCCESS_BOX], result.boxes)
+
+    each_locale(t, "the same checker passes", passes)
+    os.remove(os.path.join(folder, "表.txt"))
+
+    def names_missing(name, locale, code_page):
+        result = run_checker(s, locale, checker)
+        check_ran(t, name, result, locale, code_page)
+        want = error_box("ファイル 表.txt が見つかりません.\n" + TWO_LINES)
+        t.check(name + ": the missing file named", result.boxes == [want], "%r\n     want %r" % (result.boxes, want))
+
+    each_locale(t, "表.txt deleted", names_missing)
+
+
+def scenario_checker_in_a_korean_folder(s, t):
+    """A checker in a folder named 한 (code page 932 lacks it) checks that folder, also when it
+    has been renamed to a Korean name, and names a missing folder with its whole path."""
+    folder = s.tree("사용자/한")
+    checker = s.build(folder)
+    renamed = os.path.join(folder, "확인.exe")
+    shutil.copy(checker, renamed)
+
+    def passes(name, locale, code_page):
+        for exe in (checker, renamed):
+            result = run_checker(s, locale, exe)
+            label = name + " " + os.path.basename(exe)
+            check_ran(t, label, result, locale, code_page)
+            t.check(label + ": every file intact", result.boxes == [SUCCESS_BOX], result.boxes)
+
+    each_locale(t, "checker in 한", passes)
+    shutil.rmtree(os.path.join(folder, "ソフト", "深い"))
+
+    def names_folder(name, locale, code_page):
+        result = run_checker(s, locale, checker)
+        check_ran(t, name, result, locale, code_page)
+        want = error_box("フォルダ %s\\ソフト\\深い\\ が見つかりません.\n%s" % (to_wine_path(folder), TWO_LINES))
+        t.check(name + ": the missing folder named with its whole path", result.boxes == [want],
+                "%r\n     want %r" % (result.boxes, want))
+
+    each_locale(t, "missing folder in 한", names_folder)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def scenario_same_data_from_every_maker(s, t):
+    """The maker and vexorin-build.exe write byte-identical checkers for the same tree on both
+    systems, equal to the native vexorin-build's with the same image; the maker's settings
+    file is the same code-page-932 text on both."""
+    folder = s.tree("表の木")
+    expected = read(s.build(folder))
+    os.remove(os.path.join(folder, "Vexorin.exe"))
+    settings = {}
+
+    def makes(name, locale, code_page):
+        place = os.path.join(s.root, "maker-" + locale)
+        os.makedirs(place)
+        maker = os.path.join(place, "VexorinMake.exe")
+        shutil.copy(s.args.maker, maker)
+        result = s.drive(locale, [
+            "start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER,
+            "settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000", "press OK", "gone",
+            "wait-window " + MAKER, "key ESCAPE", "expect-exit 0 20000"])
+        check_ran(t, name, result, locale, code_page)
+        t.check(name + ": the maker's success box", result.boxes == [BUILT_BOX], result.boxes)
+        written = os.path.join(folder, "Vexorin.exe")
+        t.check(name + ": the maker's checker equals the native build's",
+                os.path.isfile(written) and read(written) == expected, "differs or missing")
+        if os.path.isfile(written):
+            os.remove(written)
+        settings[locale] = read(os.path.join(place, "VexorinMake.INI"))
+
+        r = s.wine_run(locale, [s.args.windows_build, "--yes", to_wine_path(folder)])
+        t.check(name + ": vexorin-build.exe succeeds", r.returncode == 0, r.stderr[-2000:])
+        t.check(name + ": vexorin-build.exe's checker equals the native build's",
+                os.path.isfile(written) and read(written) == expected, "differs or missing")
+        if os.path.isfile(written):
+            os.remove(written)
+
+    each_locale(t, "same data", makes)
+    first = settings.get(LOCALES[0][0])
+    t.check("same data: the settings file is the same on both systems",
+            first is not None and settings.get(LOCALES[1][0]) == first, settings)
+    t.check("same data: the settings file holds the folder in code page 932",
+            first is not None and first.split(b"\r\n")[0] == to_wine_path(folder).encode("cp932"), first)
+
+
+def scenario_name_outside_code_page_932_refused(s, t):
+    """A file named 한.txt stops the maker and vexorin-build.exe with the warning that names
+    it, and nothing is written, on both systems."""
+    folder = s.tree("refused", dict(TREE, **{"sub/한.txt": b"k"}))
+    before = sorted(os.listdir(folder))
+    warning = "sub\\?.txt の名前に使えない文字が含まれています."
+
+    def refuses(name, locale, code_page):
+        place = os.path.join(s.root, "refusing-maker-" + locale)
+        os.makedirs(place)
+        maker = os.path.join(place, "VexorinMake.exe")
+        shutil.copy(s.args.maker, maker)
+        result = s.drive(locale, [
+            "start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER,
+            "settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000", "press OK", "gone",
+            "no-box 1000"])
+        check_ran(t, name, result, locale, code_page)
+        t.check(name + ": the maker's warning names the entry", result.boxes == [error_box(warning)], result.boxes)
+        t.check(name + ": the maker wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
+
+        r = s.wine_run(locale, [s.args.windows_build, "--yes", to_wine_path(folder)])
+        t.check(name + ": vexorin-build.exe refuses with exit code 1", r.returncode == 1, r.returncode)
+        shown = r.stderr.decode("cp932" if code_page == 932 else "cp1252", "replace")
+        t.check(name + ": vexorin-build.exe names the entry", "sub\\?.txt" in shown, shown[-1000:])
+        t.check(name + ": vexorin-build.exe wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
+
+    each_locale(t, "refused name", refuses)
+
+
+SCENARIOS = [scenario_same_checker_same_outcome, scenario_checker_in_a_korean_folder,
+             scenario_same_data_from_every_maker, scenario_name_outside_code_page_932_refused]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    for option in ("--checker", "--driver", "--build", "--windows-build", "--maker"):
+        ap.add_argument(option, required=True)
+    ap.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
+    args = ap.parse_args()
+    return run_scenarios(SCENARIOS, Session(args), args.only)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
