@@ -5,16 +5,6 @@
 
 namespace {
 
-// Paths of the maker never exceed the 260-byte limit, but user texts converted here may.
-std::wstring Wide(const char* text) {
-  int n = MultiByteToWideChar(932, 0, text, -1, nullptr, 0);
-  if (n <= 0) return std::wstring();
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(932, 0, text, -1, &out[0], n);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
-}
-
 struct Listing {
   HANDLE find;
   WIN32_FIND_DATAW data;
@@ -23,10 +13,21 @@ struct Listing {
 
 HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }
 
+// Room for any path of the maker (at most 259 bytes) with the executable's folder put in.
+constexpr int kWidePathCapacity = 2048;
+
 }  // namespace
 
+std::wstring Win32MakerPlatform::WidePathOf(const char* path) const {
+  std::vector<wchar_t> wide(kWidePathCapacity);
+  if (!reads_.WidePath(path, wide.data(), kWidePathCapacity)) return std::wstring();
+  return wide.data();
+}
+
 ListingRef Win32MakerPlatform::OpenListing(const char* folder) {
-  std::wstring pattern = Wide(folder) + L"*.*";
+  std::wstring pattern = WidePathOf(folder);
+  if (pattern.empty()) return nullptr;
+  pattern += L"*.*";
   Listing* l = new Listing;
   l->find = FindFirstFileW(pattern.c_str(), &l->data);
   if (l->find == INVALID_HANDLE_VALUE) {
@@ -68,7 +69,7 @@ void Win32MakerPlatform::CloseListing(ListingRef listing) {
 }
 
 bool Win32MakerPlatform::FolderIdentity(const char* folder, uint64_t identity[2]) {
-  HANDLE h = CreateFileW(Wide(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = CreateFileW(WidePathOf(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
@@ -81,7 +82,7 @@ bool Win32MakerPlatform::FolderIdentity(const char* folder, uint64_t identity[2]
 }
 
 FileRef Win32MakerPlatform::CreateNew(const char* path) {
-  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  HANDLE h = CreateFileW(WidePathOf(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
@@ -104,8 +105,8 @@ bool Win32MakerPlatform::FinishWrite(FileRef file) {
 }
 
 bool Win32MakerPlatform::Replace(const char* from, const char* to) {
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+  return MoveFileExW(WidePathOf(from).c_str(), WidePathOf(to).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-void Win32MakerPlatform::Remove(const char* path) { DeleteFileW(Wide(path).c_str()); }
+void Win32MakerPlatform::Remove(const char* path) { DeleteFileW(WidePathOf(path).c_str()); }

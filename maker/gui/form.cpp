@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "maker_gui_logic.h"
+#include "platform_win.h"
 #include "texts.h"
 
 namespace gui {
@@ -609,6 +610,7 @@ LRESULT Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 Form* Application::mainForm_ = nullptr;
 bool Application::terminated_ = false;
+const wchar_t* Application::markedFolder_ = nullptr;
 
 void Application::Dispatch(MSG& msg) {
   if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
@@ -682,7 +684,10 @@ int Application::Box(const std::string& text, const std::string& title, UINT fla
   // keeps the activation with the program; the other windows are disabled here.
   HWND owner = ActiveOwner();
   std::vector<HWND> disabled = DisableWindows(owner);
-  int result = MessageBoxW(owner, Wide(text).c_str(), Wide(title).c_str(), flags);
+  // A box may name the settings file, whose folder can be one that only its mark stands for.
+  wchar_t* shown = NewWideText(text.c_str(), markedFolder_);
+  int result = MessageBoxW(owner, shown != nullptr ? shown : L"", Wide(title).c_str(), flags);
+  delete[] shown;
   EnableWindows(disabled);
   return result;
 }

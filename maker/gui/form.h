@@ -143,6 +143,9 @@ class Application {
   static int Box(const std::string& text, const std::string& title, UINT flags);
   // The application's standard error box.
   static void ShowError(const std::string& text);
+  // The folder that the executable-folder mark stands for in the boxes' texts (the
+  // platform's, which stays valid for the program's life), or null.
+  static void SetMarkedFolder(const wchar_t* folder) { markedFolder_ = folder; }
 
   // Disables the program's visible top-level windows except `keep`; gives back the list.
   static std::vector<HWND> DisableWindows(HWND keep);
@@ -155,6 +158,7 @@ class Application {
 
   static Form* mainForm_;
   static bool terminated_;
+  static const wchar_t* markedFolder_;
 };
 
 }  // namespace gui

@@ -17,10 +17,16 @@
 #include "unmain.h"
 #include "unprogress.h"
 
-MakerPlatform& ThePlatform() {
+namespace {
+
+Win32MakerPlatform& TheWin32Platform() {
   static Win32MakerPlatform platform;
   return platform;
 }
+
+}  // namespace
+
+MakerPlatform& ThePlatform() { return TheWin32Platform(); }
 
 bool ApplicationMessages::Show(const char* text, const char* title, MessageKind kind) {
   UINT flags = MB_OK;
@@ -32,6 +38,11 @@ bool ApplicationMessages::Show(const char* text, const char* title, MessageKind 
 namespace {
 
 void RunMaker() {
+  // Asking for the program's own path decides whether its folder needs the mark, so that
+  // the boxes can name the settings file beside it whatever its folder is called.
+  char own[MAX_PATH];
+  TheWin32Platform().ExecutablePath(own, sizeof own);
+  gui::Application::SetMarkedFolder(TheWin32Platform().MarkedFolder());
   const unsigned char* image = nullptr;
   size_t imageSize = 0;
   if (!BuiltinCheckerImage(&image, &imageSize)) {

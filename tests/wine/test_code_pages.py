@@ -225,8 +225,43 @@ def scenario_name_outside_code_page_932_refused(s, t):
     each_locale(t, "refused name", refuses)
 
 
+def scenario_maker_in_a_korean_folder(s, t):
+    """A maker in a folder named 한 keeps its settings file beside it: Esc writes it, the next
+    start reads it back; a settings file it cannot read or write is named with its folder."""
+    target = s.tree("maker-target")
+
+    def keeps_settings(name, locale, code_page):
+        place = os.path.join(s.root, "한-" + locale.split(".")[0])
+        os.makedirs(place)
+        maker = os.path.join(place, "VexorinMake.exe")
+        shutil.copy(s.args.maker, maker)
+        settings = os.path.join(place, "VexorinMake.INI")
+        start = ["start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER]
+        result = s.drive(locale, start + ["settext 1004 " + quote(to_wine_path(target)), "key ESCAPE",
+                                          "expect-exit 0 20000"] + start + ["text 1004", "kill"])
+        check_ran(t, name, result, locale, code_page)
+        t.check(name + ": no box", result.boxes == [], result.boxes)
+        t.check(name + ": Esc wrote the settings file beside the maker", os.path.isfile(settings), os.listdir(place))
+        t.check(name + ": the next start read the folder back",
+                "TEXT 1004=" + to_wine_path(target).replace("\\", "\\\\") in result.output, result.output)
+
+        os.remove(settings)
+        os.makedirs(settings)  # a folder where the file should be: it can be neither read nor written
+        result = s.drive(locale, start[:1] + ["wait-box 60000", "press OK", "gone", "wait-window " + MAKER,
+                                              "key ESCAPE", "wait-box", "press OK", "gone", "kill"])
+        check_ran(t, name + " (unusable settings file)", result, locale, code_page)
+        path = to_wine_path(settings)
+        want = [Box("エラー", "設定ファイル %s を読み込めませんでした." % path, ["OK"], "error"),
+                Box("エラー", "設定ファイル %s に書き込めませんでした." % path, ["OK"], "error")]
+        t.check(name + ": both boxes name the settings file with its folder", result.boxes == want,
+                "%r\n     want %r" % (result.boxes, want))
+
+    each_locale(t, "maker in 한", keeps_settings)
+
+
 SCENARIOS = [scenario_same_checker_same_outcome, scenario_checker_in_a_korean_folder,
-             scenario_same_data_from_every_maker, scenario_name_outside_code_page_932_refused]
+             scenario_same_data_from_every_maker, scenario_name_outside_code_page_932_refused,
+             scenario_maker_in_a_korean_folder]
 
 
 def main():
