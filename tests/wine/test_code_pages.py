@@ -67,6 +67,15 @@ class Session:
         result = self.wine.run_driver(self.args.driver, "\n".join(["codepage"] + lines), timeout=timeout)
         return result
 
+    def maker_in(self, place):
+        """A copy of the maker in a fresh folder `place` (below the session's root), so that
+        its settings file starts absent; returns the copy's path."""
+        folder = os.path.join(self.root, place)
+        os.makedirs(folder)
+        maker = os.path.join(folder, "VexorinMake.exe")
+        shutil.copy(self.args.maker, maker)
+        return maker
+
     def wine_run(self, locale, args):
         env = dict(self.wine.env, LC_ALL=locale)
         return subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, capture_output=True,
@@ -78,6 +87,16 @@ def code_page_of(result):
         if line.startswith("CODEPAGE acp="):
             return int(line.split()[1].split("=")[1])
     return None
+
+
+def start_maker(maker):
+    return ["start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER]
+
+
+def make_checker(maker, folder):
+    """Script lines: start the maker, build a checker for `folder`, answer the box it ends with."""
+    return start_maker(maker) + ["settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000",
+                                 "press OK", "gone"]
 
 
 def check_ran(t, name, result, locale, code_page):
@@ -164,14 +183,9 @@ def scenario_same_data_from_every_maker(s, t):
     settings = {}
 
     def makes(name, locale, code_page):
-        place = os.path.join(s.root, "maker-" + locale)
-        os.makedirs(place)
-        maker = os.path.join(place, "VexorinMake.exe")
-        shutil.copy(s.args.maker, maker)
-        result = s.drive(locale, [
-            "start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER,
-            "settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000", "press OK", "gone",
-            "wait-window " + MAKER, "key ESCAPE", "expect-exit 0 20000"])
+        maker = s.maker_in("maker-" + locale)
+        result = s.drive(locale, make_checker(maker, folder) + ["wait-window " + MAKER, "key ESCAPE",
+                                                                "expect-exit 0 20000"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": the maker's success box", result.boxes == [BUILT_BOX], result.boxes)
         written = os.path.join(folder, "Vexorin.exe")
@@ -179,7 +193,7 @@ def scenario_same_data_from_every_maker(s, t):
                 os.path.isfile(written) and read(written) == expected, "differs or missing")
         if os.path.isfile(written):
             os.remove(written)
-        settings[locale] = read(os.path.join(place, "VexorinMake.INI"))
+        settings[locale] = read(os.path.join(os.path.dirname(maker), "VexorinMake.INI"))
 
         r = s.wine_run(locale, [s.args.windows_build, "--yes", to_wine_path(folder)])
         t.check(name + ": vexorin-build.exe succeeds", r.returncode == 0, r.stderr[-2000:])
@@ -204,14 +218,8 @@ def scenario_name_outside_code_page_932_refused(s, t):
     warning = "sub\\?.txt の名前に使えない文字が含まれています."
 
     def refuses(name, locale, code_page):
-        place = os.path.join(s.root, "refusing-maker-" + locale)
-        os.makedirs(place)
-        maker = os.path.join(place, "VexorinMake.exe")
-        shutil.copy(s.args.maker, maker)
-        result = s.drive(locale, [
-            "start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER,
-            "settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000", "press OK", "gone",
-            "no-box 1000"])
+        maker = s.maker_in("refusing-maker-" + locale)
+        result = s.drive(locale, make_checker(maker, folder) + ["no-box 1000"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": the maker's warning names the entry", result.boxes == [error_box(warning)], result.boxes)
         t.check(name + ": the maker wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
@@ -231,12 +239,10 @@ def scenario_maker_in_a_korean_folder(s, t):
     target = s.tree("maker-target")
 
     def keeps_settings(name, locale, code_page):
-        place = os.path.join(s.root, "한-" + locale.split(".")[0])
-        os.makedirs(place)
-        maker = os.path.join(place, "VexorinMake.exe")
-        shutil.copy(s.args.maker, maker)
+        maker = s.maker_in("한-" + locale.split(".")[0])
+        place = os.path.dirname(maker)
         settings = os.path.join(place, "VexorinMake.INI")
-        start = ["start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER]
+        start = start_maker(maker)
         result = s.drive(locale, start + ["settext 1004 " + quote(to_wine_path(target)), "key ESCAPE",
                                           "expect-exit 0 20000"] + start + ["text 1004", "kill"])
         check_ran(t, name, result, locale, code_page)
