@@ -54,28 +54,23 @@ bool NativePath(const char* path, std::string* out) {
 }
 
 bool PosixPlatform::Native(const char* path, std::string* out) const {
-  if (!marked_) return NativePath(path, out);
-  if (selfText_ == path) {
+  if (marked_ && selfText_ == path) {
     *out = self_;
     return true;
   }
-  std::string converted;
-  if (!DisplayText(path, &converted)) return false;
-  for (char& c : converted) {
-    if (c == '\\') c = '/';
-  }
-  *out = converted;
-  return true;
+  return Expand(path, true, out);
 }
 
-bool PosixPlatform::DisplayText(const char* text, std::string* out) const {
+bool PosixPlatform::DisplayText(const char* text, std::string* out) const { return Expand(text, false, out); }
+
+bool PosixPlatform::Expand(const char* text, bool path, std::string* out) const {
   // Converted piece by piece, so that the folder's own bytes are never taken for text.
   out->clear();
   std::string piece;
   for (const char* p = text;; ++p) {
     if (*p == '\0' || (marked_ && *p == kExecutableFolderMark)) {
       std::string converted;
-      if (!Cp932ToUtf8(piece, &converted)) return false;
+      if (!(path ? NativePath(piece.c_str(), &converted) : Cp932ToUtf8(piece, &converted))) return false;
       *out += converted;
       piece.clear();
       if (*p == '\0') return true;

@@ -34,6 +34,10 @@ class PosixPlatform : public Platform {
   bool DisplayText(const char* text, std::string* out) const;
 
  private:
+  // `text` with the executable's folder put back for every mark, as a native path or as
+  // UTF-8 text to be shown.
+  bool Expand(const char* text, bool path, std::string* out) const;
+
   std::string executablePath_;
   std::string executableNativePath_;
   // Set when ExecutablePath had to hand out the marked form: the folder it stands for

@@ -73,10 +73,13 @@ bool WideToCp932(const wchar_t* text, char* out, int capacity) {
 
 wchar_t* NewWideText(const char* text, const wchar_t* folder) {
   int length = ExpandToWide(text, folder, nullptr, 0);
-  if (length < 0) length = 0;  // shown empty rather than not at all
-  wchar_t* wide = new (std::nothrow) wchar_t[length + 1];
+  wchar_t* wide = new (std::nothrow) wchar_t[length > 0 ? length + 1 : 1];
   if (wide == nullptr) return nullptr;
-  if (!ExpandInto(text, folder, wide, length + 1)) wide[0] = L'\0';
+  if (length >= 0) {
+    ExpandToWide(text, folder, wide, length + 1);
+  } else {
+    wide[0] = L'\0';  // shown empty rather than not at all
+  }
   return wide;
 }
 
