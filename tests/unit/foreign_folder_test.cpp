@@ -89,6 +89,12 @@ TEST(ForeignFolderPlatform, HandsOutTheMarkOnlyWhenCodePage932CannotWriteTheFold
   std::string shown;
   ASSERT_TRUE(foreign.DisplayText((Sjis("フォルダ ") + kMark + Sjis("\\ソフト\\ が")).c_str(), &shown));
   EXPECT_EQ(shown, "フォルダ " + dir.path() + "/한\\ソフト\\ が");
+  // The folder's own bytes are never converted: a backslash in a Linux folder name stays.
+  PosixPlatform slashed;
+  slashed.SetExecutableNativePath(dir.path() + "/a\\b/한/Vexorin.exe");
+  ASSERT_TRUE(slashed.ExecutablePath(path, sizeof path));
+  ASSERT_TRUE(slashed.Native((kMark + "\\x.txt").c_str(), &native));
+  EXPECT_EQ(native, dir.path() + "/a\\b/한/x.txt");
   // Without a mark handed out, the byte is only a byte: nothing is put in for it.
   ASSERT_TRUE(plain.Native((kMark + "\\x").c_str(), &native));
   EXPECT_EQ(native, kMark + "/x");
