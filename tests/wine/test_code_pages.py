@@ -15,53 +15,21 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 
-from harness import Box, WineSession, quote, run_scenarios, to_wine_path
+from harness import Box, quote, run_scenarios, to_wine_path
+from test_checker import SUCCESS_BOX, TWO_LINES, Session as CheckerSession, error_box
 
 LOCALES = (("ja_JP.UTF-8", 932), ("C.UTF-8", 1252))
-TWO_LINES = "ダウンロードからやり直してください.\nまた、フォルダ構造ごと解凍しているか確認してください."
-SUCCESS_BOX = Box("チェック終了", "すべてのファイルは正常です.", ["OK"], "none")
 MAKER = "ヴェクソリン"
 BUILT_BOX = Box("成功", "ファイルチェッカーが正常に作成できました.", ["OK"], "none")
 TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 70000}
 
 
-def error_box(text):
-    return Box("エラー", text, ["OK"], "warning")
+class Session(CheckerSession):
+    """The checker tests' session (Wine, the tools, a scratch folder, `folder` and `build`),
+    run in either locale, with copies of the maker and Wine programs run without the driver."""
 
-
-class Session:
-    """One Wine session (display, prefix), run in either locale; the tools; a scratch folder."""
-
-    def __init__(self, args):
-        self.args = args
-        self.wine = WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver)))
-        self.wine.start()
-        self.root = tempfile.mkdtemp(prefix="vxcp-")
-
-    def close(self):
-        self.wine.close()
-        shutil.rmtree(self.root, ignore_errors=True)
-
-    def tree(self, relative, files=TREE):
-        path = os.path.join(self.root, relative)
-        for name, content in files.items():
-            full = os.path.join(path, name)
-            os.makedirs(os.path.dirname(full), exist_ok=True)
-            with open(full, "wb") as f:
-                f.write(content)
-        return path
-
-    def build(self, folder, name="Vexorin.exe"):
-        """The checker for `folder`, written by the native vexorin-build."""
-        r = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, folder],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if r.returncode != 0:
-            raise RuntimeError("vexorin-build failed: " + r.stdout.decode("utf-8", "replace"))
-        return os.path.join(folder, name)
-
-    def drive(self, locale, lines, timeout=240):
+    def drive_in(self, locale, lines, timeout=240):
         """Runs a vxdriver script in `locale`; its first line says the code page Wine gave."""
         self.wine.env["LC_ALL"] = locale
         result = self.wine.run_driver(self.args.driver, "\n".join(["codepage"] + lines), timeout=timeout)
@@ -106,7 +74,7 @@ def check_ran(t, name, result, locale, code_page):
 
 
 def run_checker(s, locale, checker):
-    return s.drive(locale, ["start %s -" % quote(to_wine_path(checker)), "wait-box 120000", "press OK",
+    return s.drive_in(locale, ["start %s -" % quote(to_wine_path(checker)), "wait-box 120000", "press OK",
                             "expect-exit 0 30000"])
 
 
@@ -120,7 +88,7 @@ def each_locale(t, name, body):
 def scenario_same_checker_same_outcome(s, t):
     """One checker over 表.txt and ソフト\\ passes on both systems; with 表.txt deleted, both
     name it the same way, followed by the default message."""
-    folder = s.tree("same")
+    folder = s.folder("same", TREE)
     checker = s.build(folder)
 
     def passes(name, locale, code_page):
@@ -143,7 +111,7 @@ def scenario_same_checker_same_outcome(s, t):
 def scenario_checker_in_a_korean_folder(s, t):
     """A checker in a folder named 한 (code page 932 lacks it) checks that folder, also when it
     has been renamed to a Korean name, and names a missing folder with its whole path."""
-    folder = s.tree("사용자/한")
+    folder = s.folder("사용자/한", TREE)
     checker = s.build(folder)
     renamed = os.path.join(folder, "확인.exe")
     shutil.copy(checker, renamed)
@@ -177,14 +145,14 @@ def scenario_same_data_from_every_maker(s, t):
     """The maker and vexorin-build.exe write byte-identical checkers for the same tree on both
     systems, equal to the native vexorin-build's with the same image; the maker's settings
     file is the same code-page-932 text on both."""
-    folder = s.tree("表の木")
+    folder = s.folder("表の木", TREE)
     expected = read(s.build(folder))
     os.remove(os.path.join(folder, "Vexorin.exe"))
     settings = {}
 
     def makes(name, locale, code_page):
         maker = s.maker_in("maker-" + locale)
-        result = s.drive(locale, make_checker(maker, folder) + ["wait-window " + MAKER, "key ESCAPE",
+        result = s.drive_in(locale, make_checker(maker, folder) + ["wait-window " + MAKER, "key ESCAPE",
                                                                 "expect-exit 0 20000"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": the maker's success box", result.boxes == [BUILT_BOX], result.boxes)
@@ -213,13 +181,13 @@ def scenario_same_data_from_every_maker(s, t):
 def scenario_name_outside_code_page_932_refused(s, t):
     """A file named 한.txt stops the maker and vexorin-build.exe with the warning that names
     it, and nothing is written, on both systems."""
-    folder = s.tree("refused", dict(TREE, **{"sub/한.txt": b"k"}))
+    folder = s.folder("refused", dict(TREE, **{"sub/한.txt": b"k"}))
     before = sorted(os.listdir(folder))
     warning = "sub\\?.txt の名前に使えない文字が含まれています."
 
     def refuses(name, locale, code_page):
         maker = s.maker_in("refusing-maker-" + locale)
-        result = s.drive(locale, make_checker(maker, folder) + ["no-box 1000"])
+        result = s.drive_in(locale, make_checker(maker, folder) + ["no-box 1000"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": the maker's warning names the entry", result.boxes == [error_box(warning)], result.boxes)
         t.check(name + ": the maker wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
@@ -236,14 +204,14 @@ def scenario_name_outside_code_page_932_refused(s, t):
 def scenario_maker_in_a_korean_folder(s, t):
     """A maker in a folder named 한 keeps its settings file beside it: Esc writes it, the next
     start reads it back; a settings file it cannot read or write is named with its folder."""
-    target = s.tree("maker-target")
+    target = s.folder("maker-target", TREE)
 
     def keeps_settings(name, locale, code_page):
         maker = s.maker_in("한-" + locale.split(".")[0])
         place = os.path.dirname(maker)
         settings = os.path.join(place, "VexorinMake.INI")
         start = start_maker(maker)
-        result = s.drive(locale, start + ["settext 1004 " + quote(to_wine_path(target)), "key ESCAPE",
+        result = s.drive_in(locale, start + ["settext 1004 " + quote(to_wine_path(target)), "key ESCAPE",
                                           "expect-exit 0 20000"] + start + ["text 1004", "kill"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": no box", result.boxes == [], result.boxes)
@@ -253,7 +221,7 @@ def scenario_maker_in_a_korean_folder(s, t):
 
         os.remove(settings)
         os.makedirs(settings)  # a folder where the file should be: it can be neither read nor written
-        result = s.drive(locale, start[:1] + ["wait-box 60000", "press OK", "gone", "wait-window " + MAKER,
+        result = s.drive_in(locale, start[:1] + ["wait-box 60000", "press OK", "gone", "wait-window " + MAKER,
                                               "key ESCAPE", "wait-box", "press OK", "gone", "kill"])
         check_ran(t, name + " (unusable settings file)", result, locale, code_page)
         path = to_wine_path(settings)

@@ -22,6 +22,7 @@ import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import WineSession, quote, to_wine_path as wine_path, unescape  # noqa: E402
+from test_hardening import HELPER_SOURCE  # noqa: E402  (its "hold" command holds a file open)
 
 MAIN = "ヴェクソリン"
 ADV = "高度な設定"
@@ -84,24 +85,6 @@ WS_TABSTOP = 0x00010000
 # 256 KiB per step); sparse, so it costs no disk.
 BIG_FILE = 1536 * 1024 * 1024
 
-HOLD_SOURCE = r"""
-#include <windows.h>
-#include <stdio.h>
-/* Opens a file without sharing it and keeps it open until its standard input ends. */
-int wmain(int argc, wchar_t **argv) {
-    char buffer[16];
-    DWORD n;
-    HANDLE h;
-    if (argc != 2) return 2;
-    h = CreateFileW(argv[1], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE) { printf("FAILED %lu\n", GetLastError()); fflush(stdout); return 1; }
-    printf("HELD\n");
-    fflush(stdout);
-    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &n, NULL) && n > 0) {}
-    CloseHandle(h);
-    return 0;
-}
-"""
 
 
 def box(caption, text, icon, buttons=("OK",)):
@@ -205,7 +188,7 @@ class Session:
         if self.hold_exe is None:
             source = os.path.join(self.root, "hold.c")
             with open(source, "w") as f:
-                f.write(HOLD_SOURCE)
+                f.write(HELPER_SOURCE)
             self.hold_exe = os.path.join(self.root, "hold.exe")
             subprocess.run([self.args.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
         return self.hold_exe
@@ -467,7 +450,7 @@ def scenario_held_file(s, c):
     name = "held-file"
     place = s.place(name)
     tree = s.tree(os.path.join(place, "tree"), {"locked.bin": b"locked"})
-    helper = subprocess.Popen(["wine", s.hold_helper(), wine_path(os.path.join(tree, "locked.bin"))], env=s.env,
+    helper = subprocess.Popen(["wine", s.hold_helper(), "hold", wine_path(os.path.join(tree, "locked.bin"))], env=s.env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     try:
