@@ -565,9 +565,9 @@ def scenario_browse(s, c):
     # Wine's browser finds the folder to select by comparing item identifiers that hold each
     # folder's access time. Under relatime the first listing of a new folder moves that time,
     # so when Wine's own listing is the first one, the identifier it parsed no longer matches
-    # the one it lists, and the browser stays on the desktop. List every folder once first.
-    for folder, _, _ in os.walk(os.path.join(s.drive_c, "vxmaker-tests")):
-        os.listdir(folder)
+    # the one it lists, and the browser stays on the desktop. List every folder once first
+    # (walking the tree reads each folder).
+    list(os.walk(os.path.join(s.drive_c, "vxmaker-tests")))
     windows_folder = "C:\\vxmaker-tests\\%s\\pick\\inner" % name
     run = s.drive(start(place) + [
         "settext 1004 " + quote(windows_folder), "press 1006", "wait-dialog " + BROWSER, "sleep 1000",
