@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
-# the MinGW-w64 cross compiler, Wine (32-bit), the Japanese locale, Xvfb and fonts
+# the MinGW-w64 cross compilers (i686 for the shipped programs, x86-64 for the Wine tests on
+# machines that run no 32-bit code), Wine (32- and 64-bit), the Japanese locale, Xvfb and fonts
 # for the GUI tests, the native test libraries, and clang (sanitizers, libFuzzer) and
 # valgrind for the hardened test runs. Safe to run again: it only
 # installs what is missing.
@@ -12,6 +13,7 @@ SUDO=$(need_root)
 pkgs=(
   cmake ninja-build g++ make pkg-config
   g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev valgrind
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick

@@ -9,16 +9,28 @@ bash tools/install-deps.sh
 werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 
-cmake --preset windows -DVEXORIN_WERROR=$werror
-cmake --build --preset windows
-cmake --preset linux -DVEXORIN_WERROR=$werror
+# Which Windows build Wine can run here, found once by running 32-bit code: the shipped i686
+# build, or, on a machine that runs no 32-bit code (or with VX_TEST_WINE_X64=1), the x86-64
+# build of the same sources under the 64-bit Wine.
+IFS=$'\t' read -r wine_arch wine_why < <(python3 tests/wine/wine_arch.py)
+wine_says="Wine tests: the $wine_arch build ($wine_why)"
+echo "$wine_says"
+wine_args=(-DVEXORIN_WINE_ARCH="$wine_arch" -DVEXORIN_WINE_WHY="$wine_why")
+
+# Both Windows builds, every time: the i686 one is what ships (and what the native tools
+# embed), the x86-64 one must build without a warning too.
+for preset in windows windows-x64; do
+  cmake --preset $preset -DVEXORIN_WERROR=$werror
+  cmake --build --preset $preset
+done
+cmake --preset linux -DVEXORIN_WERROR=$werror "${wine_args[@]}"
 cmake --build --preset linux
 ctest --preset linux "$@"
 
 # The native code and its tests again, built by clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer (build/linux-asan), with the fuzz targets. The Wine tests are left
 # out there: what they run are the Windows programs, which the sanitizers do not see.
-cmake --preset linux-asan -DVEXORIN_WERROR=$werror
+cmake --preset linux-asan -DVEXORIN_WERROR=$werror "${wine_args[@]}"
 cmake --build --preset linux-asan
 ctest --preset linux-asan "$@"
 
@@ -41,3 +53,5 @@ for target in check_data settings; do
   rm -rf "$scratch"
   echo "fuzzing $target: $(grep -E '^Done' "$log")"
 done
+
+echo "$wine_says"

@@ -185,17 +185,16 @@ def the_overwrite_question_is_asked_on_a_terminal(tool, image):
 
 
 @case
-def windows_build_under_wine_stores_the_same_data(tool, windows_build):
+def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
     exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
     tree = Tree()
     try:
         tree.write("表.txt", b"hyou")
         tree.write("ソフト/readme.txt", b"soft")
         tree.write("ソフト/空/empty.bin", b"")
-        env = dict(os.environ, LC_ALL="ja_JP.UTF-8", WINEDEBUG="-all")
-        env.pop("DISPLAY", None)
+        env = dict(wine.env, LC_ALL="ja_JP.UTF-8")
         winpath = "Z:" + str(tree.root).replace("/", "\\")
-        r = subprocess.run(["wine", str(exe), "--yes", winpath], capture_output=True, env=env, timeout=300)
+        r = subprocess.run(wine.command(exe, "--yes", winpath), capture_output=True, env=env, timeout=300)
         check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
         check(sjis("成功: ファイルチェッカーが正常に作成できました.") in r.stderr,
               "messages reach a redirected stderr as code page 932")
@@ -216,7 +215,7 @@ def windows_build_under_wine_stores_the_same_data(tool, windows_build):
 
 
 @case
-def windows_build_on_a_system_without_code_page_932(tool, windows_build):
+def windows_build_on_a_system_without_code_page_932(tool, windows_build, wine):
     """With Wine's ANSI code page 1252 the stored data must still be code page 932, also when
     the target folder's own path has a character that code page 932 lacks."""
     exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
@@ -226,10 +225,9 @@ def windows_build_on_a_system_without_code_page_932(tool, windows_build):
         (target / "ソフト").mkdir(parents=True)
         (target / "表.txt").write_bytes(b"hyou")
         (target / "ソフト" / "x.txt").write_bytes(b"x")
-        env = dict(os.environ, LC_ALL="C.UTF-8", WINEDEBUG="-all")
-        env.pop("DISPLAY", None)
+        env = dict(wine.env, LC_ALL="C.UTF-8")
         winpath = "Z:" + str(target).replace("/", "\\")
-        r = subprocess.run(["wine", str(exe), "--yes", "--name", "表.exe", winpath], capture_output=True,
+        r = subprocess.run(wine.command(exe, "--yes", "--name", "表.exe", winpath), capture_output=True,
                            env=env, timeout=300)
         check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
         cf = CheckFile.load(target / "表.exe")
@@ -238,7 +236,7 @@ def windows_build_on_a_system_without_code_page_932(tool, windows_build):
 
         (target / "한.txt").write_bytes(b"k")
         before = sorted(os.listdir(target))
-        r = subprocess.run(["wine", str(exe), "--yes", winpath], capture_output=True, env=env, timeout=300)
+        r = subprocess.run(wine.command(exe, "--yes", winpath), capture_output=True, env=env, timeout=300)
         check(r.returncode == 1, "a name outside code page 932 stops the build")
         check(sorted(os.listdir(target)) == before, "nothing written")
     finally:
@@ -255,9 +253,14 @@ def main():
     exit_codes_and_refusals(a.build, a.image)
     messages_and_name_are_stored_in_code_page_932(a.build, a.image)
     the_overwrite_question_is_asked_on_a_terminal(a.build, a.image)
-    if a.windows_build and shutil.which("wine"):
-        windows_build_under_wine_stores_the_same_data(a.build, a.windows_build)
-        windows_build_on_a_system_without_code_page_932(a.build, a.windows_build)
+    if a.windows_build:
+        # The Wine tests' own session: the Windows build this machine can run, in its prefix.
+        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "wine"))
+        from harness import WineSession
+
+        with WineSession(build_dir=str(pathlib.Path(a.windows_build) / "tests" / "wine")) as wine:
+            windows_build_under_wine_stores_the_same_data(a.build, a.windows_build, wine)
+            windows_build_on_a_system_without_code_page_932(a.build, a.windows_build, wine)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 

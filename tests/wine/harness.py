@@ -17,11 +17,17 @@ What a session does:
 * Display: uses $DISPLAY when an X server answers there, otherwise starts
   ``Xvfb :N -screen 0 1024x768x24`` on a free N and stops it (and the Wine
   processes that used it) when the session ends.
+* Build: the Windows build the test command chose for this machine
+  (tests/wine/wine_arch.py, handed over in $VX_WINE_ARCH and $VX_WINE_WHY; asked
+  here when they are not set). The i686 build runs with Debian's ``wine`` in a
+  32-bit prefix; the x86-64 build, where the machine runs no 32-bit code, with
+  the 64-bit loader in a 64-bit prefix of its own. A session says which, and why,
+  on its first line of output.
 * Prefix: ``prefix`` argument, else $VX_WINEPREFIX, else $WINEPREFIX, else
-  ``<build_dir>/wineprefix-<user>``, else ~/.wine. A missing prefix is
-  created once (32-bit, without the Mono/Gecko installers); later sessions
-  only check a marker file, so a second run starts in well under a second
-  when the wineserver is still up.
+  ``<build_dir>/wineprefix-<user>`` (``-win64`` added for the x86-64 build), else
+  ~/.wine. A missing prefix is created once (without the Mono/Gecko installers);
+  later sessions only check a marker file, so a second run starts in well under a
+  second when the wineserver is still up.
 * Wine setting: without a window manager (plain Xvfb) Wine's X11 driver
   waits 2 s for the window manager on every window it unmaps, so each
   program exit took 2 s longer. Sessions therefore set
@@ -49,8 +55,10 @@ import tempfile
 import threading
 import time
 
+import wine_arch
+
 __all__ = [
-    "WineSession", "DriverResult", "Box", "HarnessError",
+    "WineSession", "DriverResult", "Box", "HarnessError", "WineArch", "current_arch",
     "to_wine_path", "from_wine_path", "quote", "unescape", "parse_box", "png_size",
 ]
 
@@ -61,6 +69,43 @@ CREATED_MARKER = ".vx-harness-prefix"
 
 class HarnessError(Exception):
     pass
+
+
+# ------------------------------------------------------------------ which Windows build
+
+class WineArch:
+    """One of the two Windows builds: how Wine runs it, and what compiles programs for it."""
+
+    def __init__(self, name, why):
+        if name not in ("i686", "x86-64"):
+            raise HarnessError("unknown Windows build %r (VX_WINE_ARCH)" % name)
+        self.name, self.why = name, why
+        self.x64 = name == "x86-64"
+        # Debian's `wine` script takes the 32-bit loader whenever it is installed, also where it
+        # cannot run, so the x86-64 build names the 64-bit loader itself.
+        self.loader = (shutil.which("wine64") or "/usr/lib/wine/wine64") if self.x64 else "wine"
+        self.winearch = "win64" if self.x64 else "win32"
+        self.cc = "x86_64-w64-mingw32-gcc" if self.x64 else "i686-w64-mingw32-gcc"
+        self.prefix_suffix = "-win64" if self.x64 else ""
+
+    @property
+    def announcement(self):
+        return "Wine tests: the %s build (%s)" % (self.name, self.why)
+
+    def env(self, base):
+        """`base` with the variables that make Wine programs start with this build's loader."""
+        env = dict(base)
+        if self.x64:
+            env["WINELOADER"] = self.loader
+        return env
+
+
+def current_arch(environ=None):
+    """The build the test command chose ($VX_WINE_ARCH, $VX_WINE_WHY), else asks the machine."""
+    environ = os.environ if environ is None else environ
+    if environ.get("VX_WINE_ARCH"):
+        return WineArch(environ["VX_WINE_ARCH"], environ.get("VX_WINE_WHY", "chosen by VX_WINE_ARCH"))
+    return WineArch(*wine_arch.choose(environ))
 
 
 # ------------------------------------------------------------------ paths
@@ -244,6 +289,13 @@ class Checks:
     def __init__(self):
         self.passed = 0
         self.failed = 0
+        self.skipped = 0
+
+    def skip(self, name, why):
+        """A check that cannot be made on this kind of machine: said and counted, never hidden."""
+        self.skipped += 1
+        print("skip %s\n     skipped: %s" % (name, why))
+        sys.stdout.flush()
 
     def check(self, name, ok, detail=""):
         if ok:
@@ -257,7 +309,8 @@ class Checks:
 
     def summary(self):
         """Prints the closing 'N passed, M failed' line; returns the exit status."""
-        print("%d passed, %d failed" % (self.passed, self.failed))
+        skipped = ", %d skipped" % self.skipped if self.skipped else ""
+        print("%d passed, %d failed%s" % (self.passed, self.failed, skipped))
         return 1 if self.failed else 0
 
 
@@ -282,12 +335,13 @@ def run_scenarios(scenarios, session, only=None):
 
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
-                 screen="1024x768x24", locale="ja_JP.UTF-8"):
+                 screen="1024x768x24", locale="ja_JP.UTF-8", arch=None):
         self.verbose = verbose
         self.locale = locale
         self.screen = screen
-        self.wine = os.environ.get("VX_WINE", "wine")
-        self.prefix = os.path.abspath(os.path.expanduser(self._choose_prefix(prefix, build_dir)))
+        self.arch = arch or current_arch()
+        self.wine = os.environ.get("VX_WINE", self.arch.loader)
+        self.prefix = os.path.abspath(os.path.expanduser(self._choose_prefix(prefix, build_dir, self.arch)))
         self._requested_display = display
         self.display = None
         self._xvfb = None
@@ -296,15 +350,19 @@ class WineSession:
         self.env = None
 
     @staticmethod
-    def _choose_prefix(prefix, build_dir):
+    def _choose_prefix(prefix, build_dir, arch):
         if prefix:
             return prefix
         for var in ("VX_WINEPREFIX", "WINEPREFIX"):
             if os.environ.get(var):
                 return os.environ[var]
         if build_dir:
-            return os.path.join(build_dir, "wineprefix-%s" % getpass.getuser())
-        return "~/.wine"
+            return os.path.join(build_dir, "wineprefix-%s%s" % (getpass.getuser(), arch.prefix_suffix))
+        return "~/.wine" + arch.prefix_suffix
+
+    def command(self, *args):
+        """The command line that runs a Windows program (and its arguments) with this session's Wine."""
+        return [self.wine] + [str(a) for a in args]
 
     # -- lifecycle
 
@@ -316,6 +374,7 @@ class WineSession:
         self.close()
 
     def start(self):
+        print(self.arch.announcement, flush=True)
         self._log("prefix %s" % self.prefix)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         self._lock_file = open(self.prefix + ".lock", "a")
@@ -390,7 +449,7 @@ class WineSession:
     # -- prefix
 
     def _make_env(self):
-        env = dict(os.environ)
+        env = self.arch.env(os.environ)
         env.update({
             "WINEPREFIX": self.prefix,
             "DISPLAY": self.display,
@@ -420,7 +479,7 @@ class WineSession:
         t0 = time.time()
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             self._log("creating prefix (takes a while once)")
-            env = dict(self.env, WINEARCH="win32")
+            env = dict(self.env, WINEARCH=self.arch.winearch)
             rc = self._run_quiet([self.wine, "wineboot", "-i"], timeout=300, env=env)
             # The wineserver writes the registry files when it shuts down.
             self._run_quiet(["wineserver", "-k"], timeout=60)

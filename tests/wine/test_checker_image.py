@@ -5,7 +5,9 @@ The checker must run on a bare Windows installation, so it may import from KERNE
 and USER32.dll only; it must stay within its size goal without a packer; and its
 resources must hold the dialog template and the icon group the dialog and the shell use.
 
-usage: test_checker_image.py CHECKER_EXE
+usage: test_checker_image.py CHECKER_EXE [i686 | x86-64]
+The shipped checker is the i686 one (the default); the x86-64 build of the same sources, which
+the Wine tests run on machines without 32-bit code, must pass the same checks.
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
 import os
@@ -70,12 +72,15 @@ class Pe:
                 break
             functions = []
             thunk = self.offset(lookup or first)
+            # PE32+ (x86-64) thunks are 64 bits wide, with the ordinal flag in the top bit.
+            wide = self.magic == 0x20B
+            width, ordinal_flag = (8, 1 << 63) if wide else (4, 0x80000000)
             while True:
-                entry = struct.unpack_from("<I", self.data, thunk)[0]
+                entry = struct.unpack_from("<Q" if wide else "<I", self.data, thunk)[0]
                 if entry == 0:
                     break
-                functions.append("#%d" % (entry & 0xFFFF) if entry & 0x80000000 else self.cstring(entry + 2))
-                thunk += 4
+                functions.append("#%d" % (entry & 0xFFFF) if entry & ordinal_flag else self.cstring(entry + 2))
+                thunk += width
             result[self.cstring(name)] = functions
             at += 20
         # Delay-loaded DLLs would bring in libraries behind the import table's back.
@@ -152,15 +157,17 @@ def parse_dialog(template):
 
 
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3) or sys.argv[2:] not in ([], ["i686"], ["x86-64"]):
         print(__doc__)
         return 2
+    arch = sys.argv[2] if len(sys.argv) == 3 else "i686"
     data = open(sys.argv[1], "rb").read()
     t = Checks()
     pe = Pe(data)
 
     t.check("size at most %d bytes" % SIZE_GOAL, len(data) <= SIZE_GOAL, "(%d bytes)" % len(data))
-    t.check("i386 image", pe.machine == 0x14C and pe.magic == 0x10B, "(machine 0x%x)" % pe.machine)
+    machine, magic = {"i686": (0x14C, 0x10B), "x86-64": (0x8664, 0x20B)}[arch]
+    t.check("%s image" % arch, pe.machine == machine and pe.magic == magic, "(machine 0x%x)" % pe.machine)
     t.check("window subsystem", pe.subsystem == 2, "(subsystem %d)" % pe.subsystem)
     names = [s[0] for s in pe.sections]
     t.check("no packer sections", not any(n.upper().startswith("UPX") for n in names), str(names))

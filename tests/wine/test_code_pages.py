@@ -46,7 +46,7 @@ class Session(CheckerSession):
 
     def wine_run(self, locale, args):
         env = dict(self.wine.env, LC_ALL=locale)
-        return subprocess.run(["wine"] + args, env=env, stdin=subprocess.DEVNULL, capture_output=True,
+        return subprocess.run(self.wine.command(*args), env=env, stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=300, start_new_session=True)
 
 

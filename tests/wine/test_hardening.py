@@ -5,10 +5,10 @@ another process holds open without sharing, a sparse file above 4 GiB, and folde
 
 The builds run vexorin-build.exe (with the checker built in) on Wine's Z: drive; the checker
 is started and read through vxdriver.exe. A small helper program, compiled here with the
-MinGW-w64 i686 compiler, holds a file open without sharing and lists a folder the way
+MinGW-w64 compiler of the Windows build that Wine runs, holds a file open without sharing and lists a folder the way
 FindFirstFileW reports it.
 
-usage: test_hardening.py --windows-build build/windows [--cc i686-w64-mingw32-gcc] [-k NAME]
+usage: test_hardening.py --windows-build build/windows [--cc MINGW_GCC] [-k NAME]
 Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
 ja_JP.UTF-8 locale, the prefix beside the driver that the other Wine tests share).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
@@ -108,8 +108,9 @@ class Session:
         self.helper = self.root / "vxhelper.exe"
         source = self.root / "vxhelper.c"
         source.write_text(HELPER_SOURCE)
-        subprocess.run([args.cc, "-municode", "-static", "-o", str(self.helper), str(source)], check=True)
         self.wine = WineSession(build_dir=str(self.driver.parent))
+        subprocess.run([args.cc or self.wine.arch.cc, "-municode", "-static", "-o", str(self.helper), str(source)],
+                       check=True)
         self.wine.start()
 
     def close(self):
@@ -127,13 +128,13 @@ class Session:
 
     def build(self, folder, *extra):
         """vexorin-build.exe under Wine; returns (exit code, stderr as text)."""
-        r = subprocess.run(["wine", str(self.builder), "--yes", *extra, to_wine_path(folder)],
+        r = subprocess.run(self.wine.command(self.builder, "--yes", *extra, to_wine_path(folder)),
                            stdin=subprocess.DEVNULL, capture_output=True, env=self.wine.env, timeout=600)
         return r.returncode, r.stderr.decode("cp932", "replace")
 
     def hold(self, path):
         """Starts the helper holding `path` open without sharing; returns it once it holds."""
-        helper = subprocess.Popen(["wine", str(self.helper), "hold", to_wine_path(path)], env=self.wine.env,
+        helper = subprocess.Popen(self.wine.command(self.helper, "hold", to_wine_path(path)), env=self.wine.env,
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = helper.stdout.readline().decode().strip()
         if line != "HELD":
@@ -143,7 +144,7 @@ class Session:
 
     def listing(self, folder):
         """{name: (attributes, reparse tag, identity)} as FindFirstFileW lists `folder`."""
-        r = subprocess.run(["wine", str(self.helper), "list", to_wine_path(folder)], stdin=subprocess.DEVNULL,
+        r = subprocess.run(self.wine.command(self.helper, "list", to_wine_path(folder)), stdin=subprocess.DEVNULL,
                            capture_output=True, env=self.wine.env, timeout=120)
         entries = {}
         for line in r.stdout.decode("utf-8").splitlines():
@@ -314,7 +315,7 @@ SCENARIOS = [held_file_stops_the_build, held_file_is_missing_for_the_checker, li
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--windows-build", required=True)
-    parser.add_argument("--cc", default="i686-w64-mingw32-gcc")
+    parser.add_argument("--cc", help="the MinGW-w64 C compiler for the helper (default: the one for the Windows build Wine runs)")
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     args = parser.parse_args()
 

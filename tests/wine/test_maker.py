@@ -8,7 +8,7 @@ click. Results are checked from what the driver printed and from the files on di
 
 usage: test_maker.py --maker VexorinMake.exe --driver vxdriver.exe [-k NAME] [--screenshots DIR]
 Runs in a Wine session of tests/wine/harness.py (display, prefix, locale). Needs the MinGW-w64
-i686 compiler too, for a small helper that holds a file open without sharing. With
+compiler of that build too, for a small helper that holds a file open without sharing. With
 --screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
@@ -190,7 +190,7 @@ class Session:
             with open(source, "w") as f:
                 f.write(HELPER_SOURCE)
             self.hold_exe = os.path.join(self.root, "hold.exe")
-            subprocess.run([self.args.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
+            subprocess.run([self.args.cc or self.wine.arch.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
         return self.hold_exe
 
     def drive(self, lines, timeout=300, snapshot_dir=None):
@@ -450,7 +450,7 @@ def scenario_held_file(s, c):
     name = "held-file"
     place = s.place(name)
     tree = s.tree(os.path.join(place, "tree"), {"locked.bin": b"locked"})
-    helper = subprocess.Popen(["wine", s.hold_helper(), "hold", wine_path(os.path.join(tree, "locked.bin"))], env=s.env,
+    helper = subprocess.Popen(s.wine.command(s.hold_helper(), "hold", wine_path(os.path.join(tree, "locked.bin"))), env=s.env,
                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                               start_new_session=True)
     try:
@@ -612,8 +612,8 @@ def scenario_screenshots(s, c, folder):
     # Wine's stand-in for the maker's font is monospaced; the proportional IPA font is
     # closer to what Windows shows, so the pictures use it.
     for face in ("ＭＳ Ｐゴシック", "MS PGothic"):
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
-                        "IPAPGothic", "/f"], env=s.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+        subprocess.run(s.wine.command("reg", "add", r"HKCU\Software\Wine\Fonts\Replacements", "/v", face, "/d",
+                                       "IPAPGothic", "/f"), env=s.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, start_new_session=True, timeout=120)
     place = s.place(name, under_c=True)
     s.tree(os.path.join(place, "配布フォルダ"), {"data/big.bin": BIG_FILE, "readme.txt": b"r"})
@@ -650,7 +650,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--maker", required=True)
     parser.add_argument("--driver", required=True)
-    parser.add_argument("--cc", default="i686-w64-mingw32-gcc")
+    parser.add_argument("--cc", help="the MinGW-w64 C compiler for the helper (default: the one for the Windows build Wine runs)")
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     parser.add_argument("--screenshots", help="also save pictures of the three windows into this folder")
     args = parser.parse_args()
