@@ -335,8 +335,9 @@ def run_scenarios(scenarios, session, only=None):
 
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
-                 screen="1024x768x24", locale="ja_JP.UTF-8", arch=None):
+                 screen="1024x768x24", locale="ja_JP.UTF-8", arch=None, announce=True):
         self.verbose = verbose
+        self.announce = announce
         self.locale = locale
         self.screen = screen
         self.arch = arch or current_arch()
@@ -374,7 +375,8 @@ class WineSession:
         self.close()
 
     def start(self):
-        print(self.arch.announcement, flush=True)
+        if self.announce:
+            print(self.arch.announcement, flush=True)
         self._log("prefix %s" % self.prefix)
         os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
         self._lock_file = open(self.prefix + ".lock", "a")
