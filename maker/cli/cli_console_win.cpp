@@ -25,22 +25,29 @@ std::string ToUtf8(const wchar_t* wide) {
   return out;
 }
 
+bool IsConsole(DWORD which) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
 // Asked once: every file of a build writes a line, and under Wine each question is a round
 // trip to its server, which on a tree of many files costs more than the lines themselves.
 bool StderrIsConsole() {
-  static const bool console = [] {
-    DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-  }();
+  static const bool console = IsConsole(STD_ERROR_HANDLE);
   return console;
 }
 
-void WriteWide(const std::wstring& wide) {
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+bool StdoutIsConsole() {
+  static const bool console = IsConsole(STD_OUTPUT_HANDLE);
+  return console;
+}
+
+void WriteWide(const std::wstring& wide, DWORD which = STD_ERROR_HANDLE) {
+  HANDLE handle = GetStdHandle(which);
   DWORD written;
-  if (StderrIsConsole()) {
+  if (which == STD_ERROR_HANDLE ? StderrIsConsole() : StdoutIsConsole()) {
     // A console shows UTF-16 whatever its code page.
-    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
   // Redirected output carries the system's own ANSI code page.
@@ -48,7 +55,7 @@ void WriteWide(const std::wstring& wide) {
                               nullptr);
   std::string bytes(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr, nullptr);
-  WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -80,6 +87,17 @@ void ConsoleWrite(const std::string& sjis) {
 }
 
 void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(FromUtf8(utf8)); }
+
+void ConsoleWriteOutUtf8(const std::string& utf8) { WriteWide(FromUtf8(utf8), STD_OUTPUT_HANDLE); }
+
+void WriteOutputUtf8(const std::string& utf8) {
+  if (StdoutIsConsole()) {
+    WriteWide(FromUtf8(utf8), STD_OUTPUT_HANDLE);
+    return;
+  }
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
 
 bool ConsoleReadLine(std::string* line) {
   if (!std::getline(std::cin, *line)) return false;

@@ -1,0 +1,93 @@
+#include <windows.h>
+
+#include <algorithm>
+
+#include "check_platform.h"
+#include "platform_win.h"
+
+namespace {
+
+std::wstring FromUtf8(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
+  return wide;
+}
+
+std::string ToUtf8Wide(const std::wstring& wide) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
+                      nullptr);
+  return out;
+}
+
+bool EndsWithExe(const std::wstring& name) {
+  if (name.size() < 4) return false;
+  return CompareStringOrdinal(name.c_str() + name.size() - 4, 4, L".exe", 4, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::string LenientUtf8(const std::string& sjis) {
+  int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), &wide[0], n);
+  return ToUtf8Wide(wide);
+}
+
+struct CheckPlatform::Impl {
+  Win32Platform platform;
+};
+
+CheckPlatform::CheckPlatform() : impl_(new Impl) {}
+CheckPlatform::~CheckPlatform() = default;
+
+Platform& CheckPlatform::platform() { return impl_->platform; }
+
+bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
+                               std::string* folder) {
+  std::wstring wide = FromUtf8(utf8Path);
+  DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
+  wchar_t full[MAX_PATH];
+  DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+  if (n == 0 || n >= MAX_PATH || !impl_->platform.SetExecutablePath(full)) return false;
+  std::wstring whole(full, n);
+  size_t cut = whole.find_last_of(L"\\/");
+  *file = ToUtf8Wide(whole);
+  *folder = ToUtf8Wide(whole.substr(0, cut == std::wstring::npos ? 0 : cut));
+  folder_ = *folder;
+  char path[MAX_PATH];
+  if (!impl_->platform.ExecutablePath(path, sizeof path)) return false;
+  marked_ = path[0] == kExecutableFolderMark;
+  return true;
+}
+
+std::string FolderAsGiven(const std::string& utf8Path) {
+  size_t cut = utf8Path.find_last_of("\\/:");
+  std::string folder = cut == std::string::npos ? std::string() : utf8Path.substr(0, cut + 1);
+  for (char& c : folder) {
+    if (c == '\\') c = '/';
+  }
+  return folder;
+}
+
+std::vector<std::string> ExeFilesHere() {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(L"*", &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && EndsWithExe(data.cFileName)) {
+      names.push_back(ToUtf8Wide(data.cFileName));
+    }
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
