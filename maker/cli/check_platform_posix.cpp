@@ -26,8 +26,10 @@ bool IsRegularFile(const std::string& path) {
 }  // namespace
 
 std::string LenientUtf8(const std::string& sjis) {
-  iconv_t cd = iconv_open("UTF-8", "CP932");
+  // One descriptor for the process: a digest list converts every stored path.
+  static iconv_t cd = iconv_open("UTF-8", "CP932");
   if (cd == reinterpret_cast<iconv_t>(-1)) return sjis;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
   std::string out;
   char buffer[4096];
   char* src = const_cast<char*>(sjis.data());
@@ -44,7 +46,6 @@ std::string LenientUtf8(const std::string& sjis) {
       iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
   }
-  iconv_close(cd);
   return out;
 }
 
