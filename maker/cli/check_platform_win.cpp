@@ -4,24 +4,9 @@
 
 #include "check_platform.h"
 #include "platform_win.h"
+#include "utf16_win.h"
 
 namespace {
-
-std::wstring FromUtf8(const std::string& utf8) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
-}
-
-std::string ToUtf8Wide(const std::wstring& wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                              nullptr, nullptr);
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &out[0], n, nullptr,
-                      nullptr);
-  return out;
-}
 
 bool EndsWithExe(const std::wstring& name) {
   if (name.size() < 4) return false;
@@ -34,7 +19,7 @@ std::string LenientUtf8(const std::string& sjis) {
   int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
   std::wstring wide(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), &wide[0], n);
-  return ToUtf8Wide(wide);
+  return Utf8FromWide(wide);
 }
 
 struct CheckPlatform::Impl {
@@ -48,7 +33,7 @@ Platform& CheckPlatform::platform() { return impl_->platform; }
 
 bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
                                std::string* folder) {
-  std::wstring wide = FromUtf8(utf8Path);
+  std::wstring wide = WideFromUtf8(utf8Path);
   DWORD attributes = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES ||
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -59,8 +44,8 @@ bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
   if (n == 0 || n >= MAX_PATH || !impl_->platform.SetExecutablePath(full)) return false;
   std::wstring whole(full, n);
   size_t cut = whole.find_last_of(L"\\/");
-  *file = ToUtf8Wide(whole);
-  *folder = ToUtf8Wide(whole.substr(0, cut == std::wstring::npos ? 0 : cut));
+  *file = Utf8FromWide(whole);
+  *folder = Utf8FromWide(whole.substr(0, cut == std::wstring::npos ? 0 : cut));
   folder_ = *folder;
   char path[MAX_PATH];
   if (!impl_->platform.ExecutablePath(path, sizeof path)) return false;
@@ -84,7 +69,7 @@ std::vector<std::string> ExeFilesHere() {
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && EndsWithExe(data.cFileName)) {
-      names.push_back(ToUtf8Wide(data.cFileName));
+      names.push_back(Utf8FromWide(data.cFileName));
     }
   } while (FindNextFileW(find, &data));
   FindClose(find);

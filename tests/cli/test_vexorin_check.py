@@ -19,6 +19,7 @@ import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from checkfile_reader import CheckFile  # noqa: E402
+from test_vexorin_build import case, check, results  # noqa: E402
 
 DEFAULT_1 = "ダウンロードからやり直してください."
 DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
@@ -33,27 +34,6 @@ TREE = {
     "ソフト/空.txt": b"",
     "z.txt": b"zzz",
 }
-
-results = {"passed": 0, "failed": 0}
-
-
-def case(fn):
-    def run(*args):
-        try:
-            fn(*args)
-            results["passed"] += 1
-            print(f"PASS {fn.__name__}")
-        except Exception as e:  # noqa: BLE001 - every failure is reported and counted
-            results["failed"] += 1
-            print(f"FAIL {fn.__name__}: {e!r}")
-
-    return run
-
-
-def check(cond, what):
-    if not cond:
-        raise AssertionError(what)
-
 
 def run(tool, *args, cwd=None):
     env = dict(os.environ, LC_ALL="C.UTF-8")
