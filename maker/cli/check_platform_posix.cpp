@@ -49,8 +49,19 @@ std::string LenientUtf8(const std::string& sjis) {
   return out;
 }
 
+// Opens regular files only: a named pipe or a device that an archive put in a listed file's
+// place would make the check wait for ever, so it counts as missing, as a folder does.
+class RegularFilesPlatform : public PosixPlatform {
+ public:
+  FileRef OpenRead(const char* path) override {
+    std::string native;
+    if (!Native(path, &native) || !IsRegularFile(native)) return nullptr;
+    return PosixPlatform::OpenRead(path);
+  }
+};
+
 struct CheckPlatform::Impl {
-  PosixPlatform platform;
+  RegularFilesPlatform platform;
 };
 
 CheckPlatform::CheckPlatform() : impl_(new Impl) {}

@@ -22,8 +22,22 @@ std::string LenientUtf8(const std::string& sjis) {
   return Utf8FromWide(wide);
 }
 
+// Opens files on disk only: a stored name such as CON or COM1 opens a device, which would make
+// the check wait for ever, so it counts as missing, as a folder does.
+class DiskFilesPlatform : public Win32Platform {
+ public:
+  FileRef OpenRead(const char* path) override {
+    FileRef file = Win32Platform::OpenRead(path);
+    if (file != nullptr && GetFileType(static_cast<HANDLE>(file)) != FILE_TYPE_DISK) {
+      Close(file);
+      return nullptr;
+    }
+    return file;
+  }
+};
+
 struct CheckPlatform::Impl {
-  Win32Platform platform;
+  DiskFilesPlatform platform;
 };
 
 CheckPlatform::CheckPlatform() : impl_(new Impl) {}

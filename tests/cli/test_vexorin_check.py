@@ -38,7 +38,7 @@ TREE = {
 def run(tool, *args, cwd=None):
     env = dict(os.environ, LC_ALL="C.UTF-8")
     return subprocess.run([tool, *args], stdin=subprocess.DEVNULL, capture_output=True, env=env, cwd=cwd,
-                          timeout=300)
+                          timeout=120)
 
 
 class Tree:
@@ -213,6 +213,13 @@ def hostile_checker_files(check_tool, build):
         check(run(check_tool, str(tree.checker)).returncode == 3, "NUL inside a folder path")
         tree.checker.write_bytes(checker_file([], [digest + b" a\0..\\..\\outside.txt"]))
         check(run(check_tool, str(tree.checker)).returncode == 3, "NUL inside a file path")
+
+        # A named pipe in a listed file's place is missing, not waited for.
+        tree.checker.write_bytes(whole)
+        (tree.root / "z.txt").unlink()
+        os.mkfifo(tree.root / "z.txt")
+        r = run(check_tool, str(tree.checker))
+        check(r.returncode == 1 and "ファイル z.txt が見つかりません." in r.stdout.decode(), f"pipe: {r}")
     finally:
         tree.cleanup()
 
