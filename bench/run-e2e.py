@@ -12,7 +12,8 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
       wine2000/, wine20/  2,000 and 20 files of 0-16 KiB for the checker under Wine
     and reads every file once, so that all timings are taken from the page cache;
  2. round by round (--rounds, default 5): `find tree -type f -print0 | xargs -0 md5sum`,
-    vexorin-build on tree, and the checker's run natively (vx-bench-tool check);
+    vexorin-build on tree, and the checker's run natively (vx-bench-tool check); then
+    `md5sum -c` of the list that `vexorin-check --md5sum` writes, against vexorin-check;
  3. the folder scan alone over many/ (100,000 entries), and the peak memory of
     vexorin-build over 50,000 and 100,000 files (/usr/bin/time -v);
  4. round by round: vexorin-build natively and the Windows build under Wine on tree/large,
@@ -140,11 +141,12 @@ def main():
     a = ap.parse_args()
 
     build = os.path.join(a.build, "maker", "cli", "vexorin-build")
+    check_tool = os.path.join(a.build, "maker", "cli", "vexorin-check")
     tool = os.path.join(a.build, "bench", "vx-bench-tool")
     win_build = os.path.join(a.windows_build, "maker", "cli", "vexorin-build.exe")
     checker = os.path.join(a.windows_build, "checker", "vexorin-checker.exe")
     driver = os.path.join(a.windows_build, "tests", "wine", "vxdriver.exe")
-    for path in (build, tool):
+    for path in (build, check_tool, tool):
         must(os.path.exists(path), path + " is missing: build the native tree with the benchmarks")
     must(shutil.which("md5sum") and os.path.exists("/usr/bin/time"), "md5sum and /usr/bin/time are needed")
     wine = not a.no_wine
@@ -194,8 +196,8 @@ def main():
         # 2. md5sum, vexorin-build and the checker's run, round by round.
         cpu = CpuClock()
         md5sum_cmd = ["sh", "-c", 'find "$1" -type f ! -name Vexorin.exe -print0 | xargs -0 md5sum', "sh", tree]
-        rows = {"md5sum": [], "build": [], "check": []}
-        cpus = {"md5sum": [], "build": [], "check": []}
+        rows = {"md5sum": [], "build": [], "check": [], "md5c": [], "vcheck": []}
+        cpus = {"md5sum": [], "build": [], "check": [], "md5c": [], "vcheck": []}
         nfiles = len(files_under(tree))
         nbytes = sum(os.path.getsize(f) for f in files_under(tree))
         run_checked([build, "--yes", tree], "vexorin-build")  # the checker file the checks read
@@ -212,6 +214,18 @@ def main():
             cpus["check"].append(cpu.lap())
             log("round %d: md5sum %.3f s, vexorin-build %.3f s, check %.3f s" %
                 (r + 1, rows["md5sum"][-1], rows["build"][-1], rows["check"][-1]))
+        # vexorin-check against md5sum -c over the same files, side by side, round by round.
+        _, listing = run_checked([check_tool, "--md5sum"], "vexorin-check --md5sum", cwd=tree)
+        list_file = os.path.join(work, "list.md5")
+        with open(list_file, "wb") as f:
+            f.write(listing)
+        for r in range(a.rounds):
+            cpu.lap()
+            rows["md5c"].append(run_checked(["md5sum", "-c", "--quiet", list_file], "md5sum -c", cwd=tree)[0])
+            cpus["md5c"].append(cpu.lap())
+            rows["vcheck"].append(run_checked([check_tool, os.path.join(tree, "Vexorin.exe")], "vexorin-check")[0])
+            cpus["vcheck"].append(cpu.lap())
+            log("round %d: md5sum -c %.3f s, vexorin-check %.3f s" % (r + 1, rows["md5c"][-1], rows["vcheck"][-1]))
         say("tree: %d files, %d bytes (%.2f GiB), page cache, %d rounds" % (nfiles - 1, nbytes, nbytes / 2**30, a.rounds))
         for name, label in (("md5sum", "find | xargs md5sum"), ("build", "vexorin-build"), ("check", "checker's run, native")):
             say("  %-24s CPU %.3f s (%.0f MB/s), wall %.3f s" %
@@ -224,6 +238,14 @@ def main():
         if clock_hz:
             say("  cycles per byte at %.3f GHz: md5sum %.2f, vexorin-build %.2f, checker's run %.2f" %
                 (clock_hz / 1e9, *(clock_hz * median(cpus[n]) / nbytes for n in ("md5sum", "build", "check"))))
+        for name, label in (("md5c", "md5sum -c"), ("vcheck", "vexorin-check")):
+            say("  %-24s CPU %.3f s (%.0f MB/s), wall %.3f s" %
+                (label, median(cpus[name]), nbytes / median(cpus[name]) / 1e6, median(rows[name])))
+        cpu_ratios = [x / y for x, y in zip(cpus["vcheck"], cpus["md5c"])]
+        ratios = [x / y for x, y in zip(rows["vcheck"], rows["md5c"])]
+        say("  %-24s %.3f x md5sum -c's CPU time (rounds %.3f-%.3f); wall %.3f x (rounds %.3f-%.3f)" %
+            ("vexorin-check", median(cpu_ratios), min(cpu_ratios), max(cpu_ratios), median(ratios), min(ratios),
+             max(ratios)))
 
         # 3. The scan alone, and the peak memory of a build over many files.
         _, out = run_checked([tool, "scan", many, str(a.rounds)], "the scan")

@@ -47,6 +47,7 @@ CheckRun::CheckRun(Platform& platform) : platform_(platform) {
   currentFullPath[0] = '\0';
   currentRelPath[0] = '\0';
   expectedDigest[0] = '\0';
+  actualDigest[0] = '\0';
 }
 
 CheckRun::~CheckRun() {
@@ -65,6 +66,12 @@ void CheckRun::ModuleFolder(char folder[kCheckerPathSize]) {
 }
 
 bool CheckRun::LoadCheckData(MessageSink& messages) {
+  if (!ReadOwnCheckData(messages) || !CheckFolders(messages)) return false;
+  StartFileCheck();
+  return true;
+}
+
+bool CheckRun::ReadOwnCheckData(MessageSink& messages) {
   ModuleFolder(baseFolder);
   char ownPath[kCheckerPathSize];
   // ReadCheckData refuses every block it cannot vouch for (too short, no magic, a length
@@ -76,29 +83,35 @@ bool CheckRun::LoadCheckData(MessageSink& messages) {
     return false;
   }
   byteTotal = data.byteTotal;
-  if (!CheckFolders(messages)) return false;
-
-  currentIndex = 0;
-  bytesDone = 0;
-  // With no file listed there is nothing to make current; the first step reports success.
-  if (data.fileCount > 0) SelectFile(0);
   return true;
 }
 
 bool CheckRun::CheckFolders(MessageSink& messages) {
-  char fullPath[kCheckerPathSize];
   for (uint32_t i = 0; i < data.folderCount; ++i) {
-    const char* folder = data.folders[i];
-    // A path that does not fit cannot be asked about; cutting it would test another
-    // folder, so it is reported as missing, named whole.
-    bool fits = TextCopy(fullPath, sizeof fullPath, baseFolder) &&
-                TextAppend(fullPath, sizeof fullPath, folder);
-    if (!fits || !FolderExists(fullPath)) {
-      ShowProblem(messages, kTextFolderMissing, baseFolder, folder, data.messages[kFolderMessage]);
-      return false;
-    }
+    if (!CheckFolder(i, messages)) return false;
   }
   return true;
+}
+
+bool CheckRun::CheckFolder(uint32_t index, MessageSink& messages) {
+  char fullPath[kCheckerPathSize];
+  const char* folder = data.folders[index];
+  // A path that does not fit cannot be asked about; cutting it would test another
+  // folder, so it is reported as missing, named whole.
+  bool fits = TextCopy(fullPath, sizeof fullPath, baseFolder) &&
+              TextAppend(fullPath, sizeof fullPath, folder);
+  if (!fits || !FolderExists(fullPath)) {
+    ShowProblem(messages, kTextFolderMissing, baseFolder, folder, data.messages[kFolderMessage]);
+    return false;
+  }
+  return true;
+}
+
+void CheckRun::StartFileCheck() {
+  currentIndex = 0;
+  bytesDone = 0;
+  // With no file listed there is nothing to make current; the first step reports success.
+  if (data.fileCount > 0) SelectFile(0);
 }
 
 bool CheckRun::FolderExists(const char* path) { return platform_.IsFolder(path); }
@@ -122,20 +135,21 @@ int CheckRun::CheckStep(MessageSink& messages) {
   bytesDone += bytesRead;
   if (result == kStepMore) return kCheckMore;
 
-  char actual[kDigestDigits + 1];
-  DigestToHex(digestBytes, actual);
+  DigestToHex(digestBytes, actualDigest);
   for (uint32_t i = 0; i < kDigestDigits; ++i) {
-    if (actual[i] != expectedDigest[i]) {
+    if (actualDigest[i] != expectedDigest[i]) {
       ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(), data.messages[kBrokenMessage]);
       return kCheckFileBroken;
     }
   }
-
-  ++currentIndex;
-  if (currentIndex >= data.fileCount) return kCheckAllIntact;
   // The next file is opened by the next step, so that every step reads at most one chunk.
+  return NextFile() ? kCheckMore : kCheckAllIntact;
+}
+
+bool CheckRun::NextFile() {
+  if (currentIndex >= data.fileCount || ++currentIndex >= data.fileCount) return false;
   SelectFile(currentIndex);
-  return kCheckMore;
+  return true;
 }
 
 void CheckRun::MakeProgressTexts(char line1[kProgressTextSize], char line2[kProgressTextSize]) {

@@ -32,13 +32,26 @@ class CheckRun {
   void ModuleFolder(char folder[kCheckerPathSize]);
   // Reads the check data from the end of the executable's own file, checks the folders and
   // makes the first file current. False when the run must not begin; the reason has then
-  // been shown through `messages`.
+  // been shown through `messages`. The same as ReadOwnCheckData, CheckFolders and
+  // StartFileCheck in turn.
   bool LoadCheckData(MessageSink& messages);
+  // The first part of loading: the base folder and the check data of the executable's own
+  // file. False, with the load failure shown, when the file carries no usable data.
+  bool ReadOwnCheckData(MessageSink& messages);
   // True when every listed folder exists; otherwise shows the first missing one.
   bool CheckFolders(MessageSink& messages);
+  // Tests the listed folder `index`; shows it as missing and returns false when it is not
+  // there. A caller that wants every missing folder (vexorin-check --all) tests each.
+  bool CheckFolder(uint32_t index, MessageSink& messages);
   bool FolderExists(const char* path);
+  // Makes the first file current, with nothing read yet.
+  void StartFileCheck();
   // Reads one chunk of the current file; see CheckStepResult.
   int CheckStep(MessageSink& messages);
+  // Makes the next file current; false when the current one was the last. CheckStep does
+  // this after an intact file; a caller that goes on after a missing or damaged file
+  // (vexorin-check --all) calls it itself.
+  bool NextFile();
   // The two progress lines for the state before the next step.
   void MakeProgressTexts(char line1[kProgressTextSize], char line2[kProgressTextSize]);
   void CloseCurrentFile();
@@ -53,6 +66,8 @@ class CheckRun {
   char currentFullPath[kCheckerPathSize];
   char currentRelPath[kCheckerPathSize];
   char expectedDigest[kDigestDigits + 1];
+  // The digest text of the last file read to its end, intact or not.
+  char actualDigest[kDigestDigits + 1];
   int64_t bytesDone = 0;
   int64_t byteTotal = 0;
   // False when the base folder and the current file's relative path together do not fit

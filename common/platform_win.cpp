@@ -133,8 +133,24 @@ bool Win32Platform::IsFolder(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool Win32Platform::SetExecutablePath(const wchar_t* path) {
+  DWORD n = 0;
+  for (; path[n] != L'\0'; ++n) {
+    if (n + 1 >= MAX_PATH) return false;
+    self_[n] = path[n];
+  }
+  self_[n] = L'\0';
+  selfGiven_ = true;
+  return true;
+}
+
 bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
-  DWORD n = GetModuleFileNameW(nullptr, self_, MAX_PATH);
+  DWORD n = 0;
+  if (selfGiven_) {
+    while (self_[n] != L'\0') ++n;
+  } else {
+    n = GetModuleFileNameW(nullptr, self_, MAX_PATH);
+  }
   if (n == 0 || n >= MAX_PATH) return false;
   if (WideToCp932(self_, buffer, static_cast<int>(capacity))) return true;
   if (buffer[0] == '\0') return false;  // too long for the buffer, not merely unwritable

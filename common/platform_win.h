@@ -24,6 +24,10 @@ class Win32Platform : public Platform {
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
 
+  // Lets a tool stand another file in for the running executable (vexorin-check reads the
+  // checker file it is given and checks that file's folder); false when it does not fit.
+  bool SetExecutablePath(const wchar_t* path);
+
   // A path of this platform in UTF-16, the executable's folder put back for its mark; false
   // when it does not fit `capacity` characters.
   bool WidePath(const char* path, wchar_t* out, int capacity) const;
@@ -34,6 +38,7 @@ class Win32Platform : public Platform {
   // Set when ExecutablePath had to hand out the marked form: the executable's folder without
   // its last separator, its whole path, and the text that stood for that path.
   bool marked_ = false;
+  bool selfGiven_ = false;  // self_ holds the path of SetExecutablePath
   wchar_t folder_[MAX_PATH];
   wchar_t self_[MAX_PATH];
   char selfText_[MAX_PATH];

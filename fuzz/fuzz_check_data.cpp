@@ -11,14 +11,23 @@
 // that reading refuses), names the first missing folder or file or the first damaged file
 // with the right text, counts the bytes it read, keeps its progress lines inside their
 // buffers and leaves no file open.
+//
+// The same bytes then go through vexorin-check's run and reports: it refuses data whose
+// stored paths leave the folder before it asks about any of them, otherwise finds what the
+// checker finds first, goes on to the end with every problem listed, and prints valid UTF-8
+// without control characters whatever the data holds.
 #include <stdint.h>
 #include <stdio.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "check_output.h"
+#include "check_platform.h"
+#include "check_report.h"
 #include "check_run.h"
 #include "checkfile.h"
 #include "digest.h"
@@ -144,7 +153,7 @@ std::string Line2(int64_t bytesDone, int64_t byteTotal) {
 
 void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& sink) {
   size_t index = 0;
-  int64_t bytesRead = 0;    // by the whole run
+  int64_t bytesRead = 0;      // by the whole run
   uint64_t filePosition = 0;  // in the current file
   for (int step = 0; step < kMaxSteps && bytesRead <= kMaxBytesRead; ++step) {
     char line1[kProgressTextSize], line2[kProgressTextSize];
@@ -159,14 +168,15 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
       FUZZ_CHECK(path.compare(0, rel.size(), rel) == 0);
       FUZZ_CHECK(rel.size() == path.size() || rel.size() + 2 >= kCheckerPathSize);
       char rest[128];
-      snprintf(rest, sizeof rest, std::string(kTextChecking).substr(2).c_str(), static_cast<int>(index + 1),
-               static_cast<int>(e.records.size()));
+      snprintf(rest, sizeof rest, std::string(kTextChecking).substr(2).c_str(),
+               static_cast<int>(index + 1), static_cast<int>(e.records.size()));
       std::string whole = rel + rest;
       std::string shown = line1;
       if (whole.size() < kProgressTextSize) {
         FUZZ_CHECK(shown == whole);
       } else {
-        FUZZ_CHECK(whole.compare(0, shown.size(), shown) == 0 && shown.size() + 2 >= kProgressTextSize);
+        FUZZ_CHECK(whole.compare(0, shown.size(), shown) == 0 &&
+                   shown.size() + 2 >= kProgressTextSize);
       }
     } else {
       FUZZ_CHECK(line1[0] == '\0');
@@ -182,7 +192,8 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
     std::string path = record.substr(33);
     std::string full = kBase + path;
     auto file = platform.files.find(full);
-    bool reachable = FitsPathBuffer(full) && !Contains(path, "gone") && file != platform.files.end();
+    bool reachable =
+        FitsPathBuffer(full) && !Contains(path, "gone") && file != platform.files.end();
     if (!reachable) {
       FUZZ_CHECK(result == kCheckFileMissing);
       FUZZ_CHECK(sink.texts.size() == boxes + 1);
@@ -190,8 +201,9 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
       return;
     }
     const std::string& content = file->second;
-    uint64_t chunk = content.size() - filePosition < kCheckerChunkSize ? content.size() - filePosition
-                                                                       : kCheckerChunkSize;
+    uint64_t chunk = content.size() - filePosition < kCheckerChunkSize
+                         ? content.size() - filePosition
+                         : kCheckerChunkSize;
     bytesRead += static_cast<int64_t>(chunk);
     filePosition += chunk;
     FUZZ_CHECK(run.bytesDone == bytesRead);
@@ -214,6 +226,78 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
     }
     FUZZ_CHECK(result == kCheckMore);
     FUZZ_CHECK(run.currentIndex == index);
+  }
+}
+
+// Whether `text` is valid UTF-8 holding no control character but those in `allowed`.
+bool CleanText(const std::string& text, const char* allowed) {
+  if (ValidUtf8(text) != text) return false;
+  for (unsigned char c : text) {
+    if ((c < 0x20 || c == 0x7F) &&
+        std::string(allowed).find(static_cast<char>(c)) == std::string::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// vexorin-check over the same file and folder, after the checker's own run.
+void RunTool(MemoryPlatform& platform, const Expected& e, const Sink& checker, bool checkerEnded) {
+  ToUtf8 toUtf8 = [](const std::string& sjis) { return LenientUtf8(sjis); };
+  // The first stored path that leaves the folder, folders first as the data holds them.
+  std::vector<std::string> paths = e.folders;
+  for (const std::string& record : e.records) paths.push_back(record.substr(33));
+  std::string escaping;
+  for (const std::string& path : paths) {
+    if (e.valid && !PathStaysInside(path.c_str())) {
+      escaping = path;
+      break;
+    }
+  }
+  bool trusted = e.valid && escaping.empty();
+
+  for (bool all : {false, true}) {
+    platform.asked.clear();
+    CheckReport report;
+    RunCheck(platform, all, nullptr, &report);
+    FUZZ_CHECK(platform.openFiles == 0);
+    if (!trusted) {
+      FUZZ_CHECK(report.outcome == kOutcomeUnusable && report.escapingPath == escaping);
+      // Nothing but the checker file itself was looked at.
+      for (const std::string& path : platform.asked) FUZZ_CHECK(path == kExecutable);
+    } else {
+      FUZZ_CHECK(report.outcome != kOutcomeUnusable);
+      FUZZ_CHECK(report.folders == e.folders.size() && report.files == e.records.size());
+      FUZZ_CHECK(report.problems.size() <= (all ? e.folders.size() + e.records.size() : 1));
+      for (const Problem& problem : report.problems) FUZZ_CHECK(problem.kind != kProblemReadFailed);
+      if (!all && checkerEnded) {
+        // What the checker showed first, or its success.
+        FUZZ_CHECK(report.problems.size() == checker.texts.size());
+        if (!checker.texts.empty()) FUZZ_CHECK(report.problems[0].text == checker.texts[0]);
+      }
+      if (all) {
+        FUZZ_CHECK(report.foldersChecked == e.folders.size() &&
+                   report.filesChecked == e.records.size());
+        if (!report.problems.empty() && !checker.texts.empty()) {
+          FUZZ_CHECK(report.problems[0].text == checker.texts[0]);
+        }
+      }
+    }
+    FUZZ_CHECK(CleanText(PlainReport(report, all, toUtf8), "\n\t"));
+    FUZZ_CHECK(CleanText(UnusableText(report, toUtf8), "\n\t"));
+    std::string json = JsonReport(report, "C:\\pack\\Vexorin.exe", "C:\\pack", toUtf8);
+    FUZZ_CHECK(CleanText(json, "\n") && json.find('\n') == json.size() - 1);
+  }
+
+  CheckReport report;
+  std::vector<std::pair<std::string, std::string>> list;
+  bool listed = ReadDigestList(platform, &report, &list);
+  FUZZ_CHECK(listed == trusted);
+  if (listed) {
+    FUZZ_CHECK(list.size() == e.records.size());
+    std::string lines = Md5sumList(list, "", toUtf8);
+    FUZZ_CHECK(CleanText(lines, "\n"));
+    FUZZ_CHECK(static_cast<size_t>(std::count(lines.begin(), lines.end(), '\n')) == list.size());
   }
 }
 
@@ -244,6 +328,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   Sink sink;
+  bool checkerEnded = false;  // the checker's run got to its end within the steps it was given
   {
     CheckRun run(platform);
     bool loaded = run.LoadCheckData(sink);
@@ -255,7 +340,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(run.data.folderCount == e.folders.size());
       for (size_t i = 0; i < e.folders.size(); ++i) FUZZ_CHECK(e.folders[i] == run.data.folders[i]);
       FUZZ_CHECK(run.data.fileCount == e.records.size());
-      for (size_t i = 0; i < e.records.size(); ++i) FUZZ_CHECK(e.records[i] == run.data.fileRecords[i]);
+      for (size_t i = 0; i < e.records.size(); ++i)
+        FUZZ_CHECK(e.records[i] == run.data.fileRecords[i]);
       for (int i = 0; i < kMessageCount; ++i) FUZZ_CHECK(e.messages[i] == run.data.messages[i]);
       FUZZ_CHECK(run.byteTotal == static_cast<int64_t>(e.byteTotal));
       FUZZ_CHECK(std::string(run.baseFolder) == kBase);
@@ -285,7 +371,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // Nothing but the open file of an unfinished digest may outlive the run's steps.
     FUZZ_CHECK(platform.openFiles == (run.digest.file != nullptr ? 1 : 0));
+    checkerEnded = !loaded || (run.digest.file == nullptr &&
+                               (run.currentIndex >= run.data.fileCount || !sink.texts.empty()));
   }
   FUZZ_CHECK(platform.openFiles == 0);
+  RunTool(platform, e, sink, checkerEnded);
   return 0;
 }

@@ -91,6 +91,8 @@ def check_data_seeds(tool):
         "folder_too_long": checker([b"q" * 255 + b"\\", b"|", b"|", b"", b"", b""]),
         "negative_total": checker([b"|", record(b"e"), b"|", b"", b"", b""], total=2**64 - 1),
         "huge_total": checker([b"|", record(b"e"), b"|", b"", b"", b""], total=2**32 + 5),
+        "escaping_file": checker([b"ok\\", b"|", record(b"e"), record(b"ok\\..\\..\\up"), b"|", b"", b"", b""]),
+        "escaping_folder": checker([b"\\abs\\", b"|", record(b"C:x"), b"|", b"m1", b"m2", b"m3"]),
     }
     # "unterminated": its data is declared one byte shorter, so the last message has no NUL.
     data = b"".join(s + b"\0" for s in [b"|", b"|", b"m1", b"m2"])[:-1]

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 #include "text.h"
@@ -20,8 +21,11 @@ class MemoryPlatform : public Platform {
   std::map<std::string, bool> folders;
   std::string executablePath;
   int openFiles = 0;
+  // Every path asked about, opened or tested, in order.
+  std::vector<std::string> asked;
 
   FileRef OpenRead(const char* path) override {
+    asked.push_back(path);
     auto it = files.find(path);
     if (it == files.end()) return nullptr;
     ++openFiles;
@@ -49,13 +53,17 @@ class MemoryPlatform : public Platform {
   }
 
   bool FileSize(const char* path, uint64_t* size) override {
+    asked.push_back(path);
     auto it = files.find(path);
     if (it == files.end()) return false;
     *size = it->second.size();
     return true;
   }
 
-  bool IsFolder(const char* path) override { return folders.count(path) != 0; }
+  bool IsFolder(const char* path) override {
+    asked.push_back(path);
+    return folders.count(path) != 0;
+  }
 
   bool ExecutablePath(char* buffer, size_t capacity) override {
     return !executablePath.empty() && TextCopy(buffer, capacity, executablePath.c_str());
@@ -69,10 +77,10 @@ class MemoryPlatform : public Platform {
 };
 
 // Stops the fuzzer with a message when a property of the code under test does not hold.
-#define FUZZ_CHECK(condition)                                                            \
-  do {                                                                                   \
-    if (!(condition)) {                                                                  \
+#define FUZZ_CHECK(condition)                                                                 \
+  do {                                                                                        \
+    if (!(condition)) {                                                                       \
       fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, #condition); \
-      abort();                                                                           \
-    }                                                                                    \
+      abort();                                                                                \
+    }                                                                                         \
   } while (0)

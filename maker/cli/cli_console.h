@@ -1,5 +1,5 @@
-// What vexorin-build needs of the console, the command line and its files on each platform.
-// Arguments and the tool's own texts are UTF-8 here; the build job's texts are code page 932.
+// What the command-line tools need of the console, the command line and their files on each
+// platform. Arguments and the tools' own texts are UTF-8 here; the cores' texts are code page 932.
 #pragma once
 #include <string>
 #include <vector>
@@ -17,6 +17,11 @@ bool ConsoleCanAsk();
 void ConsoleWrite(const std::string& sjis);
 // Writes UTF-8 text to standard error in the terminal's encoding.
 void ConsoleWriteUtf8(const std::string& utf8);
+// Writes UTF-8 text to standard output in the terminal's encoding (results for people).
+void ConsoleWriteOutUtf8(const std::string& utf8);
+// Writes UTF-8 data (JSON, digest lists) to standard output as UTF-8 bytes, whatever the
+// terminal's encoding; a Windows console shows it as text.
+void WriteOutputUtf8(const std::string& utf8);
 // Reads one answer line from standard input; false at its end.
 bool ConsoleReadLine(std::string* line);
 // UTF-8 text as code page 932; false when it holds a character that code page 932 lacks.

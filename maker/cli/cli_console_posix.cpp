@@ -20,7 +20,7 @@ std::string TerminalCharset() {
   return codeset;
 }
 
-void WriteConverted(const char* from, const std::string& text) {
+void WriteConverted(FILE* stream, const char* from, const std::string& text) {
   std::string charset = TerminalCharset() + "//TRANSLIT";
   std::string out = text;
   iconv_t cd = iconv_open(charset.c_str(), from);
@@ -39,8 +39,8 @@ void WriteConverted(const char* from, const std::string& text) {
     out = buffer;
     iconv_close(cd);
   }
-  fwrite(out.data(), 1, out.size(), stderr);
-  fflush(stderr);
+  fwrite(out.data(), 1, out.size(), stream);
+  fflush(stream);
 }
 
 }  // namespace
@@ -55,9 +55,16 @@ bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 bool ConsoleCanAsk() { return isatty(STDIN_FILENO) != 0; }
 
-void ConsoleWrite(const std::string& sjis) { WriteConverted("CP932", sjis); }
+void ConsoleWrite(const std::string& sjis) { WriteConverted(stderr, "CP932", sjis); }
 
-void ConsoleWriteUtf8(const std::string& utf8) { WriteConverted("UTF-8", utf8); }
+void ConsoleWriteUtf8(const std::string& utf8) { WriteConverted(stderr, "UTF-8", utf8); }
+
+void ConsoleWriteOutUtf8(const std::string& utf8) { WriteConverted(stdout, "UTF-8", utf8); }
+
+void WriteOutputUtf8(const std::string& utf8) {
+  fwrite(utf8.data(), 1, utf8.size(), stdout);
+  fflush(stdout);
+}
 
 bool ConsoleReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
 

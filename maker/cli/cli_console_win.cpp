@@ -6,41 +6,33 @@
 
 #include "cli_console.h"
 #include "platform_win.h"
+#include "utf16_win.h"
 
 namespace {
 
-std::wstring FromUtf8(const std::string& utf8) {
-  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], n);
-  return wide;
-}
-
-std::string ToUtf8(const wchar_t* wide) {
-  int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return std::string();
-  std::string out(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &out[0], n, nullptr, nullptr);
-  out.resize(static_cast<size_t>(n - 1));
-  return out;
+bool IsConsole(DWORD which) {
+  DWORD mode;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
 }
 
 // Asked once: every file of a build writes a line, and under Wine each question is a round
 // trip to its server, which on a tree of many files costs more than the lines themselves.
 bool StderrIsConsole() {
-  static const bool console = [] {
-    DWORD mode;
-    return GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
-  }();
+  static const bool console = IsConsole(STD_ERROR_HANDLE);
   return console;
 }
 
-void WriteWide(const std::wstring& wide) {
-  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+bool StdoutIsConsole() {
+  static const bool console = IsConsole(STD_OUTPUT_HANDLE);
+  return console;
+}
+
+void WriteWide(const std::wstring& wide, DWORD which = STD_ERROR_HANDLE) {
+  HANDLE handle = GetStdHandle(which);
   DWORD written;
-  if (StderrIsConsole()) {
+  if (which == STD_ERROR_HANDLE ? StderrIsConsole() : StdoutIsConsole()) {
     // A console shows UTF-16 whatever its code page.
-    WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
     return;
   }
   // Redirected output carries the system's own ANSI code page.
@@ -48,7 +40,7 @@ void WriteWide(const std::wstring& wide) {
                               nullptr);
   std::string bytes(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], n, nullptr, nullptr);
-  WriteFile(err, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -60,7 +52,7 @@ std::vector<std::string> CommandLineArguments(int, char**) {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (args == nullptr) return out;
-  for (int i = 1; i < count; ++i) out.push_back(ToUtf8(args[i]));
+  for (int i = 1; i < count; ++i) out.push_back(Utf8FromWide(args[i]));
   LocalFree(args);
   return out;
 }
@@ -79,7 +71,18 @@ void ConsoleWrite(const std::string& sjis) {
   WriteWide(wide);
 }
 
-void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(FromUtf8(utf8)); }
+void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(WideFromUtf8(utf8)); }
+
+void ConsoleWriteOutUtf8(const std::string& utf8) { WriteWide(WideFromUtf8(utf8), STD_OUTPUT_HANDLE); }
+
+void WriteOutputUtf8(const std::string& utf8) {
+  if (StdoutIsConsole()) {
+    WriteWide(WideFromUtf8(utf8), STD_OUTPUT_HANDLE);
+    return;
+  }
+  DWORD written;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
 
 bool ConsoleReadLine(std::string* line) {
   if (!std::getline(std::cin, *line)) return false;
@@ -88,7 +91,7 @@ bool ConsoleReadLine(std::string* line) {
 }
 
 bool Utf8ToSjis(const std::string& utf8, std::string* sjis) {
-  std::wstring wide = FromUtf8(utf8);
+  std::wstring wide = WideFromUtf8(utf8);
   std::string out(wide.size() * 2 + 1, '\0');
   bool ok = WideToCp932(wide.c_str(), &out[0], static_cast<int>(out.size()));
   out.resize(strlen(out.c_str()));
@@ -97,7 +100,7 @@ bool Utf8ToSjis(const std::string& utf8, std::string* sjis) {
 }
 
 bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes) {
-  FILE* f = _wfopen(FromUtf8(utf8Path).c_str(), L"rb");
+  FILE* f = _wfopen(WideFromUtf8(utf8Path).c_str(), L"rb");
   if (f == nullptr) return false;
   bytes->clear();
   unsigned char buffer[65536];
@@ -109,7 +112,7 @@ bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* byte
 }
 
 bool EnterTargetFolder(const std::string& utf8Folder, std::string* target) {
-  std::wstring wide = FromUtf8(utf8Folder);
+  std::wstring wide = WideFromUtf8(utf8Folder);
   DWORD attributes = GetFileAttributesW(wide.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   if (!SetCurrentDirectoryW(wide.c_str())) return false;

@@ -1,0 +1,200 @@
+#include "check_output.h"
+
+#include <stdio.h>
+
+#include "texts.h"
+
+namespace {
+
+// The length of the valid UTF-8 sequence at `s[i]`, or 0 when none starts there.
+size_t SequenceLength(const std::string& s, size_t i) {
+  unsigned char c = static_cast<unsigned char>(s[i]);
+  size_t n;
+  unsigned min;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) {
+    n = 2, min = 0x80;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    n = 3, min = 0x800;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    n = 4, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + n > s.size()) return 0;
+  unsigned code = c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    unsigned char t = static_cast<unsigned char>(s[i + k]);
+    if ((t & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (t & 0x3F);
+  }
+  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+  return code < min || code > 0x10FFFF || surrogate ? 0 : n;
+}
+
+std::string Hex(unsigned char c) {
+  char text[8];
+  snprintf(text, sizeof text, "\\x%02x", c);
+  return text;
+}
+
+// A stored relative path for people and scripts: UTF-8 with "/" separators. After the
+// conversion a backslash can only be a separator: second bytes of double-byte characters
+// have become parts of longer UTF-8 sequences.
+std::string SlashPath(const std::string& sjis, const ToUtf8& toUtf8) {
+  std::string path = toUtf8(sjis);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+std::string FixedLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string WithoutFinalLineFeed(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+std::string JsonString(const std::string& text) {
+  std::string valid = ValidUtf8(text);
+  std::string out = "\"";
+  for (char ch : valid) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+const char* KindName(ProblemKind kind) {
+  switch (kind) {
+    case kProblemFolderMissing:
+      return "missing-folder";
+    case kProblemFileMissing:
+      return "missing-file";
+    case kProblemFileDamaged:
+      return "damaged-file";
+    case kProblemReadFailed:
+      return "read-error";
+  }
+  return "";
+}
+
+const char* OutcomeName(CheckOutcome outcome) {
+  switch (outcome) {
+    case kOutcomeIntact:
+      return "intact";
+    case kOutcomeProblems:
+      return "problems";
+    case kOutcomeUnusable:
+      return "unusable";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::string ValidUtf8(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = SequenceLength(text, i);
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";
+      ++i;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (char ch : ValidUtf8(text)) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    out += (c < 0x20 && c != '\n' && c != '\t') || c == 0x7F ? Hex(c) : std::string(1, ch);
+  }
+  return out;
+}
+
+std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf8) {
+  std::string out;
+  if (report.problems.empty()) out = toUtf8(kTextAllIntact) + "\n";
+  if (!all) {
+    if (!report.problems.empty())
+      out = toUtf8(WithoutFinalLineFeed(report.problems[0].text)) + "\n";
+    return Printable(out);
+  }
+  for (const Problem& problem : report.problems) out += toUtf8(FixedLine(problem.text)) + "\n";
+  char summary[160];
+  snprintf(summary, sizeof summary, "%u folders and %u files checked, %u problems found\n",
+           static_cast<unsigned>(report.foldersChecked), static_cast<unsigned>(report.filesChecked),
+           static_cast<unsigned>(report.problems.size()));
+  return Printable(out + summary);
+}
+
+std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8) {
+  if (report.escapingPath.empty()) return Printable(toUtf8(kTextCheckerLoadFailed));
+  return Printable("the stored path " + toUtf8(report.escapingPath) +
+                   " leads out of the checker's folder: the check data is not trusted and nothing "
+                   "was checked");
+}
+
+std::string JsonReport(const CheckReport& report, const std::string& checker,
+                       const std::string& folder, const ToUtf8& toUtf8) {
+  std::string out = "{\"checker\": " + JsonString(checker) + ", \"folder\": " + JsonString(folder) +
+                    ", \"outcome\": \"" + OutcomeName(report.outcome) + "\"";
+  if (report.outcome == kOutcomeUnusable) {
+    out += ", \"error\": " + JsonString(UnusableText(report, toUtf8));
+    if (!report.escapingPath.empty())
+      out += ", \"escapingPath\": " + JsonString(toUtf8(report.escapingPath));
+    return out + "}\n";
+  }
+  out += ", \"folders\": " + std::to_string(report.folders) +
+         ", \"files\": " + std::to_string(report.files) +
+         ", \"foldersChecked\": " + std::to_string(report.foldersChecked) +
+         ", \"filesChecked\": " + std::to_string(report.filesChecked) +
+         ", \"problemCount\": " + std::to_string(report.problems.size()) + ", \"problems\": [";
+  for (size_t i = 0; i < report.problems.size(); ++i) {
+    const Problem& problem = report.problems[i];
+    out += std::string(i > 0 ? ", " : "") + "{\"kind\": \"" + KindName(problem.kind) +
+           "\", \"path\": " + JsonString(SlashPath(problem.path, toUtf8));
+    if (problem.kind == kProblemFileDamaged) {
+      out += ", \"expected\": " + JsonString(problem.expected) +
+             ", \"actual\": " + JsonString(problem.actual);
+    }
+    out += ", \"text\": " + JsonString(toUtf8(problem.text)) + "}";
+  }
+  return out + "]}\n";
+}
+
+std::string Md5sumList(const std::vector<std::pair<std::string, std::string>>& list,
+                       const std::string& prefix, const ToUtf8& toUtf8) {
+  std::string out;
+  for (const auto& entry : list) {
+    // md5sum reads 32 hexadecimal digits of either case; the checker compares lower case
+    // only, so a digest it would never accept is written so that md5sum refuses it too.
+    std::string digest = entry.first;
+    for (char& c : digest) {
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) c = '-';
+    }
+    std::string name = ValidUtf8(prefix + SlashPath(entry.second, toUtf8));
+    // md5sum's own escape for names holding a backslash or a line feed.
+    std::string escaped;
+    for (char c : name) escaped += c == '\\' ? "\\\\" : c == '\n' ? "\\n" : std::string(1, c);
+    out += (escaped != name ? "\\" : "") + digest + "  " + escaped + "\n";
+  }
+  return out;
+}

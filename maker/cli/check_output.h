@@ -1,0 +1,33 @@
+// What vexorin-check prints from a CheckReport: the checker's texts, the summary line, the
+// JSON report and the list in md5sum's format. All of it UTF-8, safe to show on a terminal
+// and valid whatever bytes the check data holds.
+#pragma once
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "check_report.h"
+
+// Converts a text of the run (code page 932, with the platform's folder mark) to UTF-8.
+typedef std::function<std::string(const std::string& sjis)> ToUtf8;
+
+// `text` with every invalid UTF-8 sequence replaced by U+FFFD.
+std::string ValidUtf8(const std::string& text);
+// `text` (UTF-8) with control characters other than line feed and tab shown as \xNN, so that
+// bytes from a checker file cannot drive the terminal.
+std::string Printable(const std::string& text);
+
+// The checker's text for the first problem, or its success text; with `all`, the fixed line
+// of every problem, one per line, then a summary line with the counts.
+std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf8);
+// Why the check data is unusable: the checker's load failure, or the first escaping path.
+std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8);
+// One JSON object: the checker file and its folder (UTF-8), the outcome, the counts and every
+// problem with its kind, its relative path and for a damaged file both digests.
+std::string JsonReport(const CheckReport& report, const std::string& checker,
+                       const std::string& folder, const ToUtf8& toUtf8);
+// One line per file in md5sum's format: digest, two spaces, `prefix` and the relative path
+// with "/" separators.
+std::string Md5sumList(const std::vector<std::pair<std::string, std::string>>& list,
+                       const std::string& prefix, const ToUtf8& toUtf8);

@@ -1,0 +1,108 @@
+#include <dirent.h>
+#include <iconv.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "check_platform.h"
+#include "platform_posix.h"
+
+namespace {
+
+bool EndsWithExe(const std::string& name) {
+  if (name.size() < 4) return false;
+  std::string end = name.substr(name.size() - 4);
+  for (char& c : end) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return end == ".exe";
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+std::string LenientUtf8(const std::string& sjis) {
+  // One descriptor for the process: a digest list converts every stored path.
+  static iconv_t cd = iconv_open("UTF-8", "CP932");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return sjis;
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  std::string out;
+  char buffer[4096];
+  char* src = const_cast<char*>(sjis.data());
+  size_t srcLeft = sjis.size();
+  while (srcLeft > 0) {
+    char* dst = buffer;
+    size_t dstLeft = sizeof buffer;
+    size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    out.append(buffer, sizeof buffer - dstLeft);
+    if (r == static_cast<size_t>(-1) && dstLeft == sizeof buffer && srcLeft > 0) {
+      out += "\xEF\xBF\xBD";
+      ++src;
+      --srcLeft;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  return out;
+}
+
+// Opens regular files only: a named pipe or a device that an archive put in a listed file's
+// place would make the check wait for ever, so it counts as missing, as a folder does.
+class RegularFilesPlatform : public PosixPlatform {
+ public:
+  FileRef OpenRead(const char* path) override {
+    std::string native;
+    if (!Native(path, &native) || !IsRegularFile(native)) return nullptr;
+    return PosixPlatform::OpenRead(path);
+  }
+};
+
+struct CheckPlatform::Impl {
+  RegularFilesPlatform platform;
+};
+
+CheckPlatform::CheckPlatform() : impl_(new Impl) {}
+CheckPlatform::~CheckPlatform() = default;
+
+Platform& CheckPlatform::platform() { return impl_->platform; }
+
+bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
+                               std::string* folder) {
+  if (!IsRegularFile(utf8Path)) return false;
+  size_t slash = utf8Path.rfind('/');
+  std::string parent = slash == std::string::npos ? "."
+                       : slash == 0               ? "/"
+                                                  : utf8Path.substr(0, slash);
+  char resolved[PATH_MAX];
+  if (realpath(parent.c_str(), resolved) == nullptr) return false;
+  folder_ = resolved;
+  std::string name = slash == std::string::npos ? utf8Path : utf8Path.substr(slash + 1);
+  *file = folder_ + (folder_ == "/" ? "" : "/") + name;
+  *folder = folder_;
+  impl_->platform.SetExecutableNativePath(*file);
+  char path[PATH_MAX];
+  if (!impl_->platform.ExecutablePath(path, sizeof path)) return false;
+  marked_ = path[0] == kExecutableFolderMark;
+  return true;
+}
+
+std::string FolderAsGiven(const std::string& utf8Path) {
+  size_t slash = utf8Path.rfind('/');
+  return slash == std::string::npos ? std::string() : utf8Path.substr(0, slash + 1);
+}
+
+std::vector<std::string> ExeFilesHere() {
+  std::vector<std::string> names;
+  DIR* dir = opendir(".");
+  if (dir == nullptr) return names;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (EndsWithExe(name) && IsRegularFile(name)) names.push_back(name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}

@@ -1,0 +1,186 @@
+#include "check_report.h"
+
+#include "check_run.h"
+#include "sjis.h"
+#include "text.h"
+#include "texts.h"
+
+namespace {
+
+// Keeps the text of the box the run has just shown, for the caller to list.
+class KeepingSink : public MessageSink {
+ public:
+  bool Show(const char* text, const char*, MessageKind) override {
+    last = text;
+    return true;
+  }
+  std::string last;
+};
+
+bool IsSeparator(unsigned char c) { return c == '\\' || c == '/'; }
+
+// A component that reaches the parent folder: "..", and on Windows also a name of dots and
+// spaces only, since Windows drops a name's trailing dots and spaces (".. " is "..").
+bool LeadsUp(const std::string& component) {
+  int dots = 0;
+  for (char c : component) {
+    if (c == '.') {
+      ++dots;
+    } else if (c != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+// Whether any component of `path` leads up, with the components cut at `separator` bytes.
+// The caller asks twice: once at the separators that code page 932 sees, once at every
+// separator byte, because a platform that converts a damaged double-byte character leniently
+// can take its second byte (0x5C) for a separator after all.
+bool AnyComponentLeadsUp(const char* path, bool byteWise) {
+  std::string component;
+  bool inDouble = false;
+  for (const char* p = path;; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    bool separator = c == '\0' || (IsSeparator(c) && (byteWise || !inDouble));
+    if (separator) {
+      if (LeadsUp(component)) return true;
+      if (c == '\0') return false;
+      component.clear();
+      inDouble = false;
+      continue;
+    }
+    component += static_cast<char>(c);
+    inDouble = !inDouble && IsSjisLeadByte(c);
+  }
+}
+
+// Loads the check data and refuses it when a stored path leaves the folder. False when the
+// run must not go on; `report` then says why.
+bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
+  report->outcome = kOutcomeUnusable;
+  if (!run.ReadOwnCheckData(sink)) return false;
+  // Folder records come before file records in the data, so this is the first in the file.
+  for (uint32_t i = 0; i < run.data.folderCount; ++i) {
+    if (!PathStaysInside(run.data.folders[i])) {
+      report->escapingPath = run.data.folders[i];
+      return false;
+    }
+  }
+  for (uint32_t i = 0; i < run.data.fileCount; ++i) {
+    const char* path = RecordPath(run.data.fileRecords[i]);
+    if (!PathStaysInside(path)) {
+      report->escapingPath = path;
+      return false;
+    }
+  }
+  report->folders = run.data.folderCount;
+  report->files = run.data.fileCount;
+  return true;
+}
+
+void AddFileProblem(CheckRun& run, int result, const std::string& shown, CheckReport* report) {
+  Problem problem;
+  problem.path = RecordPath(run.data.fileRecords[run.currentIndex]);
+  if (result == kCheckFileMissing) {
+    problem.kind = kProblemFileMissing;
+    problem.text = shown;
+  } else if (run.digest.readFailed) {
+    // The checker would call it damaged; but its bytes were never all read, so nothing is
+    // known of them, and telling the recipient to download again may not help.
+    problem.kind = kProblemReadFailed;
+    std::string line(TextLength(kTextReadFailed) + problem.path.size() + 2, '\0');
+    FormatText(&line[0], line.size(), kTextReadFailed, problem.path.c_str());
+    problem.text = line.c_str();
+  } else {
+    problem.kind = kProblemFileDamaged;
+    problem.text = shown;
+    problem.expected = run.expectedDigest;
+    problem.actual = run.actualDigest;
+  }
+  report->problems.push_back(problem);
+}
+
+// The file phase, one chunk per step as the checker takes it. Kept in this one place, so that
+// digesting several files at a time would change only this loop.
+void CheckFiles(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
+                CheckReport* report) {
+  run.StartFileCheck();
+  for (;;) {
+    if (progress != nullptr) {
+      char line1[kProgressTextSize], line2[kProgressTextSize];
+      run.MakeProgressTexts(line1, line2);
+      progress->Step(line1, line2);
+    }
+    int result = run.CheckStep(sink);
+    if (result == kCheckMore) continue;
+    if (result == kCheckAllIntact) return;
+    AddFileProblem(run, result, sink.last, report);
+    if (!all) {
+      report->filesChecked = run.currentIndex + 1;
+      return;
+    }
+    if (!run.NextFile()) return;
+  }
+}
+
+}  // namespace
+
+bool PathStaysInside(const char* path) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(path);
+  if (IsSeparator(p[0])) return false;
+  bool letter = (p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z');
+  if (letter && p[1] == ':') return false;
+  // No second byte of a double-byte character is below 0x40, so every such byte is a control
+  // character; 0x01 would moreover stand for the checker's own folder on some platforms.
+  for (size_t i = 0; p[i] != '\0'; ++i) {
+    if (p[i] < 0x20 || p[i] == 0x7F) return false;
+  }
+  return !AnyComponentLeadsUp(path, false) && !AnyComponentLeadsUp(path, true);
+}
+
+void RunCheck(Platform& platform, bool all, CheckProgress* progress, CheckReport* report) {
+  *report = CheckReport();
+  CheckRun run(platform);
+  KeepingSink sink;
+  if (!LoadTrusted(run, sink, report)) return;
+
+  // The checker's folder check, CheckFolders, one folder at a time so that `all` can go on.
+  bool foldersThere = true;
+  for (uint32_t i = 0; i < run.data.folderCount; ++i) {
+    ++report->foldersChecked;
+    if (!run.CheckFolder(i, sink)) {
+      report->problems.push_back(
+          Problem{kProblemFolderMissing, run.data.folders[i], sink.last, "", ""});
+      foldersThere = false;
+      if (!all) break;
+    }
+  }
+  if (foldersThere || all) {
+    report->filesChecked = run.data.fileCount;
+    CheckFiles(run, sink, all, progress, report);
+  }
+  run.CloseCurrentFile();
+  report->outcome = report->problems.empty() ? kOutcomeIntact : kOutcomeProblems;
+}
+
+bool ReadDigestList(Platform& platform, CheckReport* report,
+                    std::vector<std::pair<std::string, std::string>>* list) {
+  *report = CheckReport();
+  CheckRun run(platform);
+  KeepingSink sink;
+  if (!LoadTrusted(run, sink, report)) return false;
+  list->clear();
+  for (uint32_t i = 0; i < run.data.fileCount; ++i) {
+    const char* record = run.data.fileRecords[i];
+    list->emplace_back(std::string(record, kDigestDigits), RecordPath(record));
+  }
+  report->outcome = kOutcomeIntact;
+  return true;
+}
+
+bool CarriesCheckData(Platform& platform) {
+  CheckRun run(platform);
+  KeepingSink sink;
+  return run.ReadOwnCheckData(sink);
+}

@@ -1,0 +1,72 @@
+// vexorin-check's run over one checker file: the checker's own loading and verification
+// (CheckRun), refused when a stored path leaves the folder, gone on with after a problem when
+// every problem is wanted, and what it found as data.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "checkfile.h"
+#include "platform.h"
+
+enum ProblemKind {
+  kProblemFolderMissing,
+  kProblemFileMissing,
+  kProblemFileDamaged,
+  kProblemReadFailed,  // the file opened, but reading it failed part of the way
+};
+
+struct Problem {
+  ProblemKind kind;
+  std::string path;  // relative, as stored: code page 932, backslash separators
+  // What the checker shows for it (code page 932): the fixed line naming the folder or file,
+  // a line feed, the distributor's message; for a read error only its line. A folder's line
+  // names the full path, which may begin with the platform's kExecutableFolderMark.
+  std::string text;
+  std::string expected, actual;  // the digest texts of a damaged file
+};
+
+enum CheckOutcome {
+  kOutcomeIntact,    // every folder and file is there and intact
+  kOutcomeProblems,  // at least one problem was found
+  kOutcomeUnusable,  // the file carries no check data that can be used
+};
+
+struct CheckReport {
+  CheckOutcome outcome = kOutcomeUnusable;
+  // Unusable: the first stored path that leaves the folder (code page 932), or empty when the
+  // file carries no check data at all (the checker's load failure).
+  std::string escapingPath;
+  uint32_t folders = 0, files = 0;  // listed in the check data
+  uint32_t foldersChecked = 0, filesChecked = 0;
+  std::vector<Problem> problems;
+};
+
+// Told before every step of the file check, with the checker's two progress lines.
+class CheckProgress {
+ public:
+  virtual void Step(const char* line1, const char* line2) = 0;
+
+ protected:
+  ~CheckProgress() = default;
+};
+
+// Checks the folder of the platform's executable (the checker file) against that file's
+// check data, as the checker does: the folders in stored order, then the files in stored
+// order, ending at the first problem; with `all`, every folder and file, each problem listed.
+// Nothing is opened or tested when a stored path leaves the folder.
+void RunCheck(Platform& platform, bool all, CheckProgress* progress, CheckReport* report);
+
+// The stored digest text and relative path of every listed file, in stored order, without
+// checking anything. False, with `report` saying why, when the data is unusable.
+bool ReadDigestList(Platform& platform, CheckReport* report,
+                    std::vector<std::pair<std::string, std::string>>* list);
+
+// True when the platform's executable carries check data that the checker would load.
+bool CarriesCheckData(Platform& platform);
+
+// False for a stored path that could lead out of the folder it is relative to: an absolute
+// path, a drive letter, a leading separator, a ".." component, a control character.
+bool PathStaysInside(const char* path);

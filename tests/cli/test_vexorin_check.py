@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""End-to-end tests of vexorin-check over real trees built by vexorin-build: the checker's
+texts and exit statuses, --all, --json, --md5sum against the real md5sum, the default
+checker, progress on a terminal, and hostile checker files.
+
+usage: test_vexorin_check.py --check PATH --build PATH
+"""
+import argparse
+import hashlib
+import json
+import os
+import pathlib
+import pty
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+from checkfile_reader import CheckFile  # noqa: E402
+from test_vexorin_build import case, check, results  # noqa: E402
+
+DEFAULT_1 = "ダウンロードからやり直してください."
+DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
+DEFAULTS = [DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1]
+CUSTOM = ["フォルダがない\n二行目", "ファイルがない", "壊れている"]
+INTACT = "すべてのファイルは正常です.\n"
+LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.\n"
+TREE = {
+    "表.txt": b"hyou",
+    "ソフト/readme.txt": b"soft",
+    "ソフト/深い/data.bin": bytes(range(256)) * 3000,  # more than one checker chunk
+    "ソフト/空.txt": b"",
+    "z.txt": b"zzz",
+}
+
+def run(tool, *args, cwd=None):
+    env = dict(os.environ, LC_ALL="C.UTF-8")
+    return subprocess.run([tool, *args], stdin=subprocess.DEVNULL, capture_output=True, env=env, cwd=cwd,
+                          timeout=120)
+
+
+class Tree:
+    """A tree of TREE's files with a checker built by the real vexorin-build."""
+
+    def __init__(self, build, messages=None, name=None):
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxcheck-")) / "pack"
+        for rel, data in TREE.items():
+            self.write(rel, data)
+        args = ["--yes"]
+        if name:
+            args += ["--name", name]
+        for flag, text in zip(("--folder-message", "--nofile-message", "--broken-message"), messages or []):
+            args += [flag, text]
+        r = run(build, *args, str(self.root))
+        check(r.returncode == 0, f"vexorin-build: {r.stderr.decode()}")
+        self.checker = self.root / (name or "Vexorin.exe")
+
+    def write(self, rel, data):
+        p = self.root / rel
+        p.parent.mkdir(parents=True, exist_ok=True)
+        p.write_bytes(data)
+
+    def cleanup(self):
+        shutil.rmtree(self.root.parent, ignore_errors=True)
+
+
+def checker_file(folders, records, messages=("", "", ""), total=0, image=b"MZ not a real image"):
+    """A checker file of our own making, for data that the maker never writes."""
+    block = b"".join(f + b"\0" for f in folders) + b"|\0" + b"".join(r + b"\0" for r in records) + b"|\0"
+    block += b"".join(m.encode("cp932") + b"\0" for m in messages)
+    return image + block + b"VXR!" + struct.pack("<IQ", len(block), total)
+
+
+@case
+def the_checkers_texts_and_exit_statuses(check_tool, build):
+    for messages in (None, CUSTOM):
+        shown = messages or DEFAULTS
+        tree = Tree(build, messages)
+        try:
+            r = run(check_tool, cwd=tree.root)
+            check((r.returncode, r.stdout.decode(), r.stderr) == (0, INTACT, b""), f"intact: {r}")
+
+            (tree.root / "表.txt").write_bytes(b"hyoU")
+            r = run(check_tool, str(tree.checker))
+            check(r.returncode == 1, "damaged")
+            check(r.stdout.decode() == f"ファイル 表.txt が壊れています.\n{shown[2]}\n", r.stdout.decode())
+            (tree.root / "表.txt").write_bytes(TREE["表.txt"])
+
+            (tree.root / "ソフト" / "readme.txt").unlink()
+            r = run(check_tool, str(tree.checker))
+            check(r.returncode == 1, "missing file")
+            check(r.stdout.decode() == f"ファイル ソフト\\readme.txt が見つかりません.\n{shown[1]}\n", r.stdout.decode())
+
+            # The first listed folder that is missing is the deepest one, named with its full path.
+            shutil.rmtree(tree.root / "ソフト")
+            r = run(check_tool, str(tree.checker))
+            check(r.returncode == 1, "missing folder")
+            text = f"フォルダ {tree.root}/ソフト\\深い\\ が見つかりません.\n{shown[0]}\n"
+            check(r.stdout.decode() == text, r.stdout.decode())
+        finally:
+            tree.cleanup()
+
+
+@case
+def all_json_and_md5sum(check_tool, build):
+    tree = Tree(build)
+    try:
+        r = run(check_tool, "--md5sum", cwd=tree.root)
+        check(r.returncode == 0, r.stderr.decode())
+        (tree.root.parent / "list.md5").write_bytes(r.stdout)
+        m = subprocess.run(["md5sum", "-c", "../list.md5"], cwd=tree.root, capture_output=True)
+        check(m.returncode == 0 and m.stdout.decode().count(": OK") == len(TREE), m.stdout.decode())
+        # Named from elsewhere, the list names the files from there too.
+        r = run(check_tool, "--md5sum", "pack/Vexorin.exe", cwd=tree.root.parent)
+        check(r.stdout.decode().count("  pack/") == len(TREE), r.stdout.decode())
+        m = subprocess.run(["md5sum", "-c", "-"], input=r.stdout, cwd=tree.root.parent, capture_output=True)
+        check(m.returncode == 0, m.stdout.decode())
+
+        # Three problems of three kinds; the files of the missing folder count as missing.
+        shutil.rmtree(tree.root / "ソフト" / "深い")
+        (tree.root / "z.txt").unlink()
+        (tree.root / "表.txt").write_bytes(b"changed")
+        m = subprocess.run(["md5sum", "-c", "../list.md5"], cwd=tree.root, capture_output=True)
+        check(m.returncode == 1, "md5sum sees the problems too")
+
+        stored = CheckFile.load(tree.checker)
+        order = [p[33:].decode("cp932").replace("\\", "/") for p in stored.records]
+        lost = {"ソフト/深い/data.bin": "見つかりません", "表.txt": "壊れています", "z.txt": "見つかりません"}
+        r = run(check_tool, "--all", cwd=tree.root)
+        check(r.returncode == 1, "problems found")
+        check(r.stdout.decode().splitlines() == [f"フォルダ {tree.root}/ソフト\\深い\\ が見つかりません."] + [
+            f"ファイル {path.replace('/', chr(92))} が{lost[path]}." for path in order if path in lost
+        ] + ["2 folders and 5 files checked, 4 problems found"], r.stdout.decode())
+
+        r = run(check_tool, "--json", cwd=tree.root)
+        check(r.returncode == 1, "problems found")
+        report = json.loads(r.stdout.decode("utf-8"))
+        check(report["checker"] == str(tree.checker) and report["folder"] == str(tree.root), report)
+        check((report["outcome"], report["folders"], report["files"], report["problemCount"]) ==
+              ("problems", 2, 5, 4), report)
+        kinds = {(p["kind"], p["path"]) for p in report["problems"]}
+        check(kinds == {("missing-folder", "ソフト/深い/"), ("missing-file", "ソフト/深い/data.bin"),
+                        ("damaged-file", "表.txt"), ("missing-file", "z.txt")}, kinds)
+        files = [p["path"] for p in report["problems"] if p["kind"] != "missing-folder"]
+        check(files == sorted(files, key=order.index), "files in stored order")
+        damaged = next(p for p in report["problems"] if p["kind"] == "damaged-file")
+        check(damaged["expected"] == stored.files["表.txt".encode("cp932")], "expected digest as stored")
+        check(damaged["actual"] == hashlib.md5(b"changed").hexdigest(), "actual digest of the file")
+    finally:
+        tree.cleanup()
+
+
+@case
+def the_default_checker_and_the_one_other_exe(check_tool, build):
+    tree = Tree(build, name="check.exe")
+    try:
+        (tree.root / "tool.exe").write_bytes(b"MZ a program without check data")
+        r = run(check_tool, cwd=tree.root)
+        check(r.returncode == 0 and r.stdout.decode() == INTACT, f"the one exe with data: {r}")
+        shutil.copy(tree.checker, tree.root / "other.EXE")
+        r = run(check_tool, cwd=tree.root)
+        check(r.returncode == 2 and "check.exe, other.EXE" in r.stderr.decode(), r.stderr.decode())
+        (tree.root / "Vexorin.exe").write_bytes(b"MZ truncated")
+        r = run(check_tool, cwd=tree.root)
+        check((r.returncode, r.stderr.decode()) == (3, LOAD_FAILED), f"Vexorin.exe comes first: {r}")
+        empty = tree.root / "ソフト" / "深い"
+        r = run(check_tool, cwd=empty)
+        check(r.returncode == 2 and r.stdout == b"", "no checker here")
+        check(run(check_tool, "--bogus", cwd=tree.root).returncode == 2, "unknown option")
+        check(run(check_tool, "a.exe", "b.exe", cwd=tree.root).returncode == 2, "two checkers")
+        check(run(check_tool, "--md5sum", "--all", str(tree.checker)).returncode == 2, "--md5sum checks nothing")
+        check(run(check_tool, str(tree.root)).returncode == 2, "a folder is not a checker")
+    finally:
+        tree.cleanup()
+
+
+@case
+def hostile_checker_files(check_tool, build):
+    tree = Tree(build)
+    try:
+        whole = tree.checker.read_bytes()
+        for name, data in (("not a checker", b"MZ" + os.urandom(5000)), ("truncated", whole[:-5]),
+                           ("shorter than the trailer", b"VXR!1234"), ("appended to", whole + b"\0")):
+            tree.checker.write_bytes(data)
+            r = run(check_tool, "--all", str(tree.checker))
+            check((r.returncode, r.stdout, r.stderr.decode()) == (3, b"", LOAD_FAILED), f"{name}: {r}")
+
+        # A file outside the folder with its right digest: a run that followed the path would
+        # call everything intact.
+        outside = tree.root.parent / "outside.txt"
+        outside.write_bytes(b"secret")
+        digest = hashlib.md5(b"secret").hexdigest().encode()
+        z = hashlib.md5(TREE["z.txt"]).hexdigest().encode()
+        # \x85\\ is no character of code page 932; a lenient conversion may see a separator there.
+        escapes = [b"..\\outside.txt", b"\\tmp\\outside.txt", b"/tmp/outside.txt", b"C:\\outside.txt",
+                   b"a\\..\\..\\outside.txt", b"a/../../outside.txt", b"\x01\\..\\outside.txt", b"a\x1b[2Jb",
+                   b".. \\outside.txt", b"\x85\\..\\outside.txt"]
+        for path in escapes:
+            tree.checker.write_bytes(checker_file([], [z + b" z.txt", digest + b" " + path]))
+            r = run(check_tool, str(tree.checker))
+            tail = path.rsplit(b"\\", 1)[-1].rsplit(b"/", 1)[-1].decode().replace("\x1b", "\\x1b")
+            check(r.returncode == 3 and r.stdout == b"", f"{path!r}: exit {r.returncode}")
+            err = r.stderr.decode()
+            check(f"{tail} leads out" in err and "the stored path" in err, f"{path!r}: {err}")
+            check(b"\x1b" not in r.stderr and b"\x01" not in r.stderr, "no control character reaches the terminal")
+        # The first such path is named, and folder records come first; a NUL inside a path makes its rest a record of its own.
+        tree.checker.write_bytes(checker_file([b"ok\\", b"..\\"], [digest + b" ..\\outside.txt"]))
+        r = run(check_tool, "--json", str(tree.checker))
+        check(r.returncode == 3 and json.loads(r.stdout)["escapingPath"] == "..\\", r.stdout)
+        tree.checker.write_bytes(checker_file([b"ok\\\0..\\..\\"], []))
+        check(run(check_tool, str(tree.checker)).returncode == 3, "NUL inside a folder path")
+        tree.checker.write_bytes(checker_file([], [digest + b" a\0..\\..\\outside.txt"]))
+        check(run(check_tool, str(tree.checker)).returncode == 3, "NUL inside a file path")
+
+        # A named pipe in a listed file's place is missing, not waited for.
+        tree.checker.write_bytes(whole)
+        (tree.root / "z.txt").unlink()
+        os.mkfifo(tree.root / "z.txt")
+        r = run(check_tool, str(tree.checker))
+        check(r.returncode == 1 and "ファイル z.txt が見つかりません." in r.stdout.decode(), f"pipe: {r}")
+    finally:
+        tree.cleanup()
+
+
+@case
+def progress_only_on_a_terminal(check_tool, build):
+    tree = Tree(build)
+    try:
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.environ["LC_ALL"] = "C.UTF-8"
+            os.execv(check_tool, [check_tool, str(tree.checker)])
+        seen = b""
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            seen += chunk
+        _, status = os.waitpid(pid, 0)
+        text = seen.decode()
+        check(os.waitstatus_to_exitcode(status) == 0, text)
+        check("\r" in text and "をチェック中...(1/5)" in text and "KByte Checked. (0％)" in text, repr(text))
+        check(text.endswith("\r\x1b[K" + INTACT.replace("\n", "\r\n")), "the line is cleared before the result")
+    finally:
+        tree.cleanup()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--check", required=True)
+    ap.add_argument("--build", required=True)
+    a = ap.parse_args()
+    a.check, a.build = os.path.abspath(a.check), os.path.abspath(a.build)
+    the_checkers_texts_and_exit_statuses(a.check, a.build)
+    all_json_and_md5sum(a.check, a.build)
+    the_default_checker_and_the_one_other_exe(a.check, a.build)
+    hostile_checker_files(a.check, a.build)
+    progress_only_on_a_terminal(a.check, a.build)
+    print(f"{results['passed']} passed, {results['failed']} failed")
+    return 1 if results["failed"] else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""vexorin-check.exe under Wine against the native vexorin-check, over a tree with 表.txt
+and ソフト\\ built by the native vexorin-build: the same exit statuses, the same texts, the
+same JSON report and the same md5sum list, intact and with a problem of every kind; the same
+refusal of a checker whose stored path leaves the folder.
+
+usage: test_vexorin_check.py --windows-check EXE --check PATH --build PATH [-k NAME]
+Runs in a Wine session of tests/wine/harness.py (the ja_JP.UTF-8 locale, the prefix beside
+the Windows build). Prints one line per check and a closing "N passed, M failed"; exits
+non-zero on failure.
+"""
+import argparse
+import hashlib
+import json
+import os
+import pathlib
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import WineSession, run_scenarios, to_wine_path  # noqa: E402
+
+TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 600000, "z.txt": b"z"}
+
+
+class Session:
+    def __init__(self, args):
+        self.args = args
+        self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxwcheck-"))
+        # The prefix the other Wine tests of this Windows build share (beside the driver).
+        build = pathlib.Path(args.windows_check).resolve().parent.parent.parent
+        self.wine = WineSession(build_dir=str(build / "tests" / "wine"))
+        self.wine.start()
+
+    def close(self):
+        self.wine.close()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def tree(self, name):
+        folder = self.root / name
+        for rel, data in TREE.items():
+            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+            (folder / rel).write_bytes(data)
+        r = subprocess.run([self.args.build, "--yes", str(folder)], capture_output=True, timeout=300)
+        if r.returncode != 0:
+            raise RuntimeError("vexorin-build: %s" % r.stderr.decode())
+        return folder
+
+    def both(self, folder, *args):
+        """(native, Windows) runs in `folder`, each as (exit status, stdout, stderr)."""
+        native = subprocess.run([self.args.check, *args], cwd=folder, capture_output=True, timeout=300,
+                                env=dict(os.environ, LC_ALL="C.UTF-8"))
+        windows = subprocess.run(self.wine.command(self.args.windows_check, *args), cwd=folder, capture_output=True,
+                                 timeout=300, env=self.wine.env, stdin=subprocess.DEVNULL, start_new_session=True)
+        return ((native.returncode, native.stdout, native.stderr),
+                (windows.returncode, windows.stdout, windows.stderr))
+
+
+def comparable(report):
+    """A JSON report without what names the folder itself, which differs (/tmp/... and Z:\\tmp\\...)."""
+    report = dict(report)
+    report.pop("checker", None)
+    report.pop("folder", None)
+    report["problems"] = [{k: v for k, v in p.items() if p["kind"] != "missing-folder" or k != "text"}
+                          for p in report.get("problems", [])]
+    return report
+
+
+def same_results_as_the_native_program(s, t):
+    folder = s.tree("same")
+    for state in ("intact", "problems"):
+        if state == "problems":
+            (folder / "表.txt").write_bytes(b"HYOU")
+            (folder / "z.txt").unlink()
+            shutil.rmtree(folder / "ソフト" / "深い")
+        native, windows = s.both(folder)
+        t.check(state + ": the same exit status", native[0] == windows[0] and native[0] == (0 if state == "intact" else 1),
+                "native %d, Windows %d" % (native[0], windows[0]))
+        # Redirected, the Windows program writes the system's code page, 932 here.
+        want = native[1].decode("utf-8").replace(str(folder) + "/", to_wine_path(folder) + "\\")
+        t.check(state + ": the same text", windows[1].decode("cp932") == want,
+                "native %r\n     Windows %r" % (want, windows[1].decode("cp932", "replace")))
+
+        native, windows = s.both(folder, "--json")
+        n, w = json.loads(native[1]), json.loads(windows[1])
+        t.check(state + ": the same JSON report", comparable(n) == comparable(w), "native %r\n     Windows %r" % (n, w))
+        t.check(state + ": the JSON names the folder the Windows way", w["folder"] == to_wine_path(folder), w["folder"])
+        if state == "problems":
+            kinds = sorted(p["kind"] for p in w["problems"])
+            t.check("problems: one of every kind", kinds == ["damaged-file", "missing-file", "missing-file", "missing-folder"],
+                    repr(kinds))
+            damaged = [p for p in w["problems"] if p["kind"] == "damaged-file"]
+            t.check("problems: the damaged file's digest", damaged and damaged[0]["path"] == "表.txt" and
+                    damaged[0]["actual"] == hashlib.md5(b"HYOU").hexdigest(), repr(damaged))
+        native, windows = s.both(folder, "--md5sum")
+        t.check(state + ": the same md5sum list", native[:2] == windows[:2] and native[1].count(b"\n") == len(TREE),
+                "native %r\n     Windows %r" % (native[1], windows[1]))
+
+
+def a_path_out_of_the_folder_is_refused(s, t):
+    folder = s.tree("escape")
+    (s.root / "outside.txt").write_bytes(b"secret")
+    record = hashlib.md5(b"secret").hexdigest().encode() + b" ..\\outside.txt"
+    block = b"|\0" + record + b"\0|\0\0\0\0"
+    (folder / "Vexorin.exe").write_bytes(b"MZ" + block + b"VXR!" + struct.pack("<IQ", len(block), 6))
+    native, windows = s.both(folder)
+    t.check("escape: exit 3 both ways", native[0] == 3 and windows[0] == 3, "native %d, Windows %d" % (native[0], windows[0]))
+    t.check("escape: the path is named", b"..\\outside.txt leads out" in windows[2], repr(windows[2]))
+    (folder / "Vexorin.exe").write_bytes(b"MZ" + block)
+    native, windows = s.both(folder)
+    t.check("no trailer: exit 3 and the load failure both ways", native[0] == 3 and windows[0] == 3 and
+            windows[2].decode("cp932").startswith("チェックデータの読み込みに失敗しました."), repr(windows))
+
+
+SCENARIOS = [same_results_as_the_native_program, a_path_out_of_the_folder_is_refused]
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--windows-check", required=True)
+    parser.add_argument("--check", required=True)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
+    args = parser.parse_args()
+    args.check, args.build = os.path.abspath(args.check), os.path.abspath(args.build)
+    args.windows_check = os.path.abspath(args.windows_check)
+    return run_scenarios(SCENARIOS, Session(args), args.only)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
