@@ -48,3 +48,16 @@ function(vx_windows_resources target file_name description)
   set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS ${vx_generated}/vexorin.manifest)
   target_sources(${target} PRIVATE ${rc})
 endfunction()
+
+# Lists the programs of this build that a release packs, as "target<TAB>file" lines in
+# release-files.txt, for tools/make-release.sh: every named target that exists here, so that
+# a program added later (vexorin-check) is packed as soon as its target is there.
+function(vx_release_files)
+  set(content "")
+  foreach(target IN LISTS ARGN)
+    if(TARGET ${target})
+      string(APPEND content "${target}\t$<TARGET_FILE:${target}>\n")
+    endif()
+  endforeach()
+  file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/release-files.txt CONTENT "${content}")
+endfunction()
