@@ -33,6 +33,8 @@ FW_NORMAL, FW_BOLD = 400, 700
 TEXTS = {1001: (12, FW_BOLD, 16), 1002: (15, FW_BOLD, 0), 1006: (12, FW_NORMAL, 24),
          1007: (12, FW_NORMAL, 24), 1008: (12, FW_NORMAL, 24), 1009: (12, FW_NORMAL, 24)}
 TOLERANCE = 2
+# The folder the picture shows, as in the pictures of the 96-DPI windows.
+SHOWN_FOLDER = "C:\\vxmaker-tests\\screenshots\\配布フォルダ"
 
 
 def scaled(value):
@@ -70,7 +72,8 @@ def main():
                                                    quote(MAIN_LAYOUT[cid][4]))
                      for cid, (height, weight, _) in sorted(TEXTS.items())]
             usage = "\r\n".join(USAGE)
-            lines = (["dpi-aware"] + start(place) + ["controls", "sleep 500", "snapshot maker-main-144dpi"] + texts +
+            lines = (["dpi-aware"] + start(place) + ["controls", "settext 1004 " + quote(SHOWN_FOLDER), "sleep 500",
+                                                     "snapshot maker-main-144dpi"] + texts +
                      ["char-pos 1005 %d" % (len(usage) - 1), "text-extent %s %d %d %s" % (
                          quote(FACE), 12 * DPI // 96, FW_NORMAL, quote(USAGE[0])),
                       "key ESCAPE", "expect-exit 0 20000"])
