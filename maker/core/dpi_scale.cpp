@@ -1,9 +1,8 @@
 #include "dpi_scale.h"
 
 int ScaleToDpi(int pixels, int dpi) {
-  // Half a pixel away from zero, as the system's own scaling rounds.
-  long long scaled = static_cast<long long>(pixels) * dpi;
-  return static_cast<int>(scaled >= 0 ? (scaled + kBaseDpi / 2) / kBaseDpi : -((-scaled + kBaseDpi / 2) / kBaseDpi));
+  // Halves round up, as the system's own MulDiv does for the layout's non-negative values.
+  return static_cast<int>((static_cast<long long>(pixels) * dpi + kBaseDpi / 2) / kBaseDpi);
 }
 
 int ScaledLength(int start, int length, int dpi) {

@@ -284,17 +284,13 @@ TEST(DpiScaling, LayoutFontsAndPicturesAtEachSetting) {
   EXPECT_EQ(ScaleFontHeight(15, 120), 18);
   EXPECT_EQ(ScaleFontHeight(12, 192), 24);
   // Pictures: the largest variant that fits, never one larger than the square.
-  int size = 0;
-  EXPECT_EQ(ChoosePictureVariant(16, 16, &size), 0);
-  EXPECT_EQ(size, 16);
-  EXPECT_EQ(ChoosePictureVariant(16, 24, &size), 2);
-  EXPECT_EQ(size, 24);
-  EXPECT_EQ(ChoosePictureVariant(16, 23, &size), 1);
-  EXPECT_EQ(size, 20);
-  EXPECT_EQ(ChoosePictureVariant(32, 48, &size), 2);
-  EXPECT_EQ(size, 48);
-  EXPECT_EQ(ChoosePictureVariant(16, 40, &size), 4);
-  EXPECT_EQ(size, 32);
-  EXPECT_EQ(ChoosePictureVariant(16, 12, &size), 0);
-  EXPECT_EQ(size, 16);
+  struct Case {
+    int base, wanted, index, size;
+  };
+  for (const Case& c : {Case{16, 16, 0, 16}, Case{16, 24, 2, 24}, Case{16, 23, 1, 20}, Case{32, 48, 2, 48},
+                        Case{16, 40, 4, 32}, Case{16, 12, 0, 16}}) {
+    int size = 0;
+    EXPECT_EQ(ChoosePictureVariant(c.base, c.wanted, &size), c.index) << c.base << " in " << c.wanted;
+    EXPECT_EQ(size, c.size) << c.base << " in " << c.wanted;
+  }
 }
