@@ -57,6 +57,7 @@ shown=$($lin/maker/cli/vexorin-build --version)
 [ "$shown" = "vexorin-build $full" ] || { say "vexorin-build shows \"$shown\", not $full"; exit 1; }
 
 mkdir -p dist
+rm -rf dist/.release.*  # what a killed run may have left
 stage=$(mktemp -d dist/.release.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/files"
