@@ -11,7 +11,7 @@ need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
 SUDO=$(need_root)
 
 pkgs=(
-  cmake ninja-build g++ make pkg-config
+  cmake ninja-build g++ make pkg-config git
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   libgtest-dev libgmock-dev

@@ -9,6 +9,7 @@
 #include "cli_console.h"
 #include "sjis.h"
 #include "texts.h"
+#include "vexorin_version.h"
 #ifdef _WIN32
 #include "maker_platform_win.h"
 typedef Win32MakerPlatform NativeMakerPlatform;
@@ -24,6 +25,7 @@ enum ExitCode { kExitWritten = 0, kExitRefused = 1, kExitUsage = 2 };
 const char kUsage[] =
     "usage: vexorin-build [--name NAME] [--folder-message TEXT] [--nofile-message TEXT]\n"
     "                     [--broken-message TEXT] [--yes] [--image FILE] FOLDER\n"
+    "       vexorin-build --version\n"
     "Builds a checker executable into FOLDER that checks every folder and file below it.\n"
     "  --name NAME             the checker's file name (default Vexorin.exe)\n"
     "  --folder-message TEXT   shown when a folder is missing; a line feed separates lines\n"
@@ -128,6 +130,9 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
     std::string raw;
     if (arg == "--help" || arg == "-h") {
       fputs(kUsage, stdout);
+      return kExitWritten;
+    } else if (arg == "--version") {
+      fputs("vexorin-build " VX_VERSION "\n", stdout);
       return kExitWritten;
     } else if (arg == "--yes" || arg == "-y") {
       options->yes = true;

@@ -1,9 +1,15 @@
 #include "form.h"
 
-#include <exception>
+#include <string.h>
 
+#include <deque>
+#include <exception>
+#include <utility>
+
+#include "dpi_scale.h"
 #include "maker_gui_logic.h"
 #include "platform_win.h"
+#include "resource.h"
 #include "texts.h"
 
 namespace gui {
@@ -14,8 +20,10 @@ constexpr UINT kCodePage = 932;
 constexpr wchar_t kFormClass[] = L"VexorinForm";
 constexpr wchar_t kFormProperty[] = L"VexorinForm.this";
 constexpr wchar_t kNoteProperty[] = L"VexorinNote.proc";
+// In pixels of the 96-DPI layout.
 constexpr int kGlyphSize = 16;
 constexpr int kGlyphSpacing = 4;
+constexpr UINT kWmDpiChanged = 0x02E0;  // WM_DPICHANGED, newer than the headers' target
 
 HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
 
@@ -41,11 +49,44 @@ std::wstring WindowTextOf(HWND hwnd) {
   return text;
 }
 
-// Loads a bitmap resource into an image list of square images of `size` pixels, taking
-// the colour of its bottom-left pixel as transparent.
-HIMAGELIST LoadImages(int bitmapId, int size, UINT colourFlag) {
-  HBITMAP bitmap = static_cast<HBITMAP>(
-      LoadImageW(Instance(), MAKEINTRESOURCEW(bitmapId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+// A function of a system library that older systems lack, or null.
+template <typename Function>
+Function SystemFunction(const wchar_t* library, const char* name) {
+  FARPROC found = GetProcAddress(GetModuleHandleW(library), name);
+  Function function;
+  static_assert(sizeof function == sizeof found, "function pointers of one size");
+  memcpy(&function, &found, sizeof function);
+  return function;
+}
+
+// The DPI a window is drawn for: its monitor's where the system scales per monitor
+// (Windows 10 1607 and later), else the system's, which the manifest's fallback selects.
+int WindowDpi(HWND hwnd) {
+  using DpiForWindow = UINT(WINAPI*)(HWND);
+  static const DpiForWindow dpiForWindow = SystemFunction<DpiForWindow>(L"user32.dll", "GetDpiForWindow");
+  if (dpiForWindow != nullptr && hwnd != nullptr) {
+    UINT dpi = dpiForWindow(hwnd);
+    if (dpi != 0) return static_cast<int>(dpi);
+  }
+  HDC screen = GetDC(nullptr);
+  int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen != nullptr) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? dpi : kBaseDpi;
+}
+
+// Loads the variant of a picture drawn for a square of `wanted` pixels (the largest of
+// its sizes that fits; variant i has the resource id bitmapId + i * IDB_VARIANT_STEP) into
+// an image list, taking the colour of its bottom-left pixel as transparent. A picture is
+// never stretched: a square larger than every variant shows the largest, centred.
+HIMAGELIST LoadImages(int bitmapId, int baseSize, int wanted, UINT colourFlag) {
+  int size = 0;
+  HBITMAP bitmap = nullptr;
+  for (int variant = ChoosePictureVariant(baseSize, wanted, &size); variant >= 0 && bitmap == nullptr;
+       --variant) {
+    size = PictureVariantSize(baseSize, variant);
+    bitmap = static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(bitmapId + variant * IDB_VARIANT_STEP),
+                                             IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  }
   if (bitmap == nullptr) return nullptr;
   BITMAP info;
   GetObjectW(bitmap, sizeof info, &info);
@@ -130,18 +171,39 @@ std::string Narrow(const std::wstring& wide) {
   return narrow;
 }
 
-const Fonts& FormFonts() {
-  static Fonts fonts = [] {
-    std::wstring face = Wide(kTextFontName);
-    auto make = [&face](int height, int weight) {
-      return CreateFontW(-height, 0, 0, 0, weight, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                         DEFAULT_PITCH | FF_DONTCARE, face.c_str());
-    };
-    return Fonts{make(12, FW_NORMAL), make(12, FW_BOLD), make(15, FW_BOLD)};
-  }();
-  return fonts;
+const Fonts& FormFonts(int dpi) {
+  // Made once for each DPI a window is drawn at, and kept for the program's life.
+  static std::deque<std::pair<int, Fonts>> made;  // stays where it is as it grows
+  for (const auto& entry : made) {
+    if (entry.first == dpi) return entry.second;
+  }
+  std::wstring face = Wide(kTextFontName);
+  auto make = [&face, dpi](int height, int weight) {
+    return CreateFontW(-ScaleFontHeight(height, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       face.c_str());
+  };
+  made.emplace_back(dpi, Fonts{make(12, FW_NORMAL), make(12, FW_BOLD), make(15, FW_BOLD)});
+  return made.back().second;
 }
+
+namespace {
+
+// Which of a form's fonts a control uses (0 regular, 1 bold, 2 the maroon captions'), or -1.
+int FontRole(HFONT font, int dpi) {
+  const Fonts& f = FormFonts(dpi);
+  if (font == f.regular) return 0;
+  if (font == f.bold) return 1;
+  if (font == f.label15) return 2;
+  return -1;
+}
+
+HFONT FontOfRole(int role, int dpi) {
+  const Fonts& f = FormFonts(dpi);
+  return role == 0 ? f.regular : role == 1 ? f.bold : role == 2 ? f.label15 : nullptr;
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------- Form
 
@@ -159,19 +221,14 @@ bool Form::CreateForm(const std::string& caption, int clientWidth, int clientHei
   owner_ = owner;
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPSIBLINGS;
   DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
+  clientWidth_ = clientWidth;
+  clientHeight_ = clientHeight;
   hwnd_ = CreateWindowExW(exStyle, kFormClass, Wide(caption).c_str(), style, 0, 0, clientWidth,
                           clientHeight, owner != nullptr ? owner->Handle() : nullptr, nullptr,
                           Instance(), this);
   if (hwnd_ == nullptr) return false;
-  // The frame's size depends on the system's metrics: measure it and grow the window so
-  // that the client area has exactly the size asked for.
-  RECT window, client;
-  GetWindowRect(hwnd_, &window);
-  GetClientRect(hwnd_, &client);
-  int frameWidth = (window.right - window.left) - client.right;
-  int frameHeight = (window.bottom - window.top) - client.bottom;
-  SetWindowPos(hwnd_, nullptr, 0, 0, clientWidth + frameWidth, clientHeight + frameHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  dpi_ = WindowDpi(hwnd_);
+  FitClientArea();
   // A fixed-size dialog frame: only Move and Close stay in the window menu.
   HMENU menu = GetSystemMenu(hwnd_, FALSE);
   if (menu != nullptr) {
@@ -180,15 +237,62 @@ bool Form::CreateForm(const std::string& caption, int clientWidth, int clientHei
   return true;
 }
 
+void Form::FitClientArea() {
+  // The frame's size depends on the system's metrics: measure it and grow the window so
+  // that the client area has exactly the size asked for, scaled to the window's DPI.
+  RECT window, client;
+  GetWindowRect(hwnd_, &window);
+  GetClientRect(hwnd_, &client);
+  int frameWidth = (window.right - window.left) - client.right;
+  int frameHeight = (window.bottom - window.top) - client.bottom;
+  SetWindowPos(hwnd_, nullptr, 0, 0, Scale(clientWidth_) + frameWidth, Scale(clientHeight_) + frameHeight,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int Form::Scale(int pixels) const { return ScaleToDpi(pixels, dpi_); }
+
 HWND Form::AddControl(int id, Kind kind, const wchar_t* className, DWORD style, DWORD exStyle, int x,
                       int y, int w, int h, const std::string& text, HFONT font) {
   HWND control = CreateWindowExW(exStyle, className, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
-                                 x, y, w, h, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                 Instance(), nullptr);
+                                 Scale(x), Scale(y), ScaledLength(x, w, dpi_), ScaledLength(y, h, dpi_), hwnd_,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
   if (control == nullptr) return nullptr;
   if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  controls_.push_back(Control{control, id, kind, GetSysColor(COLOR_WINDOWTEXT), false, false, nullptr});
+  Control c = {control, id, kind, GetSysColor(COLOR_WINDOWTEXT), false, false, nullptr};
+  c.layout = {x, y, w, h};
+  c.fontRole = FontRole(font, dpi_);
+  controls_.push_back(c);
   return control;
+}
+
+void Form::LoadPicture(Control& control) {
+  if (control.images != nullptr) ImageList_Destroy(control.images);
+  control.images = nullptr;
+  if (control.picture == 0) return;
+  if (control.kind == kImage) {
+    int size = ScaledLength(control.layout.left, control.layout.right, dpi_);
+    control.images = LoadImages(control.picture, control.layout.right, size, ILC_COLOR24);
+  } else {
+    control.images = LoadImages(control.picture, kGlyphSize, Scale(kGlyphSize), ILC_COLOR4);
+  }
+}
+
+void Form::DpiChanged(int dpi, const RECT& suggested) {
+  // Moved to a screen of another DPI (per-monitor awareness): the system proposes the
+  // window's new place; everything inside is laid out and drawn again for the new DPI.
+  dpi_ = dpi;
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClientArea();
+  for (Control& c : controls_) {
+    const RECT& l = c.layout;
+    SetWindowPos(c.hwnd, nullptr, Scale(l.left), Scale(l.top), ScaledLength(l.left, l.right, dpi_),
+                 ScaledLength(l.top, l.bottom, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
+    HFONT font = FontOfRole(c.fontRole, dpi_);
+    if (font != nullptr) SendMessageW(c.hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    LoadPicture(c);
+  }
+  InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 HWND Form::AddGroupBox(int id, int x, int y, int w, int h, const std::string& text, HFONT font) {
@@ -242,7 +346,8 @@ HWND Form::AddButton(int id, int x, int y, int w, int h, const std::string& text
   HWND button = AddControl(id, kButton, L"BUTTON", WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, x, y, w, h,
                            text, font);
   if (button == nullptr) return nullptr;
-  controls_.back().images = LoadImages(glyphId, kGlyphSize, ILC_COLOR4);
+  controls_.back().picture = glyphId;
+  LoadPicture(controls_.back());
   if (!tooltip.empty()) {
     if (tooltip_ == nullptr) {
       tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP,
@@ -265,7 +370,10 @@ HWND Form::AddButton(int id, int x, int y, int w, int h, const std::string& text
 
 HWND Form::AddImage(int id, int x, int y, int w, int h, int bitmapId) {
   HWND image = AddControl(id, kImage, L"STATIC", SS_OWNERDRAW, 0, x, y, w, h, "", nullptr);
-  if (image != nullptr) controls_.back().images = LoadImages(bitmapId, w, ILC_COLOR24);
+  if (image != nullptr) {
+    controls_.back().picture = bitmapId;
+    LoadPicture(controls_.back());
+  }
   return image;
 }
 
@@ -459,13 +567,15 @@ void Form::DrawButton(const Control& control, const DRAWITEMSTRUCT& item) {
   HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control.hwnd, WM_GETFONT, 0, 0)));
   RECT measure = {0, 0, 0, 0};
   DrawTextW(dc, text.c_str(), -1, &measure, DT_SINGLELINE | DT_CALCRECT);
-  int glyphWidth = control.images != nullptr ? kGlyphSize + (text.empty() ? 0 : kGlyphSpacing) : 0;
+  int glyphSize = 0, glyphHeight = 0;
+  if (control.images != nullptr) ImageList_GetIconSize(control.images, &glyphSize, &glyphHeight);
+  int glyphWidth = control.images != nullptr ? glyphSize + (text.empty() ? 0 : Scale(kGlyphSpacing)) : 0;
   int width = glyphWidth + measure.right;
   int shift = pressed ? 1 : 0;
   int x = r.left + ((r.right - r.left) - width) / 2 + shift;
   int middle = (r.top + r.bottom) / 2 + shift;
   if (control.images != nullptr) {
-    ImageList_Draw(control.images, disabled ? 1 : 0, dc, x, middle - kGlyphSize / 2, ILD_TRANSPARENT);
+    ImageList_Draw(control.images, disabled ? 1 : 0, dc, x, middle - glyphSize / 2, ILD_TRANSPARENT);
   }
   RECT textRect = {x + glyphWidth, middle - measure.bottom / 2, x + width, middle - measure.bottom / 2 + measure.bottom};
   SetBkMode(dc, TRANSPARENT);
@@ -512,7 +622,12 @@ void Form::Draw(const DRAWITEMSTRUCT& item) {
     }
     case kImage:
       FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
-      if (control->images != nullptr) ImageList_Draw(control->images, 0, dc, r.left, r.top, ILD_TRANSPARENT);
+      if (control->images != nullptr) {
+        int w = 0, h = 0;
+        ImageList_GetIconSize(control->images, &w, &h);
+        ImageList_Draw(control->images, 0, dc, r.left + ((r.right - r.left) - w) / 2,
+                       r.top + ((r.bottom - r.top) - h) / 2, ILD_TRANSPARENT);
+      }
       break;
     case kBevel: {
       FillRect(dc, &r, GetSysColorBrush(COLOR_BTNFACE));
@@ -583,6 +698,9 @@ LRESULT Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_TIMER:
       Timer(wParam);
+      return 0;
+    case kWmDpiChanged:
+      DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
       return 0;
     case WM_CLOSE:
       Close();

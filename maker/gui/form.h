@@ -25,7 +25,8 @@ struct Fonts {
   HFONT bold;
   HFONT label15;  // the maroon captions: bold, 15 px
 };
-const Fonts& FormFonts();
+// The fonts at a DPI: the heights above at 96 DPI, scaled by DPI / 96.
+const Fonts& FormFonts(int dpi);
 
 constexpr COLORREF kMaroon = RGB(128, 0, 0);
 constexpr COLORREF kNavy = RGB(0, 0, 128);
@@ -38,9 +39,12 @@ class Form {
   Form& operator=(const Form&) = delete;
 
   // Makes the window, hidden, with a client area of the given size. `owner` keeps a dialog
-  // above its main window and centres it there.
+  // above its main window and centres it there. Sizes and positions given to the form are
+  // pixels at 96 DPI; the form scales them, its fonts and its pictures to its window's DPI.
   bool CreateForm(const std::string& caption, int clientWidth, int clientHeight, Form* owner);
   HWND Handle() const { return hwnd_; }
+  // The fonts for this form's DPI, to hand to the controls.
+  const Fonts& FormFonts() const { return gui::FormFonts(dpi_); }
 
   // Controls, at positions in the form's client pixels, in tab order of creation.
   HWND AddGroupBox(int id, int x, int y, int w, int h, const std::string& text, HFONT font);
@@ -96,12 +100,19 @@ class Form {
     bool centred;
     bool verticallyCentred;
     HIMAGELIST images;
+    RECT layout = {0, 0, 0, 0};  // at 96 DPI: left, top, width, height
+    int fontRole = -1;
+    int picture = 0;  // the bitmap resource of the glyph or image, or 0
   };
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   HWND AddControl(int id, Kind kind, const wchar_t* className, DWORD style, DWORD exStyle, int x,
                   int y, int w, int h, const std::string& text, HFONT font);
+  int Scale(int pixels) const;
+  void FitClientArea();
+  void LoadPicture(Control& control);
+  void DpiChanged(int dpi, const RECT& suggested);
   const Control* Find(HWND hwnd) const;
   const Control* Find(int id) const;
   void Draw(const DRAWITEMSTRUCT& item);
@@ -115,6 +126,9 @@ class Form {
   void ShowWithFocus();
 
   HWND hwnd_ = nullptr;
+  int dpi_ = 96;
+  int clientWidth_ = 0;  // at 96 DPI
+  int clientHeight_ = 0;
   Form* owner_ = nullptr;
   HWND tooltip_ = nullptr;
   HWND savedFocus_ = nullptr;

@@ -11,6 +11,8 @@
 #define IDB_GLYPH_OK 205
 #define IDB_GLYPH_CANCEL 206
 #define IDB_GLYPH_DEFAULT 207
+// The same pictures drawn at 125, 150, 175 and 200 per cent: the id plus 1 to 4 steps.
+#define IDB_VARIANT_STEP 10
 
 // Main window (fmMain).
 #define IDC_MAIN_GROUP 1001

@@ -9,7 +9,7 @@ TfmAdv* fmAdv = nullptr;
 
 bool TfmAdv::Build(gui::Form* mainWindow) {
   if (!CreateForm(kTextAdvCaption, 458, 371, mainWindow)) return false;
-  const gui::Fonts& f = gui::FormFonts();
+  const gui::Fonts& f = FormFonts();
   // Controls inside the group box are placed at the box's origin (8, 8) plus their offset.
   GroupBox1 = AddGroupBox(IDC_ADV_GROUP, 8, 8, 441, 325, kTextAdvGroup, f.bold);
   Label4 = AddLabel(IDC_NAME_LABEL, 8 + 20, 8 + 24, 237, 19, kTextNameLabel, f.label15, gui::kMaroon,

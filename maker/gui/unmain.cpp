@@ -29,7 +29,7 @@ std::string SettingsPathForMessage() {
 
 bool TfmMain::Build() {
   if (!CreateForm(kTextMainCaption, 487, 299, nullptr)) return false;
-  const gui::Fonts& f = gui::FormFonts();
+  const gui::Fonts& f = FormFonts();
   // Controls inside the group box are placed at the box's origin (8, 8) plus their offset,
   // created in tab order: the folder field, the browse button, then the window's buttons.
   gbMain = AddGroupBox(IDC_MAIN_GROUP, 8, 8, 469, 253, kTextMainGroup, f.bold);

@@ -16,7 +16,7 @@ bool TfmProgress::Build(gui::Form* mainWindow, const unsigned char* image, size_
   image_ = image;
   imageSize_ = imageSize;
   if (!CreateForm(kTextProgressCaption, 434, 99, mainWindow)) return false;
-  const gui::Fonts& f = gui::FormFonts();
+  const gui::Fonts& f = FormFonts();
   COLORREF text = GetSysColor(COLOR_WINDOWTEXT);
   lbState = AddLabel(IDC_STATE, 12, 12, 409, 17, kTextProgressStarting, f.regular, text, true, false);
   lbProg = AddLabel(IDC_PROGRESS, 12, 40, 413, 17, kTextProgressWait, f.regular, text, true, false);

@@ -1,5 +1,5 @@
 // The maker windows' logic outside the windows: memo texts, box texts, checker-name
-// completion, and the build that the progress dialog runs.
+// completion, the build that the progress dialog runs, and the layout's DPI scaling.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "checkfile.h"
+#include "dpi_scale.h"
 #include "maker_gui_logic.h"
 #include "maker_platform_posix.h"
 #include "test_support.h"
@@ -261,4 +262,35 @@ TEST(AdvancedValues, FallbackCopyLeavesTargetAndJoinedTextsAlone) {
   EXPECT_EQ(back.folderLines, Lines{"f"});
   EXPECT_EQ(back.noFileLines, Lines{});
   EXPECT_EQ(back.brokenFileLines, (Lines{"b1", "b2"}));
+}
+
+TEST(DpiScaling, LayoutFontsAndPicturesAtEachSetting) {
+  // At 96 DPI every value stays as it is; the main window's values are the yardstick.
+  for (int v : {0, 1, 8, 12, 15, 16, 21, 32, 299, 469, 487}) {
+    EXPECT_EQ(ScaleToDpi(v, 96), v);
+    EXPECT_EQ(ScaledLength(8, v, 96), v);
+    EXPECT_EQ(ScaleFontHeight(v, 96), v);
+  }
+  // 150 %: halves round up; a span is measured between its scaled edges (8 + 469 = 477).
+  EXPECT_EQ(ScaleToDpi(487, 144), 731);
+  EXPECT_EQ(ScaleToDpi(299, 144), 449);
+  EXPECT_EQ(ScaledLength(8, 469, 144), 716 - 12);
+  EXPECT_EQ(ScaledLength(161, 21, 144), 273 - 242);
+  EXPECT_EQ(ScaleToDpi(487, 120), 609);
+  EXPECT_EQ(ScaleToDpi(487, 192), 974);
+  // Font heights round down, so that a text never outgrows its control.
+  EXPECT_EQ(ScaleFontHeight(12, 144), 18);
+  EXPECT_EQ(ScaleFontHeight(15, 144), 22);
+  EXPECT_EQ(ScaleFontHeight(15, 120), 18);
+  EXPECT_EQ(ScaleFontHeight(12, 192), 24);
+  // Pictures: the largest variant that fits, never one larger than the square.
+  struct Case {
+    int base, wanted, index, size;
+  };
+  for (const Case& c : {Case{16, 16, 0, 16}, Case{16, 24, 2, 24}, Case{16, 23, 1, 20}, Case{32, 48, 2, 48},
+                        Case{16, 40, 4, 32}, Case{16, 12, 0, 16}}) {
+    int size = 0;
+    EXPECT_EQ(ChoosePictureVariant(c.base, c.wanted, &size), c.index) << c.base << " in " << c.wanted;
+    EXPECT_EQ(size, c.size) << c.base << " in " << c.wanted;
+  }
 }

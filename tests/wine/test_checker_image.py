@@ -2,8 +2,10 @@
 """Static checks of the built checker executable, read straight from its PE file.
 
 The checker must run on a bare Windows installation, so it may import from KERNEL32.dll
-and USER32.dll only; it must stay within its size goal without a packer; and its
-resources must hold the dialog template and the icon group the dialog and the shell use.
+and USER32.dll only; it must stay within its size goal without a packer, its manifest
+included; and its resources must hold the dialog template and the icon group the dialog
+and the shell use. The PE reader here (imports, resources, file properties, manifest) also
+serves the release test.
 
 usage: test_checker_image.py CHECKER_EXE [i686 | x86-64]
 The shipped checker is the i686 one (the default); the x86-64 build of the same sources, which
@@ -13,6 +15,7 @@ Prints one line per check and a closing "N passed, M failed"; exits non-zero on 
 import os
 import struct
 import sys
+import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Checks  # noqa: E402
@@ -20,7 +23,7 @@ from harness import Checks  # noqa: E402
 SIZE_GOAL = 16384
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
 LANG_JAPANESE = 0x0411
-RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
+RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
 
 WS_POPUP, WS_VISIBLE, WS_CAPTION, WS_SYSMENU = 0x80000000, 0x10000000, 0x00C00000, 0x00080000
 WS_CHILD, WS_GROUP, WS_TABSTOP = 0x40000000, 0x00020000, 0x00010000
@@ -37,7 +40,7 @@ class Pe:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("no PE header")
-        self.machine, sections, _, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
+        self.machine, sections, self.timestamp, _, _, optional_size, _ = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
         self.subsystem = struct.unpack_from("<H", data, optional + 68)[0]
@@ -118,6 +121,72 @@ class Pe:
 
         walk(base, ())
         return found
+
+
+# Windows Vista, 7, 8, 8.1 and 10/11, as the compatibility section names them.
+SUPPORTED_OS = {"{e2011457-1546-43c5-a5fe-008deee3d3f0}", "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}",
+                "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
+                "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}
+
+
+def manifest_checks(resources):
+    """[(what, ok, detail)] for the program manifest (resource 1 of type 24): runs as the
+    invoker, names Vista to 10/11, per-monitor v2 DPI awareness falling back to system-wide."""
+    found = [v for k, v in resources.items() if k[0] == RT_MANIFEST and k[1] == 1]
+    if len(found) != 1:
+        return [("one manifest, resource 1", False, sorted(k for k in resources if k[0] == RT_MANIFEST))]
+    root = ElementTree.fromstring(found[0])
+    everything = list(root.iter())
+
+    def named(local):
+        return [e for e in everything if e.tag.rsplit("}", 1)[-1] == local]
+
+    levels = [e.get("level") for e in named("requestedExecutionLevel")]
+    systems = {e.get("Id") for e in named("supportedOS")}
+    aware = [(e.text or "").strip() for e in named("dpiAware")]
+    awareness = [[w.strip() for w in (e.text or "").split(",")] for e in named("dpiAwareness")]
+    return [
+        ("manifest: asInvoker", levels == ["asInvoker"], levels),
+        ("manifest: supportedOS Vista to 10/11", systems == SUPPORTED_OS, sorted(systems)),
+        ("manifest: per-monitor v2 DPI awareness, system-wide before it",
+         awareness == [["PerMonitorV2", "System"]] and aware == ["true"], (awareness, aware)),
+    ]
+
+
+def parse_version_info(block):
+    """VS_VERSIONINFO: ({"FileVersion": (major, minor, patch, build), "ProductVersion": ...},
+    {string-table key: {name: value}}, [translations as (language, code page)])."""
+    def node(at):
+        length, value_length, is_text = struct.unpack_from("<HHH", block, at)
+        end = block.index(b"\0\0", at + 6)
+        while (end - at) % 2:
+            end = block.index(b"\0\0", end + 1)
+        key = block[at + 6:end].decode("utf-16-le")
+        value_at = (end + 2 + 3) & ~3
+        value_size = value_length * 2 if is_text else value_length
+        value = block[value_at:value_at + value_size]
+        children = []
+        child = (value_at + value_size + 3) & ~3
+        while child < at + length:
+            children.append(node(child))
+            child = (child + children[-1][3] + 3) & ~3
+        return key, (value.decode("utf-16-le").rstrip("\0") if is_text else value), children, length
+
+    key, fixed, children, _ = node(0)
+    if key != "VS_VERSION_INFO" or len(fixed) < 52 or struct.unpack_from("<I", fixed, 0)[0] != 0xFEEF04BD:
+        raise ValueError("no VS_VERSION_INFO block")
+    ms, ls, pms, pls = struct.unpack_from("<IIII", fixed, 8)
+    numbers = {"FileVersion": (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF),
+               "ProductVersion": (pms >> 16, pms & 0xFFFF, pls >> 16, pls & 0xFFFF)}
+    tables, translations = {}, []
+    for name, _, kids, _ in children:
+        if name == "StringFileInfo":
+            for table, _, strings, _ in kids:
+                tables[table] = {k: v for k, v, _, _ in strings}
+        elif name == "VarFileInfo":
+            for _, value, _, _ in kids:
+                translations += [struct.unpack_from("<HH", value, i) for i in range(0, len(value), 4)]
+    return numbers, tables, translations
 
 
 def parse_dialog(template):
@@ -204,6 +273,9 @@ def main():
                   c["style"] & (style | WS_CHILD | WS_VISIBLE) == style | WS_CHILD | WS_VISIBLE and
                   (c["style"] & WS_TABSTOP) == (style & WS_TABSTOP))
             t.check("control %d" % cid, ok, repr(c))
+
+    for what, ok, detail in manifest_checks(resources):
+        t.check(what, ok, repr(detail))
 
     groups = {k: v for k, v in resources.items() if k[0] == RT_GROUP_ICON}
     t.check("icon group MAIN", [k[1] for k in groups] == ["MAIN"], str(list(groups)))

@@ -96,6 +96,8 @@
 //                                 that has the keyboard focus in the target thread
 //   expect-focus <ctl>            fail unless that control has the focus
 //   wait-focus <ctl> [ms]         wait until that control has the focus
+//   char-pos <ctl> <index>        print POS x= y= of a character of an edit control,
+//                                 in its client pixels (EM_POSFROMCHAR)
 //   dialog-font <face> <points>   base units for dlu= from this font (override)
 //   dialog-units <cx> <cy>        base units for dlu= given directly (override)
 // Input:
@@ -117,6 +119,12 @@
 //                                 a menu item or accelerator sends (settled)
 // Misc:
 //   sleep <ms> | echo <text> | timeout <ms> (default wait, initially 10000)
+//   dpi-aware                     make the driver DPI-aware (per monitor where the
+//                                 system can), so that it sees the pixels of a
+//                                 DPI-aware program unscaled; prints DPI system=<n>
+//   text-extent <face> <pixels> <weight> <text>  print EXTENT w= h=: the size of a
+//                                 one-line text in a Shift-JIS font of that pixel
+//                                 height and weight, "&" marking an access key
 //   snapshot [<name>]             print SNAPSHOT name=<name> x= y= w= h= with
 //                                 the current window's screen rect (the whole
 //                                 screen without a current window); with --ack
@@ -1573,6 +1581,57 @@ void cmdSnapshot(const Line& ln) {
     snapshot(name, g_cur && IsWindow(g_cur) ? g_cur : nullptr);
 }
 
+void cmdDpiAware() {
+    // Newer systems know per-monitor awareness; Vista and later know the system-wide kind.
+    typedef BOOL(WINAPI * ContextFn)(HANDLE);
+    typedef BOOL(WINAPI * AwareFn)(void);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    FARPROC context = GetProcAddress(user32, "SetProcessDpiAwarenessContext");
+    FARPROC aware = GetProcAddress(user32, "SetProcessDPIAware");
+    bool done = false;
+    if (context) {
+        ContextFn fn;
+        memcpy(&fn, &context, sizeof fn);
+        done = fn(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) != FALSE;  // per monitor, v2
+    }
+    if (!done && aware) {
+        AwareFn fn;
+        memcpy(&fn, &aware, sizeof fn);
+        done = fn() != FALSE;
+    }
+    if (!done) fail(L"could not make the driver DPI-aware");
+    HDC dc = GetDC(nullptr);
+    emit(L"DPI system=" + num(GetDeviceCaps(dc, LOGPIXELSY)));
+    ReleaseDC(nullptr, dc);
+}
+
+void cmdTextExtent(const Line& ln) {
+    needArgs(ln, 4, 4, L"text-extent <face> <pixels> <weight> <text>");
+    HDC dc = GetDC(nullptr);
+    HFONT f = CreateFontW(-(int)parseNumber(ln.args[2], L"pixels"), 0, 0, 0, (int)parseNumber(ln.args[3], L"weight"),
+                          FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, ln.args[1].c_str());
+    if (!f) {
+        ReleaseDC(nullptr, dc);
+        fail(L"could not make the font " + ln.args[1]);
+    }
+    HGDIOBJ old = SelectObject(dc, f);
+    RECT r = {0, 0, 0, 0};
+    DrawTextW(dc, ln.args[4].c_str(), -1, &r, DT_SINGLELINE | DT_CALCRECT);
+    SelectObject(dc, old);
+    DeleteObject(f);
+    ReleaseDC(nullptr, dc);
+    emit(L"EXTENT w=" + num(r.right - r.left) + L" h=" + num(r.bottom - r.top));
+}
+
+void cmdCharPos(const Line& ln) {
+    needArgs(ln, 2, 2, L"char-pos <ctl> <index>");
+    HWND h = resolveCtl(ln.args[1]);
+    LRESULT pos = SendMessageW(h, EM_POSFROMCHAR, (WPARAM)parseNumber(ln.args[2], L"index"), 0);
+    if (pos == -1) fail(L"no such character in control " + ln.args[1]);
+    emit(L"POS x=" + num((short)LOWORD(pos)) + L" y=" + num((short)HIWORD(pos)));
+}
+
 void runCommand(const Line& ln) {
     const std::wstring& c = ln.args[0];
     if (c == L"echo") emit(ln.rest);
@@ -1622,6 +1681,9 @@ void runCommand(const Line& ln) {
         g_overrideCx = (int)parseNumber(ln.args[1], L"cx");
         g_overrideCy = (int)parseNumber(ln.args[2], L"cy");
     }
+    else if (c == L"dpi-aware") cmdDpiAware();
+    else if (c == L"text-extent") cmdTextExtent(ln);
+    else if (c == L"char-pos") cmdCharPos(ln);
     else if (c == L"key") cmdKey(ln);
     else if (c == L"input") cmdInput(ln);
     else if (c == L"type") cmdType(ln);

@@ -1,0 +1,241 @@
+#!/usr/bin/env python3
+"""The release (tools/make-release.sh), made from the committed HEAD in two fresh clones.
+
+Checks that both clones give the same bytes (archives and SHA256SUMS), and what a
+distributor receives: the zip's listing, entry times and permissions; the file properties
+and manifests read back from the programs in it (the checker image too, as the maker carries
+it); readme.txt in Shift-JIS with CR LF; LICENSE.txt; the static Linux vexorin-build and its
+--version. Then, in the second clone, an uncommitted change (the release is named -dirty)
+and a failing step (nothing new reaches dist/).
+
+usage: test_release.py --source REPOSITORY [--keep]
+Needs git, the MinGW-w64 i686 compiler, CMake and Ninja. Prints one line per check and a
+closing "N passed, M failed"; exits non-zero on failure.
+"""
+import argparse
+import hashlib
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import time
+import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
+from harness import Checks  # noqa: E402
+from test_checker_image import SIZE_GOAL, ALLOWED_DLLS, Pe, manifest_checks, parse_version_info  # noqa: E402
+
+RT_RCDATA, RT_VERSION = 10, 16
+DESCRIPTIONS = {"VexorinMake.exe": "ヴェクソリン ファイルチェッカー作成ツール",
+                "vexorin-build.exe": "ヴェクソリン ファイルチェッカー作成ツール (コマンドライン版)"}
+
+
+def run(args, cwd, timeout=1800):
+    return subprocess.run(args, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
+                          env=dict(os.environ, VEXORIN_JOBS=os.environ.get("VEXORIN_JOBS", "2")))
+
+
+def clone(source, commit, path):
+    subprocess.run(["git", "clone", "--quiet", "--no-checkout", source, path], check=True)
+    subprocess.run(["git", "-C", path, "checkout", "--quiet", "--detach", commit], check=True)
+
+
+def dist(clone_path):
+    """{name: bytes} of dist/, hidden files included."""
+    folder = os.path.join(clone_path, "dist")
+    found = {}
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        with open(os.path.join(folder, name), "rb") as f:
+            found[name] = f.read()
+    return found
+
+
+def release(t, what, clone_path):
+    started = time.time()
+    result = run(["bash", "tools/make-release.sh"], clone_path)
+    output = result.stdout.decode("utf-8", "replace")
+    t.check("%s: make-release.sh succeeds (%.0f s)" % (what, time.time() - started), result.returncode == 0,
+            output[-3000:])
+    return output
+
+
+def check_program(t, name, data, version):
+    pe = Pe(data)
+    resources = pe.resources()
+    t.check(name + ": i386 image", pe.machine == 0x14C, "machine 0x%x" % pe.machine)
+    t.check(name + ": no link time in the PE header", pe.timestamp == 0, "0x%x" % pe.timestamp)
+    blocks = [v for k, v in resources.items() if k[0] == RT_VERSION]
+    if t.check(name + ": one VERSIONINFO", len(blocks) == 1, sorted(k for k in resources if k[0] == RT_VERSION)):
+        numbers, tables, translations = parse_version_info(blocks[0])
+        numeric = tuple(int(n) for n in version.split("-")[0].split(".")) + (0,)
+        wanted = {"CompanyName": "Vexorin", "ProductName": "Vexorin", "FileVersion": version,
+                  "ProductVersion": version, "OriginalFilename": name, "FileDescription": DESCRIPTIONS[name],
+                  "LegalCopyright": "(C) The Vexorin authors, MIT License"}
+        t.check(name + ": file properties in Japanese", tables == {"041104B0": wanted} and
+                translations == [(0x411, 1200)], (tables, translations))
+        t.check(name + ": numeric versions", numbers == {"FileVersion": numeric, "ProductVersion": numeric}, numbers)
+    for what, ok, detail in manifest_checks(resources):
+        t.check("%s: %s" % (name, what), ok, detail)
+    return resources
+
+
+def check_zip(t, data, version, epoch, with_check):
+    archive = zipfile.ZipFile(io.BytesIO(data))
+    folder = "Vexorin-%s/" % version
+    programs = ["VexorinMake.exe", "vexorin-build.exe"] + (["vexorin-check.exe"] if with_check else [])
+    names = [i.filename for i in archive.infolist()]
+    t.check("zip: one folder with the programs, readme.txt and LICENSE.txt, in this order",
+            names == [folder] + [folder + n for n in programs + ["readme.txt", "LICENSE.txt"]], names)
+    t.check("zip: ASCII names only", all(n.isascii() for n in names), names)
+    stamp = time.gmtime(epoch)[:6]
+    stamp = stamp[:5] + (stamp[5] - stamp[5] % 2,)
+    t.check("zip: every entry time is the commit's", {i.date_time for i in archive.infolist()} == {stamp},
+            ({i.date_time for i in archive.infolist()}, stamp))
+    modes = {i.filename: i.external_attr >> 16 for i in archive.infolist()}
+    t.check("zip: programs 0755, other files 0644",
+            all(modes[folder + n] == 0o100755 for n in programs) and
+            modes[folder + "readme.txt"] == modes[folder + "LICENSE.txt"] == 0o100644, modes)
+    return {n[len(folder):]: archive.read(n) for n in names[1:] if n.startswith(folder)}
+
+
+def check_readme(t, data, version, with_check):
+    t.check("readme.txt: CR LF line ends only", b"\n" in data and data.count(b"\n") == data.count(b"\r\n") and
+            data.endswith(b"\r\n"), data[:200])
+    try:
+        text = data.decode("cp932")
+    except UnicodeDecodeError as e:
+        t.check("readme.txt: Shift-JIS", False, e)
+        return
+    wanted = ["Vexorin %s" % version, "VexorinMake.INI", "vexorin-build", "260 バイト", "コードページ 932",
+              "すべてのファイルは正常です.", "ファイル … が壊れています.", "MIT ライセンス", "The Vexorin authors"]
+    missing = [w for w in wanted if w not in text]
+    t.check("readme.txt: Japanese guide with the version, the messages, the licence", not missing, missing)
+    leftovers = [m for m in ("**", "```", "<!--", "{{", "](") if m in text]
+    t.check("readme.txt: no Markdown left", not leftovers, leftovers)
+    t.check("readme.txt: the vexorin-check part exactly when vexorin-check is packed",
+            ("vexorin-check" in text) == with_check, with_check)
+
+
+def check_tarball(t, data, version, epoch, with_check, scratch):
+    os.makedirs(scratch, exist_ok=True)
+    path = os.path.join(scratch, "linux.tar.gz")
+    with open(path, "wb") as f:
+        f.write(data)
+    t.check("tarball: gzip header without time or name", data[:10] == b"\x1f\x8b\x08\x00\0\0\0\0\x02\xff", data[:10])
+    with tarfile.open(path) as archive:
+        members = archive.getmembers()
+        folder = "Vexorin-%s" % version
+        programs = ["vexorin-build"] + (["vexorin-check"] if with_check else [])
+        names = [m.name for m in members]
+        t.check("tarball: one folder with the programs and LICENSE",
+                names == [folder] + ["%s/%s" % (folder, n) for n in programs + ["LICENSE"]], names)
+        t.check("tarball: commit time, owner 0, no owner names",
+                all(m.mtime == epoch and m.uid == m.gid == 0 and m.uname == m.gname == "" for m in members),
+                [(m.name, m.mtime, m.uid, m.uname) for m in members])
+        archive.extractall(scratch)
+    build = os.path.join(scratch, folder, "vexorin-build")
+    with open(build, "rb") as f:
+        elf = f.read()
+    # A program interpreter (the dynamic loader) in the program headers means a dynamic link.
+    headers = subprocess.run(["readelf", "-lW", build], stdout=subprocess.PIPE, universal_newlines=True).stdout
+    t.check("tarball: vexorin-build is x86-64 and statically linked",
+            elf[:5] == b"\x7fELF\x02" and "LOAD" in headers and "INTERP" not in headers, headers[:800])
+    shown = subprocess.run([build, "--version"], stdout=subprocess.PIPE, universal_newlines=True).stdout
+    t.check("tarball: vexorin-build --version shows " + version, shown == "vexorin-build %s\n" % version, shown)
+
+
+def check_release(t, clone_path, version, epoch, scratch):
+    files = dist(clone_path)
+    zip_name = "Vexorin-%s-windows-x86.zip" % version
+    tar_name = "Vexorin-%s-linux-x86_64.tar.gz" % version
+    t.check("dist/ holds the zip, the tarball and SHA256SUMS only", sorted(files) == sorted(
+        [zip_name, tar_name, "SHA256SUMS"]), sorted(files))
+    if zip_name not in files or tar_name not in files:
+        return
+    sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n) for n in (zip_name, tar_name))
+    t.check("SHA256SUMS names both archives with their digests", files.get("SHA256SUMS", b"").decode() == sums,
+            files.get("SHA256SUMS"))
+    with open(os.path.join(clone_path, "build", "release", "windows", "release-files.txt")) as f:
+        with_check = any(line.split("\t")[0] == "vexorin-check" for line in f)
+    entries = check_zip(t, files[zip_name], version, epoch, with_check)
+    resources = {}
+    for name in DESCRIPTIONS:
+        if name in entries:
+            resources[name] = check_program(t, name, entries[name], version)
+    # The checker that every maker writes out, as the released maker carries it.
+    image = next((v for k, v in resources.get("VexorinMake.exe", {}).items() if k[:2] == (RT_RCDATA, "CHECKER")),
+                 None)
+    if t.check("the maker carries the checker image", image is not None):
+        checker = Pe(image)
+        t.check("checker image: at most %d bytes with its manifest" % SIZE_GOAL, len(image) <= SIZE_GOAL, len(image))
+        dlls = {d.upper() for d in checker.imports()}
+        t.check("checker image: imports only KERNEL32 and USER32", dlls and dlls <= ALLOWED_DLLS, dlls)
+        for what, ok, detail in manifest_checks(checker.resources()):
+            t.check("checker image: " + what, ok, detail)
+    if "readme.txt" in entries:
+        check_readme(t, entries["readme.txt"], version, with_check)
+    with open(os.path.join(clone_path, "LICENSE"), "rb") as f:
+        license_text = f.read()
+    t.check("LICENSE.txt: the MIT licence of LICENSE, with CR LF", entries.get("LICENSE.txt") ==
+            license_text.replace(b"\n", b"\r\n") and b"MIT License" in license_text and
+            b"The Vexorin authors" in license_text)
+    check_tarball(t, files[tar_name], version, epoch, with_check, scratch)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--source", required=True)
+    parser.add_argument("--keep", action="store_true", help="keep the clones (printed)")
+    args = parser.parse_args()
+    t = Checks()
+    commit = subprocess.run(["git", "-C", args.source, "rev-parse", "HEAD"], check=True, stdout=subprocess.PIPE,
+                            universal_newlines=True).stdout.strip()
+    epoch = int(subprocess.run(["git", "-C", args.source, "log", "-1", "--format=%ct", commit], check=True,
+                               stdout=subprocess.PIPE, universal_newlines=True).stdout)
+    scratch = tempfile.mkdtemp(prefix="vxrelease-")
+    try:
+        # Two checkouts at different paths and depths: nothing of the path may reach the output.
+        first = os.path.join(scratch, "one", "Vexorin")
+        second = os.path.join(scratch, "two", "a", "deeper", "checkout")
+        for path in (first, second):
+            clone(args.source, commit, path)
+        with open(os.path.join(first, "CMakeLists.txt")) as f:
+            version = re.search(r"project\(Vexorin VERSION ([0-9.]+)", f.read()).group(1)
+        release(t, "first clone", first)
+        release(t, "second clone", second)
+        one, two = dist(first), dist(second)
+        different = sorted(n for n in set(one) | set(two) if one.get(n) != two.get(n))
+        t.check("both clones give the same bytes (%s)" % ", ".join(sorted(one)), one and not different, different)
+        check_release(t, first, version, epoch, os.path.join(scratch, "unpacked"))
+
+        # An uncommitted change: the release says so and is named -dirty throughout.
+        with open(os.path.join(second, "README.md"), "a") as f:
+            f.write("\nA local change.\n")
+        output = release(t, "uncommitted change", second)
+        t.check("uncommitted change: make-release.sh says so", "uncommitted changes" in output and
+                "not the release of %s" % version in output, output[-2000:])
+        check_release(t, second, version + "-dirty", epoch, os.path.join(scratch, "unpacked-dirty"))
+
+        # A step that fails (readme.txt cannot hold a Korean character): dist/ stays as it was.
+        before = dist(second)
+        with open(os.path.join(second, "docs", "readme-ja.md"), "a", encoding="utf-8") as f:
+            f.write("\n한\n")
+        result = run(["bash", "tools/make-release.sh"], second)
+        t.check("failing step: make-release.sh fails, naming the line", result.returncode != 0 and
+                b"code page 932" in result.stdout, result.stdout[-2000:])
+        t.check("failing step: dist/ unchanged, no partial archive left", dist(second) == before,
+                sorted(set(dist(second)) ^ set(before)))
+    finally:
+        if args.keep:
+            print("kept " + scratch)
+        else:
+            shutil.rmtree(scratch, ignore_errors=True)
+    return t.summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

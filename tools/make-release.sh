@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes the release of the checked-out commit in dist/:
+#   Vexorin-<version>-windows-x86.zip     the i686 programs, readme.txt (Shift-JIS), LICENSE.txt
+#   Vexorin-<version>-linux-<arch>.tar.gz  vexorin-build, statically linked, and LICENSE
+#   SHA256SUMS                            the digests of both
+# vexorin-check joins both archives whenever the build has a target of that name.
+# The same commit gives the same bytes in any checkout: the builds carry no time or path, and
+# the archives take their entry times from the commit. A tree with uncommitted changes is
+# named <version>-dirty, never the release. Nothing reaches dist/ unless every step succeeded.
+# VEXORIN_JOBS sets the build's parallel jobs (2); VEXORIN_SOURCE_URL, where the source is
+# published, goes into readme.txt beside the commit.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+export LC_ALL=C
+
+say() { echo "make-release: $*" >&2; }
+
+version=$(sed -n 's/^project(Vexorin VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
+[ -n "$version" ] || { say "no project version in CMakeLists.txt"; exit 1; }
+commit=$(git rev-parse HEAD)
+epoch=$(git log -1 --format=%ct HEAD)
+suffix=""
+source_text="${VEXORIN_SOURCE_URL:+$VEXORIN_SOURCE_URL, }commit $commit"
+if [ -n "$(git status --porcelain)" ]; then
+  git status --short >&2
+  say "the tree has uncommitted changes (above): this is not the release of $version;"
+  say "it is built and named $version-dirty"
+  suffix=-dirty
+  source_text="$source_text, with uncommitted changes"
+fi
+full=$version$suffix
+jobs=${VEXORIN_JOBS:-2}
+
+# Both builds of their own, with only the programs that the release holds.
+win=build/release/windows
+lin=build/release/linux
+cmake -S . -B $win -G Ninja --toolchain "$top/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DVEXORIN_VERSION_SUFFIX="$suffix" >/dev/null
+cmake --build $win --parallel "$jobs" --target $(cut -f1 $win/release-files.txt)
+cmake -S . -B $lin -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXORIN_VERSION_SUFFIX="$suffix" \
+  -DVEXORIN_WINDOWS_BUILD_DIR="$top/$win" -DCMAKE_EXE_LINKER_FLAGS="-static -s" >/dev/null
+cmake --build $lin --parallel "$jobs" --target $(cut -f1 $lin/release-files.txt)
+
+# NAME=FILE arguments of the packer for the programs of one build.
+programs() {
+  while IFS=$'\t' read -r _ file; do
+    printf '%s=%s\n' "$(basename "$file")" "$file"
+  done <"$1/release-files.txt"
+}
+has() { cut -f1 "$1/release-files.txt" | grep -qx "$2"; }
+for need in "$win vexorin-maker" "$win vexorin-build" "$lin vexorin-build"; do
+  # shellcheck disable=SC2086
+  has $need || { say "the build in ${need% *} has no target ${need#* }"; exit 1; }
+done
+shown=$($lin/maker/cli/vexorin-build --version)
+[ "$shown" = "vexorin-build $full" ] || { say "vexorin-build shows \"$shown\", not $full"; exit 1; }
+
+mkdir -p dist
+rm -rf dist/.release.*  # what a killed run may have left
+stage=$(mktemp -d dist/.release.XXXXXX)
+trap 'rm -rf "$stage"' EXIT
+mkdir "$stage/files"
+with=()
+has $win vexorin-check && with=(--with vexorin-check)
+python3 tools/release/readme_txt.py docs/readme-ja.md "$stage/files/readme.txt" --version "$full" \
+  --source-text "$source_text" "${with[@]}"
+sed 's/$/\r/' LICENSE >"$stage/files/LICENSE.txt"
+
+zip=Vexorin-$full-windows-x86.zip
+tarball=Vexorin-$full-linux-$(uname -m).tar.gz
+mapfile -t win_programs < <(programs $win)
+mapfile -t lin_programs < <(programs $lin)
+python3 tools/release/pack.py zip "$stage/$zip" "Vexorin-$full" "$epoch" "${win_programs[@]}" \
+  "readme.txt=$stage/files/readme.txt" "LICENSE.txt=$stage/files/LICENSE.txt"
+python3 tools/release/pack.py tar "$stage/$tarball" "Vexorin-$full" "$epoch" "${lin_programs[@]}" \
+  "LICENSE=LICENSE"
+(cd "$stage" && sha256sum "$zip" "$tarball" >SHA256SUMS)
+
+# Into dist/ only now, the digests last; archives of earlier runs go, so that SHA256SUMS
+# names everything dist/ holds.
+mv -f "$stage/$zip" "$stage/$tarball" dist/
+mv -f "$stage/SHA256SUMS" dist/
+for old in dist/Vexorin-*.zip dist/Vexorin-*.tar.gz; do
+  if [ -e "$old" ] && [ "$old" != "dist/$zip" ] && [ "$old" != "dist/$tarball" ]; then rm -f "$old"; fi
+done
+say "dist/$zip, dist/$tarball and dist/SHA256SUMS for $full (commit $commit)"
+cat dist/SHA256SUMS
