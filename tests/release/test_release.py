@@ -31,7 +31,8 @@ from test_checker_image import SIZE_GOAL, ALLOWED_DLLS, Pe, manifest_checks, par
 
 RT_RCDATA, RT_VERSION = 10, 16
 DESCRIPTIONS = {"VexorinMake.exe": "ヴェクソリン ファイルチェッカー作成ツール",
-                "vexorin-build.exe": "ヴェクソリン ファイルチェッカー作成ツール (コマンドライン版)"}
+                "vexorin-build.exe": "ヴェクソリン ファイルチェッカー作成ツール (コマンドライン版)",
+                "vexorin-check.exe": "ヴェクソリン フォルダ検査ツール (コマンドライン版)"}
 
 
 def run(args, cwd, timeout=1800):
