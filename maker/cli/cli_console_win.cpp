@@ -2,12 +2,21 @@
 #include <shellapi.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <iostream>
 
 #include "cli_console.h"
 #include "platform_win.h"
 
 namespace {
+
+std::atomic<bool> interrupted{false};  // set on the thread that the console starts for the event
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  interrupted.store(true);
+  return TRUE;
+}
 
 std::wstring FromUtf8(const std::string& utf8) {
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -80,6 +89,10 @@ void ConsoleWrite(const std::string& sjis) {
 }
 
 void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(FromUtf8(utf8)); }
+
+void ConsoleCatchInterrupt() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
+
+bool ConsoleInterrupted() { return interrupted.load(); }
 
 bool ConsoleReadLine(std::string* line) {
   if (!std::getline(std::cin, *line)) return false;
