@@ -229,6 +229,7 @@ int main(int argc, char** argv) {
       step = DigestJobFiles(job, platform, jobs, sink);
     }
     sink.EndProgressLine();
+    if (ConsoleInterrupted()) step = kBuildCancelled;  // also when it came with the last file
     if (step == kBuildCancelled) {
       job.CloseFile();
       ConsoleWriteUtf8("vexorin-build: cancelled; nothing was written\n");
