@@ -2,6 +2,13 @@
 #pragma once
 #include <stdint.h>
 
+// What one thread of a group runs; the platform files keep one per thread.
+struct ThreadLaunch {
+  void (*body)(void* arg, int index);
+  void* arg;
+  int index;
+};
+
 // A few worker threads started together and joined together.
 class ThreadGroup {
  public:

@@ -7,15 +7,9 @@
 
 namespace {
 
-struct Launch {
-  void (*body)(void*, int);
-  void* arg;
-  int index;
-};
-
 struct Group {
   pthread_t threads[ThreadGroup::kMaxThreads];
-  Launch launches[ThreadGroup::kMaxThreads];
+  ThreadLaunch launches[ThreadGroup::kMaxThreads];
   int count = 0;
 };
 
@@ -26,7 +20,7 @@ struct SignalState {
 };
 
 void* Run(void* p) {
-  Launch* launch = static_cast<Launch*>(p);
+  ThreadLaunch* launch = static_cast<ThreadLaunch*>(p);
   launch->body(launch->arg, launch->index);
   return nullptr;
 }
@@ -41,7 +35,7 @@ int ThreadGroup::Start(int count, void (*body)(void*, int), void* arg) {
   impl_ = group;
   if (count > kMaxThreads) count = kMaxThreads;
   for (int i = 0; i < count; ++i) {
-    group->launches[group->count] = Launch{body, arg, group->count};
+    group->launches[group->count] = ThreadLaunch{body, arg, group->count};
     if (pthread_create(&group->threads[group->count], nullptr, Run, &group->launches[group->count]) != 0) {
       break;
     }

@@ -4,20 +4,14 @@
 
 namespace {
 
-struct Launch {
-  void (*body)(void*, int);
-  void* arg;
-  int index;
-};
-
 struct Group {
   HANDLE threads[ThreadGroup::kMaxThreads];
-  Launch launches[ThreadGroup::kMaxThreads];
+  ThreadLaunch launches[ThreadGroup::kMaxThreads];
   int count = 0;
 };
 
 DWORD WINAPI Run(LPVOID p) {
-  Launch* launch = static_cast<Launch*>(p);
+  ThreadLaunch* launch = static_cast<ThreadLaunch*>(p);
   launch->body(launch->arg, launch->index);
   return 0;
 }
@@ -32,7 +26,7 @@ int ThreadGroup::Start(int count, void (*body)(void*, int), void* arg) {
   impl_ = group;
   if (count > kMaxThreads) count = kMaxThreads;
   for (int i = 0; i < count; ++i) {
-    group->launches[group->count] = Launch{body, arg, group->count};
+    group->launches[group->count] = ThreadLaunch{body, arg, group->count};
     // A small stack: the threads hold their reading buffers on the heap.
     HANDLE h = CreateThread(nullptr, 256 * 1024, Run, &group->launches[group->count],
                             STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
