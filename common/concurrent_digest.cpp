@@ -25,9 +25,9 @@ struct Run {
   // One reading buffer per job, on the heap (a thread's stack may be small), made before
   // any job starts so that a job never lacks one.
   std::vector<std::unique_ptr<unsigned char[]>> buffers;
-  std::atomic<size_t> next{0};                 // the next file a job may take
+  std::atomic<size_t> next{0};                   // the next file a job may take
   std::atomic<size_t> firstFailure{kNoFailure};  // the lowest index known to have failed
-  std::atomic<bool> stop{false};               // set by the owner's thread to end the run
+  std::atomic<bool> stop{false};                 // set by the owner's thread to end the run
   std::atomic<uint64_t> bytesRead{0};
   std::atomic<size_t> filesDone{0};
   WakeSignal wake;  // a file finished
@@ -37,7 +37,8 @@ struct Run {
   // A file at `index` need not be (or go on being) read: the run is over, or an earlier
   // file failed, so the owner will never be handed this one.
   bool Pointless(size_t index) const {
-    return stop.load(std::memory_order_relaxed) || index > firstFailure.load(std::memory_order_relaxed);
+    return stop.load(std::memory_order_relaxed) ||
+           index > firstFailure.load(std::memory_order_relaxed);
   }
 
   void NoteFailure(size_t index) {
@@ -48,12 +49,14 @@ struct Run {
 };
 
 // Reads the whole file `index` as DigestFileStep does; false when it was given up.
-bool DigestOne(Run& run, size_t index, unsigned char* buffer, const std::string& path, FileDigest* out) {
+bool DigestOne(Run& run, size_t index, unsigned char* buffer, const std::string& path,
+               FileDigest* out) {
   DigestState state;
   out->bytes = 0;
   for (;;) {
     uint32_t got = 0;
-    StepResult r = DigestFileStep(run.platform, &state, path.c_str(), buffer, run.chunkSize, out->md5, &got);
+    StepResult r =
+        DigestFileStep(run.platform, &state, path.c_str(), buffer, run.chunkSize, out->md5, &got);
     if (r == kStepOpenFailed) {
       out->outcome = kDigestOpenFailed;
       return true;

@@ -36,7 +36,8 @@ int ThreadGroup::Start(int count, void (*body)(void*, int), void* arg) {
   if (count > kMaxThreads) count = kMaxThreads;
   for (int i = 0; i < count; ++i) {
     group->launches[group->count] = ThreadLaunch{body, arg, group->count};
-    if (pthread_create(&group->threads[group->count], nullptr, Run, &group->launches[group->count]) != 0) {
+    if (pthread_create(&group->threads[group->count], nullptr, Run,
+                       &group->launches[group->count]) != 0) {
       break;
     }
     ++group->count;

@@ -149,7 +149,8 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       char* end = nullptr;
       long n = strtol(raw.c_str(), &end, 10);
       if (raw.empty() || *end != '\0' || n < 1 || n > ThreadGroup::kMaxThreads) {
-        return UsageError("--jobs takes a number from 1 to " + std::to_string(ThreadGroup::kMaxThreads));
+        return UsageError("--jobs takes a number from 1 to " +
+                          std::to_string(ThreadGroup::kMaxThreads));
       }
       options->jobs = static_cast<int>(n);
     } else if (arg == "--image") {

@@ -13,7 +13,7 @@
 enum BuildStepResult {
   kBuildMore = 0,
   kBuildAllDigested = -1,
-  kBuildStopped = 1,  // a file could not be opened or read; the user has been told
+  kBuildStopped = 1,    // a file could not be opened or read; the user has been told
   kBuildCancelled = 2,  // the owner cancelled a concurrent digest (concurrent_build.h)
 };
 

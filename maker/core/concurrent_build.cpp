@@ -13,8 +13,8 @@ class JobFeeder : public DigestWatcher {
   JobFeeder(TCheckerBuilder& job, BuildView& view) : job_(job), view_(view) {}
 
   bool FileDone(size_t, const FileDigest& d) override {
-    result_ = job_.FileDigested(d.outcome != kDigestOpenFailed, d.outcome == kDigestReadFailed, d.md5,
-                                d.bytes);
+    result_ = job_.FileDigested(d.outcome != kDigestOpenFailed, d.outcome == kDigestReadFailed,
+                                d.md5, d.bytes);
     return result_ == kBuildMore;
   }
 

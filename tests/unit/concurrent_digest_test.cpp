@@ -1,6 +1,8 @@
 // The concurrent digest: results in list order whatever order the jobs finish in, the first
 // failure in list order, cancelling, bounded open files; and the build job fed by it over
 // real folders. These tests also run under ThreadSanitizer (preset linux-tsan).
+#include "concurrent_digest.h"
+
 #include <gtest/gtest.h>
 #include <string.h>
 #include <unistd.h>
@@ -14,7 +16,6 @@
 #include "builder_test_support.h"
 #include "checker_builder.h"
 #include "concurrent_build.h"
-#include "concurrent_digest.h"
 #include "digest.h"
 #include "maker_platform_posix.h"
 #include "md5.h"
@@ -156,7 +157,8 @@ TEST(ConcurrentDigest, ResultsComeInListOrderWithTheDigestOfEachFile) {
       ASSERT_EQ(rec.order[i], i) << jobs;
       const std::string& content = platform.files[names[i]].content;
       EXPECT_EQ(rec.digests[i].outcome, kDigestOk);
-      EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content)) << names[i] << " with " << jobs << " jobs";
+      EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content))
+          << names[i] << " with " << jobs << " jobs";
       EXPECT_EQ(rec.digests[i].bytes, content.size());
     }
     EXPECT_LE(platform.mostOpen.load(), jobs);
@@ -241,7 +243,8 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
 
   auto concurrent = [&](RecordingSink& sink) {
     PosixMakerPlatform platform;
-    TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
+    TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()),
+                        kImage.size());
     job.Clear();
     EXPECT_TRUE(job.Start(dir.path().c_str(), "Vexorin.exe", "m1", "m2", "m3"));
     int r = DigestJobFiles(job, platform, 4, view);
@@ -254,8 +257,8 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
 
   PosixMakerPlatform platform;
   RecordingSink sequentialSink;
-  TCheckerBuilder sequential(platform, sequentialSink, reinterpret_cast<const unsigned char*>(kImage.data()),
-                             kImage.size());
+  TCheckerBuilder sequential(platform, sequentialSink,
+                             reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
   ASSERT_TRUE(RunBuild(sequential, dir.path(), "Vexorin.exe").written);
   const std::string stepByStep = dir.ReadFile("Vexorin.exe");
   ASSERT_EQ(unlink((dir.path() + "/Vexorin.exe").c_str()), 0);
@@ -271,8 +274,8 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
   ASSERT_EQ(symlink("gone-b", (dir.path() + "/ソフト/dangling-b").c_str()), 0);
   const std::string before = dir.Snapshot();
   RecordingSink failedSequential, failedConcurrent;
-  TCheckerBuilder again(platform, failedSequential, reinterpret_cast<const unsigned char*>(kImage.data()),
-                        kImage.size());
+  TCheckerBuilder again(platform, failedSequential,
+                        reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
   EXPECT_EQ(RunBuild(again, dir.path(), "Vexorin.exe").lastStep, kBuildStopped);
   EXPECT_EQ(concurrent(failedConcurrent), kBuildStopped);
   ASSERT_EQ(failedSequential.boxes.size(), 1u);
