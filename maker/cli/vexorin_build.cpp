@@ -75,8 +75,12 @@ class ConsoleSink : public MessageSink, public BuildView {
     lastState_ = state;
   }
 
+  // A concurrent build: the live counters on a terminal, one line per file otherwise.
   void ShowProgress(const std::string& state, const std::string& progress) override {
-    Progress(state, progress);
+    if (terminal_) Progress(state, progress);
+  }
+  void ShowFileLine(const std::string& state, const std::string& progress) override {
+    if (!terminal_) Progress(state, progress);
   }
 
   bool Cancelled() override { return ConsoleInterrupted(); }

@@ -13,6 +13,9 @@ class JobFeeder : public DigestWatcher {
   JobFeeder(TCheckerBuilder& job, BuildView& view) : job_(job), view_(view) {}
 
   bool FileDone(size_t, const FileDigest& d) override {
+    std::string state, progress;
+    job_.GetProgressTexts(&state, &progress);
+    view_.ShowFileLine(state, progress);
     result_ = job_.FileDigested(d.outcome != kDigestOpenFailed, d.outcome == kDigestReadFailed,
                                 d.md5, d.bytes);
     return result_ == kBuildMore;

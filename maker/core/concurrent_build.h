@@ -10,6 +10,9 @@ class BuildView {
   // The two progress lines: the file that the records wait for ("%s を処理中...") and the
   // bytes read from all files with the count of files finished. About ten times a second.
   virtual void ShowProgress(const std::string& stateText, const std::string& progressText) = 0;
+  // Once per file, in scan order, just before its record is stored: the lines that
+  // GetProgressTexts gives for it, as the step-by-step build shows them (for logs).
+  virtual void ShowFileLine(const std::string& stateText, const std::string& progressText) = 0;
   // True once the user has asked to stop.
   virtual bool Cancelled() = 0;
 

@@ -236,8 +236,11 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
   for (int i = 0; i < 40; ++i) dir.WriteFile("many/" + std::to_string(i), std::string(i * 97, 'x'));
 
   struct View : BuildView {
-    int shown = 0;
-    void ShowProgress(const std::string&, const std::string&) override { ++shown; }
+    std::vector<std::string> fileLines;
+    void ShowProgress(const std::string&, const std::string&) override {}
+    void ShowFileLine(const std::string& state, const std::string& progress) override {
+      fileLines.push_back(state + " " + progress);
+    }
     bool Cancelled() override { return false; }
   } view;
 
@@ -267,6 +270,12 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
   ASSERT_EQ(concurrent(sink), kBuildAllDigested);
   EXPECT_TRUE(sink.boxes.empty());
   EXPECT_EQ(dir.ReadFile("Vexorin.exe"), stepByStep);
+  ASSERT_EQ(view.fileLines.size(), 45u) << "one line per file";
+  for (size_t i = 0; i < view.fileLines.size(); ++i) {  // the step-by-step build's lines, in scan order
+    const std::string& line = view.fileLines[i];
+    EXPECT_EQ(line.compare(0, sequential.files[i].size() + 1, sequential.files[i] + " "), 0) << line;
+    EXPECT_NE(line.find(" KByte processed. (" + std::to_string(i + 1) + "/45)"), std::string::npos) << line;
+  }
   ASSERT_EQ(unlink((dir.path() + "/Vexorin.exe").c_str()), 0);
 
   // Two links that lead nowhere are listed as files that cannot be opened.
