@@ -271,10 +271,13 @@ TEST(ConcurrentBuild, WritesWhatTheStepByStepBuildWritesAndReportsTheSameFirstFa
   EXPECT_TRUE(sink.boxes.empty());
   EXPECT_EQ(dir.ReadFile("Vexorin.exe"), stepByStep);
   ASSERT_EQ(view.fileLines.size(), 45u) << "one line per file";
-  for (size_t i = 0; i < view.fileLines.size(); ++i) {  // the step-by-step build's lines, in scan order
+  for (size_t i = 0; i < view.fileLines.size();
+       ++i) {  // the step-by-step build's lines, in scan order
     const std::string& line = view.fileLines[i];
-    EXPECT_EQ(line.compare(0, sequential.files[i].size() + 1, sequential.files[i] + " "), 0) << line;
-    EXPECT_NE(line.find(" KByte processed. (" + std::to_string(i + 1) + "/45)"), std::string::npos) << line;
+    EXPECT_EQ(line.compare(0, sequential.files[i].size() + 1, sequential.files[i] + " "), 0)
+        << line;
+    EXPECT_NE(line.find(" KByte processed. (" + std::to_string(i + 1) + "/45)"), std::string::npos)
+        << line;
   }
   ASSERT_EQ(unlink((dir.path() + "/Vexorin.exe").c_str()), 0);
 
