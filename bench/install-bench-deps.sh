@@ -2,7 +2,7 @@
 # Installs what the benchmarks need on top of tools/install-deps.sh, on a Debian 12 machine:
 # Google Benchmark and OpenSSL's libcrypto (the MD5 we compare against) for x86-64 and for
 # i686, the 32-bit compiler, and the tools that the end-to-end script times and watches
-# with. The programs never link OpenSSL; only the benchmark does. Safe to run again.
+# with (md5deep from hashdeep and openssl's md5 are its multi-threaded and one-file yardsticks). The programs never link OpenSSL; only the benchmark does. Safe to run again.
 set -euo pipefail
 
 need_root() { if [ "$(id -u)" -ne 0 ]; then echo "sudo"; fi; }
@@ -12,6 +12,7 @@ pkgs=(
   libbenchmark-dev libssl-dev
   g++-multilib libbenchmark-dev:i386 libssl-dev:i386
   time coreutils findutils xvfb xauth xdotool
+  hashdeep openssl
 )
 
 missing=()

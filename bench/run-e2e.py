@@ -21,6 +21,10 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
  5. the real checker under Wine and Xvfb on wine2000/ and wine20/, driven by vxdriver.exe,
     which waits for the success box and presses its OK: the time per file is the difference
     of the two runs divided by the difference of their file counts.
+ 6. round by round, on tree and on tree/large: md5sum as in 2, `md5deep -r -j<cores>`
+    (several threads, like vexorin-build's jobs) and vexorin-build with its default jobs;
+    the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) on tree; and
+    one 1 GiB file by vexorin-build --jobs 1, vexorin-build, `openssl md5` and md5sum.
 Every run reads from the page cache. Each run's CPU time (user + system, of the program and
 all its children; under Wine the wineserver's too) and its wall-clock time are taken; each
 figure is the median over the rounds, each ratio the median of the per-round ratios. The
@@ -261,6 +265,7 @@ def main():
             "(%.0f bytes more per file)" % (peaks[100000] / 1024, peaks[50000] / 1024,
                                             (peaks[100000] - peaks[50000]) * 1024 / 50000))
 
+        jobs_steps(a, work, tree, build, cores, say)
         if wine:
             wine_steps(a, work, tree, build, win_build, checker, driver, say)
     finally:
@@ -272,6 +277,86 @@ def main():
     if a.report:
         with open(a.report, "w") as f:
             f.write("\n".join(summary) + "\n")
+
+
+def jobs_steps(a, work, tree, build, cores, say):
+    """Step 6: the concurrent digest against md5deep's threads, md5sum and openssl md5."""
+    md5deep = shutil.which("md5deep")
+    openssl = shutil.which("openssl")
+    if not md5deep or not openssl:
+        say("md5deep or openssl is missing (bench/install-bench-deps.sh installs them): step 6 left out")
+        return
+    one = os.path.join(work, "one", "large.bin")
+    if not os.path.exists(one):  # the same bytes as tree/large in one file, as step 4 makes it
+        os.makedirs(os.path.dirname(one), exist_ok=True)
+        with open(one, "wb") as out:
+            for f in sorted(files_under(os.path.join(tree, "large"))):
+                with open(f, "rb") as fh:
+                    shutil.copyfileobj(fh, out, 1 << 20)
+    warm(os.path.dirname(one))
+
+    def measure(cmds, rounds, check_lines=None):
+        """Runs each command once per round, in turn; returns medians and per-round lists."""
+        walls = {n: [] for n in cmds}
+        cpus = {n: [] for n in cmds}
+        cpu = CpuClock()
+        for _ in range(rounds):
+            for name, cmd in cmds.items():
+                cpu.lap()
+                wall, out = run_checked(cmd, name)
+                walls[name].append(wall)
+                cpus[name].append(cpu.lap())
+                if check_lines and name in check_lines:
+                    must(out.count(b"\n") >= check_lines[name], name + " did not list every file")
+        return walls, cpus
+
+    def ratio_line(label, walls, cpus, name, base):
+        w = [x / y for x, y in zip(walls[name], walls[base])]
+        c = [x / y for x, y in zip(cpus[name], cpus[base])]
+        say("  %-34s %.3f x %s's wall time (rounds %.3f-%.3f); CPU time %.3f x" %
+            (label, median(w), base, min(w), max(w), median(c)))
+
+    for label, path in (("tree", tree), ("tree/large", os.path.join(tree, "large"))):
+        n = len([f for f in files_under(path) if os.path.basename(f) != "Vexorin.exe"])
+        nbytes = sum(os.path.getsize(f) for f in files_under(path) if os.path.basename(f) != "Vexorin.exe")
+        cmds = {
+            "md5sum": ["sh", "-c", 'find "$1" -type f ! -name Vexorin.exe -print0 | xargs -0 md5sum', "sh", path],
+            "md5deep": [md5deep, "-r", "-j%d" % cores, path],
+            "vexorin-build": [build, "--yes", path],
+        }
+        walls, cpus = measure(cmds, a.rounds, {"md5sum": n, "md5deep": n})
+        say("%s: %d files, %d bytes, page cache, %d rounds, %d cores; median wall (CPU):" % (label, n, nbytes, a.rounds, cores))
+        for name in cmds:
+            say("  %-34s wall %.3f s (CPU %.3f s)" % (name if name != "md5deep" else "md5deep -r -j%d" % cores,
+                                                    median(walls[name]), median(cpus[name])))
+        ratio_line("vexorin-build", walls, cpus, "vexorin-build", "md5deep")
+        ratio_line("vexorin-build", walls, cpus, "vexorin-build", "md5sum")
+
+    jobs = [1, 2] + [j for j in (4, 8) if j <= cores]
+    cmds = {"--jobs %d" % j: [build, "--yes", "--jobs", str(j), tree] for j in jobs}
+    walls, cpus = measure(cmds, a.rounds)
+    say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1):")
+    for name in cmds:
+        say("  vexorin-build %-8s wall %.3f s  CPU %.3f s  %.2f x" %
+            (name, median(walls[name]), median(cpus[name]), median(walls["--jobs 1"]) / median(walls[name])))
+
+    folder = os.path.dirname(one)
+    cmds = {
+        "vexorin-build --jobs 1": [build, "--yes", "--jobs", "1", folder],
+        "vexorin-build": [build, "--yes", folder],
+        "openssl md5": [openssl, "md5", one],
+        "md5sum": ["md5sum", one],
+    }
+    walls, cpus = measure(cmds, a.rounds)
+    say("one file of %d bytes, page cache (median wall, CPU):" % os.path.getsize(one))
+    for name in cmds:
+        say("  %-34s wall %.3f s (CPU %.3f s)" % (name, median(walls[name]), median(cpus[name])))
+    for name in ("vexorin-build --jobs 1", "vexorin-build"):
+        w = [y / x for x, y in zip(walls[name], walls["openssl md5"])]
+        c = [y / x for x, y in zip(cpus[name], cpus["openssl md5"])]
+        say("  %-34s %.3f x openssl md5's speed, wall (rounds %.3f-%.3f); CPU %.3f x" %
+            (name, median(w), min(w), max(w), median(c)))
+    os.remove(os.path.join(folder, "Vexorin.exe"))
 
 
 def wine_steps(a, work, tree, build, win_build, checker, driver, say):

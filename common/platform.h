@@ -15,6 +15,8 @@ constexpr char kExecutableFolderMark = '\x01';
 
 // File and folder access by path. Paths are code-page-932 byte strings with backslash
 // separators on every platform; each implementation converts them at its own boundary.
+// OpenRead, Read and Close may be called from several threads at once, each thread on files
+// of its own (the concurrent digest of the command-line tools does so).
 class Platform {
  public:
   // Opens a file for binary reading without denying others reading or writing it.

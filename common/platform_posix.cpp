@@ -12,13 +12,22 @@
 
 namespace {
 
+// One conversion descriptor per direction and thread, closed when the thread ends: opening
+// one costs more than most conversions, and every path of a build goes through here, from
+// every job of a concurrent digest at once (a descriptor keeps state, so it cannot be shared).
+struct Converters {
+  iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
+  iconv_t fromUtf8 = reinterpret_cast<iconv_t>(-1);
+  ~Converters() {
+    if (toUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(toUtf8);
+    if (fromUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(fromUtf8);
+  }
+};
+
 bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  // One descriptor per direction for the whole process: opening one costs more than most
-  // conversions, and every path of a build goes through here. The tools are single-threaded.
-  static iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
-  static iconv_t fromUtf8 = reinterpret_cast<iconv_t>(-1);
+  static thread_local Converters converters;
   bool forward = std::string(to) == "UTF-8";
-  iconv_t& cd = forward ? toUtf8 : fromUtf8;
+  iconv_t& cd = forward ? converters.toUtf8 : converters.fromUtf8;
   if (cd == reinterpret_cast<iconv_t>(-1)) {
     cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;

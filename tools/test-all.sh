@@ -34,6 +34,12 @@ cmake --preset linux-asan -DVEXORIN_WERROR=$werror "${wine_args[@]}"
 cmake --build --preset linux-asan
 ctest --preset linux-asan "$@"
 
+# The tests of the thread code (the concurrent digest and the build job fed by it), built by
+# clang under ThreadSanitizer (build/linux-tsan): only the unit tests, and only those.
+cmake --preset linux-tsan -DVEXORIN_WERROR=$werror
+cmake --build --preset linux-tsan
+ctest --preset linux-tsan "$@"
+
 # The unit tests once under valgrind's memcheck; any error or leak fails the run. The file
 # above 4 GiB is left out there: digesting it under valgrind would take many minutes.
 valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite,indirect \

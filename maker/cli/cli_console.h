@@ -22,6 +22,10 @@ void ConsoleWriteOutUtf8(const std::string& utf8);
 // Writes UTF-8 data (JSON, digest lists) to standard output as UTF-8 bytes, whatever the
 // terminal's encoding; a Windows console shows it as text.
 void WriteOutputUtf8(const std::string& utf8);
+// From now on Ctrl+C (and on Windows Ctrl+Break) no longer ends the process but is noted,
+// for the build to stop in an orderly way; ConsoleInterrupted then returns true.
+void ConsoleCatchInterrupt();
+bool ConsoleInterrupted();
 // Reads one answer line from standard input; false at its end.
 bool ConsoleReadLine(std::string* line);
 // UTF-8 text as code page 932; false when it holds a character that code page 932 lacks.

@@ -1,9 +1,11 @@
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -12,6 +14,10 @@
 #include "platform_posix.h"
 
 namespace {
+
+std::atomic<bool> interrupted{false};  // lock-free, so the signal handler may set it
+
+void NoteInterrupt(int) { interrupted.store(true); }
 
 std::string TerminalCharset() {
   std::string codeset = nl_langinfo(CODESET);
@@ -65,6 +71,16 @@ void WriteOutputUtf8(const std::string& utf8) {
   fwrite(utf8.data(), 1, utf8.size(), stdout);
   fflush(stdout);
 }
+
+void ConsoleCatchInterrupt() {
+  struct sigaction action = {};
+  action.sa_handler = NoteInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+bool ConsoleInterrupted() { return interrupted.load(); }
 
 bool ConsoleReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
 

@@ -2,6 +2,7 @@
 #include <shellapi.h>
 #include <stdio.h>
 
+#include <atomic>
 #include <iostream>
 
 #include "cli_console.h"
@@ -9,6 +10,14 @@
 #include "utf16_win.h"
 
 namespace {
+
+std::atomic<bool> interrupted{false};  // set on the thread that the console starts for the event
+
+BOOL WINAPI NoteInterrupt(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  interrupted.store(true);
+  return TRUE;
+}
 
 bool IsConsole(DWORD which) {
   DWORD mode;
@@ -83,6 +92,10 @@ void WriteOutputUtf8(const std::string& utf8) {
   DWORD written;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
+
+void ConsoleCatchInterrupt() { SetConsoleCtrlHandler(NoteInterrupt, TRUE); }
+
+bool ConsoleInterrupted() { return interrupted.load(); }
 
 bool ConsoleReadLine(std::string* line) {
   if (!std::getline(std::cin, *line)) return false;

@@ -1,5 +1,6 @@
 // vexorin-build: builds a checker into a folder without a window, for release scripts.
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -7,8 +8,10 @@
 #include "checker_builder.h"
 #include "checker_image.h"
 #include "cli_console.h"
+#include "concurrent_build.h"
 #include "sjis.h"
 #include "texts.h"
+#include "threads.h"
 #include "vexorin_version.h"
 #ifdef _WIN32
 #include "maker_platform_win.h"
@@ -20,11 +23,11 @@ typedef PosixMakerPlatform NativeMakerPlatform;
 
 namespace {
 
-enum ExitCode { kExitWritten = 0, kExitRefused = 1, kExitUsage = 2 };
+enum ExitCode { kExitWritten = 0, kExitRefused = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
 const char kUsage[] =
     "usage: vexorin-build [--name NAME] [--folder-message TEXT] [--nofile-message TEXT]\n"
-    "                     [--broken-message TEXT] [--yes] [--image FILE] FOLDER\n"
+    "                     [--broken-message TEXT] [--yes] [--image FILE] [--jobs N] FOLDER\n"
     "       vexorin-build --version\n"
     "Builds a checker executable into FOLDER that checks every folder and file below it.\n"
     "  --name NAME             the checker's file name (default Vexorin.exe)\n"
@@ -32,10 +35,13 @@ const char kUsage[] =
     "  --nofile-message TEXT   shown when a file is missing\n"
     "  --broken-message TEXT   shown when a file is damaged\n"
     "  --yes                   replace an existing checker without asking\n"
-    "  --image FILE            the checker program to write (default: the built-in one)\n";
+    "  --image FILE            the checker program to write (default: the built-in one)\n"
+    "  --jobs N                digest N files at once, each with one 256 KiB buffer (default:\n"
+    "                          the processors this process may use; 1: one file after another)\n"
+    "Ctrl+C stops the build and leaves the folder as it was (exit code 130).\n";
 
-// Message boxes of the build job, on the terminal.
-class ConsoleSink : public MessageSink {
+// Message boxes and progress of the build job, on the terminal.
+class ConsoleSink : public MessageSink, public BuildView {
  public:
   explicit ConsoleSink(bool yes) : yes_(yes), terminal_(ConsoleIsTerminal()) {}
 
@@ -71,6 +77,16 @@ class ConsoleSink : public MessageSink {
     lastState_ = state;
   }
 
+  // A concurrent build: the live counters on a terminal, one line per file otherwise.
+  void ShowProgress(const std::string& state, const std::string& progress) override {
+    if (terminal_) Progress(state, progress);
+  }
+  void ShowFileLine(const std::string& state, const std::string& progress) override {
+    if (!terminal_) Progress(state, progress);
+  }
+
+  bool Cancelled() override { return ConsoleInterrupted(); }
+
   void EndProgressLine() {
     if (onLine_) ConsoleWrite("\r\x1b[K");
     onLine_ = false;
@@ -89,6 +105,7 @@ struct Options {
                              std::string(kTextDefaultLine1) + "\n" + kTextDefaultLine2,
                              kTextDefaultLine1};
   bool yes = false;
+  int jobs = 0;  // 0: as many as the process has processors
   std::string image;
   std::string folder;
 };
@@ -136,6 +153,15 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       return kExitWritten;
     } else if (arg == "--yes" || arg == "-y") {
       options->yes = true;
+    } else if (arg == "--jobs" || arg == "-j") {
+      if (!value(&raw)) return UsageError("--jobs needs a number");
+      char* end = nullptr;
+      long n = strtol(raw.c_str(), &end, 10);
+      if (raw.empty() || *end != '\0' || n < 1 || n > ThreadGroup::kMaxThreads) {
+        return UsageError("--jobs takes a number from 1 to " +
+                          std::to_string(ThreadGroup::kMaxThreads));
+      }
+      options->jobs = static_cast<int>(n);
     } else if (arg == "--image") {
       if (!value(&options->image)) return UsageError("--image needs a file");
     } else if (arg == "--name") {
@@ -196,14 +222,29 @@ int main(int argc, char** argv) {
   int exitCode = kExitRefused;
   if (job.Start(target.c_str(), options.name.c_str(), options.messages[0].c_str(),
                 options.messages[1].c_str(), options.messages[2].c_str())) {
-    std::string state, progress;
+    ConsoleCatchInterrupt();
+    int jobs = options.jobs > 0 ? options.jobs : ProcessorsAvailable();
+    if (jobs > ThreadGroup::kMaxThreads) jobs = ThreadGroup::kMaxThreads;
     int step;
-    do {
-      job.GetProgressTexts(&state, &progress);
-      sink.Progress(state, progress);
-      step = job.Step();
-    } while (step == kBuildMore);
+    if (jobs == 1) {
+      // One file after another, one chunk per step, as the maker's window builds.
+      std::string state, progress;
+      do {
+        job.GetProgressTexts(&state, &progress);
+        sink.Progress(state, progress);
+        step = job.Step();
+      } while (step == kBuildMore && !ConsoleInterrupted());
+      if (step == kBuildMore) step = kBuildCancelled;
+    } else {
+      step = DigestJobFiles(job, platform, jobs, sink);
+    }
     sink.EndProgressLine();
+    if (ConsoleInterrupted()) step = kBuildCancelled;  // also when it came with the last file
+    if (step == kBuildCancelled) {
+      job.CloseFile();
+      ConsoleWriteUtf8("vexorin-build: cancelled; nothing was written\n");
+      return kExitInterrupted;
+    }
     if (step == kBuildAllDigested) {
       ConsoleWrite(std::string(kTextBuildComplete) + "\n");
       if (job.WriteChecker()) {

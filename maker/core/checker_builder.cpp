@@ -114,16 +114,27 @@ int TCheckerBuilder::Step() {
   uint32_t got = 0;
   StepResult r = DigestFileStep(platform_, &digest, currentFullPath.c_str(), chunk, kMakerChunkSize,
                                 md5, &got);
-  if (r == kStepOpenFailed) {
+  if (r == kStepOpenFailed) return EndFile(false, false, md5);
+  bytesDone += got;
+  if (r == kStepMore) return kBuildMore;
+  return EndFile(true, digest.readFailed, md5);
+}
+
+int TCheckerBuilder::FileDigested(bool opened, bool readFailed, const unsigned char md5[16],
+                                  uint64_t bytes) {
+  if (static_cast<size_t>(fileIndex) >= files.size()) return kBuildAllDigested;
+  bytesDone += static_cast<int64_t>(bytes);
+  return EndFile(opened, readFailed, md5);
+}
+
+int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char md5[16]) {
+  if (!opened) {
     Warn(kTextOpenFailed, currentRelPath);
     return kBuildStopped;
   }
-  bytesDone += got;
-  if (r == kStepMore) return kBuildMore;
-
   // A read error would store the digest of part of the file, and every end user would then
   // be told the file is damaged; stop the build instead.
-  if (digest.readFailed) {
+  if (readFailed) {
     Warn(kTextReadFailed, currentRelPath);
     return kBuildStopped;
   }

@@ -13,7 +13,8 @@
 enum BuildStepResult {
   kBuildMore = 0,
   kBuildAllDigested = -1,
-  kBuildStopped = 1,  // a file could not be opened or read; the user has been told
+  kBuildStopped = 1,    // a file could not be opened or read; the user has been told
+  kBuildCancelled = 2,  // the owner cancelled a concurrent digest (concurrent_build.h)
 };
 
 class TCheckerBuilder {
@@ -33,6 +34,10 @@ class TCheckerBuilder {
   void GetProgressTexts(std::string* stateText, std::string* progressText);
   // Reads one chunk of the current file; see BuildStepResult.
   int Step();
+  // Takes the result of the current file digested elsewhere (by the concurrent digest) as
+  // Step takes it at the file's end: counts `bytes`, stores the record and moves on, or
+  // warns and stops when the file could not be opened or read. Same results as Step.
+  int FileDigested(bool opened, bool readFailed, const unsigned char md5[16], uint64_t bytes);
   // Writes image, check data and trailer; true when the checker file is complete on disk.
   bool WriteChecker();
   void CloseFile();
@@ -56,6 +61,7 @@ class TCheckerBuilder {
   void AddRecord(const std::string& record);
   bool Warn(const char* format, const std::string& subject);
   void SelectFile();
+  int EndFile(bool opened, bool readFailed, const unsigned char md5[16]);
 
   MakerPlatform& platform_;
   MessageSink& messageSink_;

@@ -10,6 +10,7 @@ import os
 import pathlib
 import pty
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -194,12 +195,19 @@ def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
         tree.write("ソフト/空/empty.bin", b"")
         env = dict(wine.env, LC_ALL="ja_JP.UTF-8")
         winpath = "Z:" + str(tree.root).replace("/", "\\")
-        r = subprocess.run(wine.command(exe, "--yes", winpath), capture_output=True, env=env, timeout=300)
-        check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
-        check(sjis("成功: ファイルチェッカーが正常に作成できました.") in r.stderr,
-              "messages reach a redirected stderr as code page 932")
-        wine_data = CheckFile.load(tree.root / "Vexorin.exe")
-        (tree.root / "Vexorin.exe").unlink()
+        for i in range(12):
+            tree.write(f"ソフト/n{i}.bin", bytes([i]) * (i * 50000))
+        written = {}
+        for jobs in ("3", "1"):  # Win32 threads, then one file after another: the same bytes
+            r = subprocess.run(wine.command(exe, "--yes", "--jobs", jobs, winpath), capture_output=True,
+                               env=env, timeout=300)
+            check(r.returncode == 0, f"exit {r.returncode}: {r.stderr!r}")
+            check(sjis("成功: ファイルチェッカーが正常に作成できました.") in r.stderr,
+                  "messages reach a redirected stderr as code page 932")
+            written[jobs] = (tree.root / "Vexorin.exe").read_bytes()
+            (tree.root / "Vexorin.exe").unlink()
+        check(written["3"] == written["1"], "--jobs 3 under Wine writes what --jobs 1 writes")
+        wine_data = CheckFile(written["3"])
         r = run(tool, str(tree.root))
         check(r.returncode == 0, r.stderr.decode())
         native = CheckFile.load(tree.root / "Vexorin.exe")
@@ -243,6 +251,119 @@ def windows_build_on_a_system_without_code_page_932(tool, windows_build, wine):
         tree.cleanup()
 
 
+def write_sparse(path, size, marks):
+    """A file of `size` bytes holding `marks` (offset -> bytes) and holes between them."""
+    with open(path, "wb") as f:
+        f.truncate(size)
+        for offset, data in marks.items():
+            f.seek(offset)
+            f.write(data)
+
+
+@case
+def jobs_1_and_4_write_the_same_checker_file(tool, image):
+    """Byte for byte the same checker from one job and from four, over empty files, sizes
+    around the 256 KiB chunk, a sparse file above 4 GiB, Japanese names (表 ends in 0x5C)
+    and many small files that the jobs finish out of order."""
+    tree = Tree()
+    try:
+        rng = random.Random(14)
+        for size in (0, 1, 262143, 262144, 262145, 524288, 524289):
+            tree.write(f"ソフト/size{size}.bin", rng.randbytes(size))
+        tree.write("表.txt", b"hyou")
+        tree.write("ソフト/空/empty.bin", b"")
+        for i in range(200):
+            tree.write(f"d{i % 7}/f{i}.bin", rng.randbytes(rng.choice([0, 64, 1000, rng.randrange(70000)])))
+        huge = (1 << 32) + 1000000
+        write_sparse(tree.root / "huge.bin", huge, {0: b"head", (1 << 32) - 3: b"across 4 GiB", huge - 4: b"tail"})
+        built = {}
+        for jobs in ("1", "4"):
+            r = run(tool, "--yes", "--jobs", jobs, str(tree.root))
+            check(r.returncode == 0, f"--jobs {jobs}: exit {r.returncode}: {r.stderr.decode()}")
+            built[jobs] = (tree.root / "Vexorin.exe").read_bytes()
+            (tree.root / "Vexorin.exe").unlink()
+        check(built["1"] == built["4"], "--jobs 4 writes what --jobs 1 writes")
+        cf = CheckFile(built["4"])
+        check(cf.total > 1 << 32 and len(cf.records) == 210, "every file is listed, the huge one counted")
+    finally:
+        tree.cleanup()
+
+
+@case
+def the_first_unopenable_file_in_scan_order_is_reported(tool, image):
+    """Two links that lead nowhere among many files: one job or four, the one reported is
+    the first that the scan lists, and nothing is written."""
+    tree = Tree()
+    try:
+        rng = random.Random(15)
+        for i in range(60):
+            tree.write(f"f{i:02}.bin", rng.randbytes(rng.randrange(300000)))
+        os.symlink("gone-1", tree.root / "broken-1")
+        os.symlink("gone-2", tree.root / "broken-2")
+        order = [n for n in os.listdir(tree.root) if n.startswith("broken-")]  # readdir's order, as the scan's
+        before = sorted(os.listdir(tree.root))
+        for jobs in ("1", "4"):
+            r = run(tool, "--yes", "--jobs", jobs, str(tree.root))
+            err = r.stderr.decode()
+            check(r.returncode == 1, f"--jobs {jobs}: exit {r.returncode}")
+            check(f"エラー: {order[0]} のオープンに失敗しました." in err, f"--jobs {jobs}: {err}")
+            check(order[1] not in err, f"--jobs {jobs}: only the first is reported: {err}")
+            check(sorted(os.listdir(tree.root)) == before, f"--jobs {jobs}: nothing written")
+    finally:
+        tree.cleanup()
+
+
+@case
+def ctrl_c_mid_build_leaves_the_folder_as_it_was(tool, image):
+    """Ctrl+C on the terminal while a large file is read: one job or two, the build stops
+    (exit 130), the old checker and everything else stay as they were, and the progress
+    line shown until then counted bytes and files honestly."""
+    tree = Tree()
+    try:
+        size = 3 << 30
+        write_sparse(tree.root / "big.bin", size, {0: b"head", size - 4: b"tail"})
+        tree.write("a.txt", b"a")
+        tree.write("sub/b.txt", b"b")
+        tree.write("Vexorin.exe", b"old checker")
+        def snapshot():  # the big file by its size and time: reading it would take longer than the test
+            return {p: (p.stat().st_size, p.stat().st_mtime_ns, p.read_bytes() if p.is_file() and p.stat().st_size < 100 else None)
+                    for p in tree.root.rglob("*")}
+
+        before = snapshot()
+        for jobs in ("1", "2"):
+            pid, fd = pty.fork()
+            if pid == 0:
+                os.environ["LC_ALL"] = "C.UTF-8"
+                os.execv(tool, [tool, "--yes", "--jobs", jobs, str(tree.root)])
+            seen = b""
+            shown = []
+            while True:
+                seen += os.read(fd, 4096)
+                shown = re.findall(rb"(\d+) KByte processed\. \((\d+)/(\d+)\)", seen)
+                if shown and int(shown[-1][0]) > 0:
+                    break
+            os.write(fd, b"\x03")  # the terminal's interrupt character: SIGINT to the build
+            while True:
+                try:
+                    chunk = os.read(fd, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                seen += chunk
+            _, status = os.waitpid(pid, 0)
+            os.close(fd)
+            code = os.waitstatus_to_exitcode(status)
+            check(code == 130, f"--jobs {jobs}: exit {code}: {seen[-300:]!r}")
+            check(b"cancelled" in seen, f"--jobs {jobs}: says so")
+            for kbytes, done, count in shown:
+                check(int(count) == 3 and int(done) <= 3 and int(kbytes) <= size // 1024,
+                      f"--jobs {jobs}: progress {kbytes} KByte, {done}/{count}")
+            check(snapshot() == before, f"--jobs {jobs}: the folder is as it was")
+    finally:
+        tree.cleanup()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
@@ -253,6 +374,9 @@ def main():
     exit_codes_and_refusals(a.build, a.image)
     messages_and_name_are_stored_in_code_page_932(a.build, a.image)
     the_overwrite_question_is_asked_on_a_terminal(a.build, a.image)
+    jobs_1_and_4_write_the_same_checker_file(a.build, a.image)
+    the_first_unopenable_file_in_scan_order_is_reported(a.build, a.image)
+    ctrl_c_mid_build_leaves_the_folder_as_it_was(a.build, a.image)
     if a.windows_build:
         # The Wine tests' own session: the Windows build this machine can run, in its prefix.
         sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "wine"))
