@@ -68,10 +68,10 @@ def main(argv):
         return 2
     kind, archive, folder, epoch = argv[1], argv[2], argv[3], int(argv[4])
     entries = []
-    for spec in argv[5:]:
-        name, _, source = spec.partition("=")
+    for entry in argv[5:]:
+        name, _, source = entry.partition("=")
         if not name or not source or not (folder + name).isascii():
-            print("pack.py: %r: an entry is NAME=FILE with an ASCII name" % spec, file=sys.stderr)
+            print("pack.py: %r: an entry is NAME=FILE with an ASCII name" % entry, file=sys.stderr)
             return 2
         with open(source, "rb") as f:
             entries.append((name, f.read()))
