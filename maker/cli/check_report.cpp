@@ -160,14 +160,14 @@ class CheckFeeder : public DigestWatcher {
 
   bool FileDone(size_t, const FileDigest& d) override {
     int result = run_.FileDigested(d.outcome != kDigestOpenFailed, d.md5, d.bytes, sink_);
-    bytesTaken_ += d.bytes;
     return AfterFile(run_, result, d.outcome == kDigestReadFailed, sink_, all_, report_);
   }
 
   void Progress(const DigestProgress& p) override {
-    // Shown as if the run had read them: the bytes of the files still in the jobs' hands too.
+    // The run counts the bytes of the files taken so far; the line shows those of the files
+    // still in the jobs' hands too.
     int64_t taken = run_.bytesDone;
-    run_.bytesDone += static_cast<int64_t>(p.bytesRead - bytesTaken_);
+    run_.bytesDone = static_cast<int64_t>(p.bytesRead);
     ShowProgress(run_, progress_);
     run_.bytesDone = taken;
   }
@@ -180,13 +180,11 @@ class CheckFeeder : public DigestWatcher {
   bool all_;
   CheckProgress* progress_;
   CheckReport* report_;
-  uint64_t bytesTaken_ = 0;  // the bytes of the files handed over so far
 };
 
 // The file phase with `jobs` files read at once; the same report as CheckFiles.
 void CheckFilesConcurrently(Platform& platform, CheckRun& run, KeepingSink& sink, bool all,
                             int jobs, CheckProgress* progress, CheckReport* report) {
-  if (run.data.fileCount == 0) return;
   ShowProgress(run, progress);
   ListedFiles list(run);
   CheckFeeder feeder(run, sink, all, progress, report);
