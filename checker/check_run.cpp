@@ -128,14 +128,26 @@ int CheckRun::CheckStep(MessageSink& messages) {
     result = DigestFileStep(platform_, &digest, currentFullPath, chunk, kCheckerChunkSize,
                             digestBytes, &bytesRead);
   }
-  if (result == kStepOpenFailed) {
+  if (result == kStepOpenFailed) return EndFile(false, digestBytes, messages);
+  bytesDone += bytesRead;
+  if (result == kStepMore) return kCheckMore;
+  return EndFile(true, digestBytes, messages);
+}
+
+int CheckRun::FileDigested(bool opened, const unsigned char md5[16], uint64_t bytes,
+                           MessageSink& messages) {
+  if (currentIndex >= data.fileCount) return kCheckAllIntact;
+  bytesDone += static_cast<int64_t>(bytes);
+  // A path that does not fit is missing, as CheckStep finds, whatever was read by it.
+  return EndFile(opened && currentPathFits, md5, messages);
+}
+
+int CheckRun::EndFile(bool opened, const unsigned char md5[16], MessageSink& messages) {
+  if (!opened) {
     ShowProblem(messages, kTextFileMissing, "", CurrentStoredPath(), data.messages[kFileMessage]);
     return kCheckFileMissing;
   }
-  bytesDone += bytesRead;
-  if (result == kStepMore) return kCheckMore;
-
-  DigestToHex(digestBytes, actualDigest);
+  DigestToHex(md5, actualDigest);
   for (uint32_t i = 0; i < kDigestDigits; ++i) {
     if (actualDigest[i] != expectedDigest[i]) {
       ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(), data.messages[kBrokenMessage]);

@@ -48,6 +48,10 @@ class CheckRun {
   void StartFileCheck();
   // Reads one chunk of the current file; see CheckStepResult.
   int CheckStep(MessageSink& messages);
+  // Ends the current file with its digest read elsewhere (vexorin-check's concurrent jobs,
+  // `bytes` read in all; not `opened` when it could not be opened): what the step that read
+  // its last chunk would have returned and shown.
+  int FileDigested(bool opened, const unsigned char md5[16], uint64_t bytes, MessageSink& messages);
   // Makes the next file current; false when the current one was the last. CheckStep does
   // this after an intact file; a caller that goes on after a missing or damaged file
   // (vexorin-check --all) calls it itself.
@@ -76,6 +80,8 @@ class CheckRun {
 
  private:
   void SelectFile(uint32_t index);
+  // The end of the current file: missing when not `opened`, else its digest compared.
+  int EndFile(bool opened, const unsigned char md5[16], MessageSink& messages);
   const char* CurrentStoredPath() const;
 
   Platform& platform_;

@@ -21,6 +21,7 @@ struct Run {
   Platform& platform;
   const DigestList& list;
   uint32_t chunkSize;
+  bool failureEndsRun;
   std::unique_ptr<Slot[]> slots;
   // One reading buffer per job, on the heap (a thread's stack may be small), made before
   // any job starts so that a job never lacks one.
@@ -32,7 +33,8 @@ struct Run {
   std::atomic<size_t> filesDone{0};
   WakeSignal wake;  // a file finished
 
-  Run(Platform& p, const DigestList& l, uint32_t c) : platform(p), list(l), chunkSize(c) {}
+  Run(Platform& p, const DigestList& l, uint32_t c, bool f)
+      : platform(p), list(l), chunkSize(c), failureEndsRun(f) {}
 
   // A file at `index` need not be (or go on being) read: the run is over, or an earlier
   // file failed, so the owner will never be handed this one.
@@ -85,7 +87,7 @@ void Job(void* arg, int job) {
     run.list.FullPath(index, &path);
     Slot& slot = run.slots[index];
     if (!DigestOne(run, index, buffer, path, &slot.digest)) return;
-    if (slot.digest.outcome != kDigestOk) run.NoteFailure(index);
+    if (slot.digest.outcome != kDigestOk && run.failureEndsRun) run.NoteFailure(index);
     slot.ready.store(true, std::memory_order_release);
     run.filesDone.fetch_add(1, std::memory_order_relaxed);
     run.wake.Signal();
@@ -95,9 +97,10 @@ void Job(void* arg, int job) {
 }  // namespace
 
 DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, int jobs,
-                                   uint32_t chunkSize, DigestWatcher& watcher) {
+                                   uint32_t chunkSize, DigestWatcher& watcher,
+                                   DigestFailures failures) {
   const size_t count = list.Count();
-  Run run(platform, list, chunkSize);
+  Run run(platform, list, chunkSize, failures == kFailureEndsRun);
   run.slots.reset(new Slot[count > 0 ? count : 1]);
   if (jobs < 1) jobs = 1;
   if (static_cast<size_t>(jobs) > count) jobs = count > 0 ? static_cast<int>(count) : 1;
@@ -122,7 +125,7 @@ DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, i
     Slot& slot = run.slots[next];
     if (slot.ready.load(std::memory_order_acquire)) {
       bool goOn = watcher.FileDone(next, slot.digest);
-      bool failed = slot.digest.outcome != kDigestOk;
+      bool failed = slot.digest.outcome != kDigestOk && run.failureEndsRun;
       ++next;
       if (failed || !goOn) {
         result = kRunStopped;

@@ -74,6 +74,12 @@ class DigestWatcher {
 
 constexpr uint32_t kDigestProgressIntervalMs = 100;
 
+// What a file that cannot be opened or read does to the run.
+enum DigestFailures {
+  kFailureEndsRun,  // the run ends with it: only the first failure in list order matters
+  kFailureGoesOn,   // it is handed over like any file and the run goes on (every problem is wanted)
+};
+
 enum DigestRunResult {
   kRunComplete,   // every file was handed over
   kRunStopped,    // a file failed, or FileDone returned false; nothing after it was handed over
@@ -86,10 +92,12 @@ enum DigestRunResult {
 // reach `watcher` in list order whatever order the jobs finish in, and every digest equals
 // that of DigestFileStep over the same file.
 //
-// A file that cannot be opened or read ends the run: it is handed over and the result is
-// kRunStopped, so the failure reported is always the first in list order, as it would be
-// one file after another. Once a failure is known, no job starts a file after it, and jobs
-// give up such files between two reads. On return every thread has ended and every file
-// is closed. `platform` is called from all jobs at once; its reading calls must allow that.
+// With kFailureEndsRun a file that cannot be opened or read ends the run: it is handed over
+// and the result is kRunStopped, so the failure reported is always the first in list order,
+// as it would be one file after another. Once a failure is known, no job starts a file after
+// it, and jobs give up such files between two reads. With kFailureGoesOn only FileDone's
+// answer ends the run early. On return every thread has ended and every file is closed.
+// `platform` is called from all jobs at once; its reading calls must allow that.
 DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, int jobs,
-                                   uint32_t chunkSize, DigestWatcher& watcher);
+                                   uint32_t chunkSize, DigestWatcher& watcher,
+                                   DigestFailures failures = kFailureEndsRun);

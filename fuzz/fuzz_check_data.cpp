@@ -259,7 +259,7 @@ void RunTool(MemoryPlatform& platform, const Expected& e, const Sink& checker, b
   for (bool all : {false, true}) {
     platform.asked.clear();
     CheckReport report;
-    RunCheck(platform, all, nullptr, &report);
+    RunCheck(platform, all, 1, nullptr, &report);
     FUZZ_CHECK(platform.openFiles == 0);
     if (!trusted) {
       FUZZ_CHECK(report.outcome == kOutcomeUnusable && report.escapingPath == escaping);

@@ -1,6 +1,7 @@
 #include "check_report.h"
 
 #include "check_run.h"
+#include "concurrent_digest.h"
 #include "sjis.h"
 #include "text.h"
 #include "texts.h"
@@ -79,13 +80,14 @@ bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
   return true;
 }
 
-void AddFileProblem(CheckRun& run, int result, const std::string& shown, CheckReport* report) {
+void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::string& shown,
+                    CheckReport* report) {
   Problem problem;
   problem.path = RecordPath(run.data.fileRecords[run.currentIndex]);
   if (result == kCheckFileMissing) {
     problem.kind = kProblemFileMissing;
     problem.text = shown;
-  } else if (run.digest.readFailed) {
+  } else if (readFailed) {
     // The checker would call it damaged; but its bytes were never all read, so nothing is
     // known of them, and telling the recipient to download again may not help.
     problem.kind = kProblemReadFailed;
@@ -101,27 +103,93 @@ void AddFileProblem(CheckRun& run, int result, const std::string& shown, CheckRe
   report->problems.push_back(problem);
 }
 
-// The file phase, one chunk per step as the checker takes it. Kept in this one place, so that
-// digesting several files at a time would change only this loop.
+// What the file phase does once a file has ended with `result` (kCheckMore: it was intact and
+// the next is current); false when the phase is over. The one place both loops below decide.
+bool AfterFile(CheckRun& run, int result, bool readFailed, const KeepingSink& sink, bool all,
+               CheckReport* report) {
+  if (result == kCheckMore) return true;
+  if (result == kCheckAllIntact) return false;
+  AddFileProblem(run, result, readFailed, sink.last, report);
+  if (!all) {
+    report->filesChecked = run.currentIndex + 1;
+    return false;
+  }
+  return run.NextFile();
+}
+
+void ShowProgress(CheckRun& run, CheckProgress* progress) {
+  if (progress == nullptr) return;
+  char line1[kProgressTextSize], line2[kProgressTextSize];
+  run.MakeProgressTexts(line1, line2);
+  progress->Step(line1, line2);
+}
+
+// The file phase, one chunk per step as the checker takes it.
 void CheckFiles(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
                 CheckReport* report) {
-  run.StartFileCheck();
   for (;;) {
-    if (progress != nullptr) {
-      char line1[kProgressTextSize], line2[kProgressTextSize];
-      run.MakeProgressTexts(line1, line2);
-      progress->Step(line1, line2);
-    }
+    ShowProgress(run, progress);
     int result = run.CheckStep(sink);
-    if (result == kCheckMore) continue;
-    if (result == kCheckAllIntact) return;
-    AddFileProblem(run, result, sink.last, report);
-    if (!all) {
-      report->filesChecked = run.currentIndex + 1;
-      return;
-    }
-    if (!run.NextFile()) return;
+    if (!AfterFile(run, result, run.digest.readFailed, sink, all, report)) return;
   }
+}
+
+// The listed files by the paths the run opens them by. A path that does not fit the run's
+// buffer is handed out empty, which opens nothing: the run calls that file missing anyway.
+class ListedFiles : public DigestList {
+ public:
+  explicit ListedFiles(const CheckRun& run) : run_(run) {}
+  size_t Count() const override { return run_.data.fileCount; }
+  void FullPath(size_t index, std::string* path) const override {
+    *path = run_.baseFolder;
+    *path += RecordPath(run_.data.fileRecords[index]);
+    if (path->size() >= kCheckerPathSize) path->clear();
+  }
+
+ private:
+  const CheckRun& run_;
+};
+
+// Takes the digests of the jobs in stored order and ends each file as the step that read its
+// last chunk would have; the progress lines count the bytes read by every job.
+class CheckFeeder : public DigestWatcher {
+ public:
+  CheckFeeder(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
+              CheckReport* report)
+      : run_(run), sink_(sink), all_(all), progress_(progress), report_(report) {}
+
+  bool FileDone(size_t, const FileDigest& d) override {
+    int result = run_.FileDigested(d.outcome != kDigestOpenFailed, d.md5, d.bytes, sink_);
+    return AfterFile(run_, result, d.outcome == kDigestReadFailed, sink_, all_, report_);
+  }
+
+  void Progress(const DigestProgress& p) override {
+    // The run counts the bytes of the files taken so far; the line shows those of the files
+    // still in the jobs' hands too.
+    int64_t taken = run_.bytesDone;
+    run_.bytesDone = static_cast<int64_t>(p.bytesRead);
+    ShowProgress(run_, progress_);
+    run_.bytesDone = taken;
+  }
+
+  bool Cancelled() override { return false; }  // vexorin-check ends on Ctrl+C as it is
+
+ private:
+  CheckRun& run_;
+  KeepingSink& sink_;
+  bool all_;
+  CheckProgress* progress_;
+  CheckReport* report_;
+};
+
+// The file phase with `jobs` files read at once; the same report as CheckFiles.
+void CheckFilesConcurrently(Platform& platform, CheckRun& run, KeepingSink& sink, bool all,
+                            int jobs, CheckProgress* progress, CheckReport* report) {
+  ShowProgress(run, progress);
+  ListedFiles list(run);
+  CheckFeeder feeder(run, sink, all, progress, report);
+  DigestConcurrently(platform, list, jobs, kCheckerChunkSize, feeder,
+                     all ? kFailureGoesOn : kFailureEndsRun);
 }
 
 }  // namespace
@@ -139,7 +207,8 @@ bool PathStaysInside(const char* path) {
   return !AnyComponentLeadsUp(path, false) && !AnyComponentLeadsUp(path, true);
 }
 
-void RunCheck(Platform& platform, bool all, CheckProgress* progress, CheckReport* report) {
+void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress,
+              CheckReport* report) {
   *report = CheckReport();
   CheckRun run(platform);
   KeepingSink sink;
@@ -158,7 +227,12 @@ void RunCheck(Platform& platform, bool all, CheckProgress* progress, CheckReport
   }
   if (foldersThere || all) {
     report->filesChecked = run.data.fileCount;
-    CheckFiles(run, sink, all, progress, report);
+    run.StartFileCheck();
+    if (jobs > 1) {
+      CheckFilesConcurrently(platform, run, sink, all, jobs, progress, report);
+    } else {
+      CheckFiles(run, sink, all, progress, report);
+    }
   }
   run.CloseCurrentFile();
   report->outcome = report->problems.empty() ? kOutcomeIntact : kOutcomeProblems;

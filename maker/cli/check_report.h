@@ -57,7 +57,14 @@ class CheckProgress {
 // check data, as the checker does: the folders in stored order, then the files in stored
 // order, ending at the first problem; with `all`, every folder and file, each problem listed.
 // Nothing is opened or tested when a stored path leaves the folder.
-void RunCheck(Platform& platform, bool all, CheckProgress* progress, CheckReport* report);
+//
+// With `jobs` above 1 that many files are read at once, each job with one reading buffer of
+// kCheckerChunkSize bytes, and the results are taken in stored order: the report is the one
+// of a run with one job, which reads one chunk per step as the checker does. The platform's
+// reading calls must then allow calls from several threads at once. The progress lines then
+// name the file the results wait for, and the bytes read from all files so far.
+void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress,
+              CheckReport* report);
 
 // The stored digest text and relative path of every listed file, in stored order, without
 // checking anything. False, with `report` saying why, when the data is unusable.

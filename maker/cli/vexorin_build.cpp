@@ -8,6 +8,7 @@
 #include "checker_builder.h"
 #include "checker_image.h"
 #include "cli_console.h"
+#include "cli_jobs.h"
 #include "concurrent_build.h"
 #include "sjis.h"
 #include "texts.h"
@@ -155,13 +156,7 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       options->yes = true;
     } else if (arg == "--jobs" || arg == "-j") {
       if (!value(&raw)) return UsageError("--jobs needs a number");
-      char* end = nullptr;
-      long n = strtol(raw.c_str(), &end, 10);
-      if (raw.empty() || *end != '\0' || n < 1 || n > ThreadGroup::kMaxThreads) {
-        return UsageError("--jobs takes a number from 1 to " +
-                          std::to_string(ThreadGroup::kMaxThreads));
-      }
-      options->jobs = static_cast<int>(n);
+      if (!ParseJobCount(raw, &options->jobs)) return UsageError(JobCountError());
     } else if (arg == "--image") {
       if (!value(&options->image)) return UsageError("--image needs a file");
     } else if (arg == "--name") {
@@ -223,8 +218,7 @@ int main(int argc, char** argv) {
   if (job.Start(target.c_str(), options.name.c_str(), options.messages[0].c_str(),
                 options.messages[1].c_str(), options.messages[2].c_str())) {
     ConsoleCatchInterrupt();
-    int jobs = options.jobs > 0 ? options.jobs : ProcessorsAvailable();
-    if (jobs > ThreadGroup::kMaxThreads) jobs = ThreadGroup::kMaxThreads;
+    int jobs = JobsToRun(options.jobs);
     int step;
     if (jobs == 1) {
       // One file after another, one chunk per step, as the maker's window builds.

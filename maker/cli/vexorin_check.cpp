@@ -10,6 +10,7 @@
 #include "check_platform.h"
 #include "check_report.h"
 #include "cli_console.h"
+#include "cli_jobs.h"
 #include "texts.h"
 
 namespace {
@@ -17,7 +18,7 @@ namespace {
 enum ExitCode { kExitIntact = 0, kExitProblems = 1, kExitUsage = 2, kExitUnusable = 3 };
 
 const char kUsage[] =
-    "usage: vexorin-check [--all] [--json] [--md5sum] [CHECKER]\n"
+    "usage: vexorin-check [--all] [--json] [--md5sum] [--jobs N] [CHECKER]\n"
     "Checks the folder that holds the checker file CHECKER against the check data in it, as\n"
     "the checker does, without running it. CHECKER defaults to Vexorin.exe in the current\n"
     "folder, or else to the one .exe file there that carries check data.\n"
@@ -25,12 +26,15 @@ const char kUsage[] =
     "             one per line, then a summary line\n"
     "  --json     one JSON object with the counts and every problem (implies --all)\n"
     "  --md5sum   print the file list for md5sum -c instead of checking\n"
+    "  --jobs N   read N files at once, each with one 512 KiB buffer (default: the processors\n"
+    "             this process may use; 1: one file after another, as the checker reads)\n"
     "Exit status: 0 all intact, 1 a problem found, 2 usage error, 3 no usable check data.\n";
 
 struct Options {
   bool all = false;
   bool json = false;
   bool md5sum = false;
+  int jobs = 0;  // 0: as many as the process has processors
   std::string checker;
 };
 
@@ -41,7 +45,8 @@ int UsageError(const std::string& why) {
 
 // Parses the arguments; returns -1 when the check may go on, else the exit code.
 int ParseArguments(const std::vector<std::string>& args, Options* options) {
-  for (const std::string& arg : args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       fputs(kUsage, stdout);
       return kExitIntact;
@@ -51,6 +56,9 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       options->json = true;
     } else if (arg == "--md5sum") {
       options->md5sum = true;
+    } else if (arg == "--jobs" || arg == "-j") {
+      if (i + 1 >= args.size()) return UsageError("--jobs needs a number");
+      if (!ParseJobCount(args[++i], &options->jobs)) return UsageError(JobCountError());
     } else if (arg.compare(0, 2, "--") == 0) {
       return UsageError("unknown option " + arg);
     } else if (options->checker.empty() && !arg.empty()) {
@@ -154,7 +162,8 @@ int main(int argc, char** argv) {
   bool all = options.all || options.json;
   TerminalProgress progress(platform);
   bool terminal = ConsoleIsTerminal();
-  RunCheck(platform.platform(), all, terminal ? &progress : nullptr, &report);
+  RunCheck(platform.platform(), all, JobsToRun(options.jobs), terminal ? &progress : nullptr,
+           &report);
   progress.End();
 
   if (options.json) WriteOutputUtf8(JsonReport(report, file, folder, toUtf8));

@@ -250,6 +250,59 @@ def progress_only_on_a_terminal(check_tool, build):
         tree.cleanup()
 
 
+@case
+def jobs_1_and_4_give_the_same_results(check_tool, build):
+    """Problems of every kind among many files that the jobs finish out of order: damaged files
+    (one of several chunks), missing files, a folder and a named pipe in files' places, a file
+    whose reading fails (a link to /proc/self/mem opens, and its first read fails). With one
+    job and with four, plain, --all and --json say the same; each kind is the first in turn."""
+    tree = Tree(build)
+    try:
+        for i in range(60):
+            tree.write(f"many/{i:02}.bin", bytes([i]) * (i * 4099 % 70000))
+        tree.write("many/big.bin", bytes(range(256)) * 9000)  # more than four checker chunks
+        r = run(build, "--yes", str(tree.root))
+        check(r.returncode == 0, r.stderr.decode())
+        shutil.copytree(tree.root, tree.root.parent / "pristine")
+        order = [p[33:].decode("cp932").replace("\\", "/") for p in CheckFile.load(tree.checker).records]
+        many = [rel for rel in order if rel.startswith("many/") and rel != "many/big.bin"]
+
+        def damage(path):
+            path.write_bytes(path.read_bytes()[:-1] + b"!")
+
+        def in_place(make):
+            return lambda path: (path.unlink(), make(path))
+
+        breakers = [(many[5], damage), (many[9], os.unlink), (many[12], in_place(lambda p: os.symlink("/proc/self/mem", p))),
+                    (many[20], damage), (many[31], in_place(os.mkdir)), (many[42], in_place(os.mkfifo)),
+                    ("many/big.bin", damage)]
+        breakers.sort(key=lambda b: order.index(b[0]))
+        for rel, breaker in breakers:
+            breaker(tree.root / rel)
+        firsts = []
+        for _ in range(3):
+            seen = {}
+            for jobs in ("1", "4"):
+                for mode in ((), ("--all",), ("--json",)):
+                    r = run(check_tool, "--jobs", jobs, *mode, str(tree.checker))
+                    seen[jobs, mode] = (r.returncode, r.stdout.decode(), r.stderr.decode())
+            for mode in ((), ("--all",), ("--json",)):
+                check(seen["1", mode] == seen["4", mode], f"{mode}: {seen['1', mode]} != {seen['4', mode]}")
+            first = breakers[0][0]
+            check(seen["4", ()][0] == 1 and first.replace("/", "\\") in seen["4", ()][1], seen["4", ()])
+            report = json.loads(seen["4", ("--json",)][1])
+            check([p["path"] for p in report["problems"]] == [b[0] for b in breakers], report)
+            firsts.append(report["problems"][0]["kind"])
+            # Mend the first problem: the next one comes first.
+            breakers.pop(0)
+            path = tree.root / first
+            if path.exists() or path.is_symlink():
+                path.unlink()
+            shutil.copy(tree.root.parent / "pristine" / first, path)
+        check(sorted(firsts) == ["damaged-file", "missing-file", "read-error"], firsts)
+    finally:
+        tree.cleanup()
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--check", required=True)
@@ -261,6 +314,7 @@ def main():
     the_default_checker_and_the_one_other_exe(a.check, a.build)
     hostile_checker_files(a.check, a.build)
     progress_only_on_a_terminal(a.check, a.build)
+    jobs_1_and_4_give_the_same_results(a.check, a.build)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 

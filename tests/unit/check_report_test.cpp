@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <mutex>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "checkfile_writer.h"
 #include "digest.h"
@@ -15,28 +19,35 @@
 namespace {
 
 // The real platform, except that reading a file whose path ends in "bad.bin" fails after its
-// first chunk.
+// first chunk. Any number of jobs may read through it at once.
 struct FailingPlatform : Platform {
   PosixPlatform base;
-  FileRef failing = nullptr;
-  int readsOfFailing = 0;
+  std::mutex lock;
+  std::map<FileRef, int> failing;  // the open "bad.bin" files and the reads of each
 
   FileRef OpenRead(const char* path) override {
     FileRef file = base.OpenRead(path);
     std::string p = path;
-    if (p.size() >= 7 && p.compare(p.size() - 7, 7, "bad.bin") == 0) {
-      failing = file;
-      readsOfFailing = 0;
+    if (file != nullptr && p.size() >= 7 && p.compare(p.size() - 7, 7, "bad.bin") == 0) {
+      std::lock_guard<std::mutex> hold(lock);
+      failing[file] = 0;
     }
     return file;
   }
   int32_t Read(FileRef file, void* buffer, uint32_t size) override {
-    if (file == failing && ++readsOfFailing > 1) return -1;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      auto it = failing.find(file);
+      if (it != failing.end() && ++it->second > 1) return -1;
+    }
     return base.Read(file, buffer, size);
   }
   bool Seek(FileRef file, uint64_t offset) override { return base.Seek(file, offset); }
   void Close(FileRef file) override {
-    if (file == failing) failing = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(lock);
+      failing.erase(file);
+    }
     base.Close(file);
   }
   bool FileSize(const char* path, uint64_t* size) override { return base.FileSize(path, size); }
@@ -76,7 +87,7 @@ TEST(CheckReport, AReadErrorMidFileIsAReadErrorWithItsPathNotADamagedFile) {
   platform.base.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
 
   CheckReport report;
-  RunCheck(platform, true, nullptr, &report);
+  RunCheck(platform, true, 1, nullptr, &report);
   EXPECT_EQ(report.outcome, kOutcomeProblems);
   ASSERT_EQ(report.problems.size(), 2u);
   EXPECT_EQ(report.problems[0].kind, kProblemReadFailed);
@@ -89,9 +100,57 @@ TEST(CheckReport, AReadErrorMidFileIsAReadErrorWithItsPathNotADamagedFile) {
   EXPECT_EQ(report.filesChecked, 3u);
 
   // As the checker would, the first problem ends a run that is not to go on.
-  RunCheck(platform, false, nullptr, &report);
+  RunCheck(platform, false, 1, nullptr, &report);
   ASSERT_EQ(report.problems.size(), 1u);
   EXPECT_EQ(report.problems[0].kind, kProblemReadFailed);
   EXPECT_EQ(report.filesChecked, 1u);
-  EXPECT_EQ(platform.failing, nullptr) << "the failing file is closed";
+  EXPECT_TRUE(platform.failing.empty()) << "the failing file is closed";
+}
+
+// Many files that four jobs finish out of order, with problems of every kind among them (a
+// damaged file of several chunks, missing files, a read error), and a path too long for the
+// checker's buffer: four jobs give the report of one, problem by problem, with every problem
+// and with the first only. Runs under ThreadSanitizer too (preset linux-tsan).
+TEST(ConcurrentCheck, FourJobsGiveTheReportOfOneJob) {
+  TempDir dir;
+  std::vector<std::string> records = {"|"};
+  uint64_t total = 0;
+  for (int i = 0; i < 50; ++i) {
+    bool bad = i == 7 || i == 30;  // its second read fails
+    std::string name = "f" + std::to_string(i) + (bad ? "bad.bin" : ".bin");
+    size_t size = bad ? kCheckerChunkSize + 100 : (i * 7919) % (3 * kCheckerChunkSize / 2);
+    std::string content(size, static_cast<char>('a' + i % 26));
+    total += content.size();
+    records.push_back(MakeFileRecord(Md5Text(content).c_str(), name.c_str()));
+    if (i == 3 || i == 40) content += "!";                            // damaged
+    if (i != 12 && i != 13 && i != 44) dir.WriteFile(name, content);  // else missing
+  }
+  // Beyond the path buffer, though the file is there.
+  const std::string part1(150, 'd'), part2(150, 'e');
+  dir.WriteFile(part1 + "/" + part2, "deep");
+  records.push_back(MakeFileRecord(Md5Text("deep").c_str(), part1 + "\\" + part2));
+  records.insert(records.end(), {"|", "m1", "m2", "m3"});
+  std::string block;
+  ASSERT_TRUE(BuildCheckBlock(records, total, &block));
+  dir.WriteFile("Vexorin.exe", "MZ" + block);
+  FailingPlatform platform;
+  platform.base.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
+
+  for (bool all : {true, false}) {
+    CheckReport one, four;
+    RunCheck(platform, all, 1, nullptr, &one);
+    RunCheck(platform, all, 4, nullptr, &four);
+    ASSERT_EQ(one.problems.size(), all ? 8u : 1u);
+    EXPECT_EQ(one.problems[0].kind, kProblemFileDamaged);
+    EXPECT_EQ(four.outcome, one.outcome);
+    EXPECT_EQ(four.filesChecked, one.filesChecked);
+    ASSERT_EQ(four.problems.size(), one.problems.size());
+    for (size_t i = 0; i < one.problems.size(); ++i) {
+      const Problem &a = one.problems[i], &b = four.problems[i];
+      EXPECT_EQ(std::tie(b.kind, b.path, b.text, b.expected, b.actual),
+                std::tie(a.kind, a.path, a.text, a.expected, a.actual))
+          << a.path;
+    }
+    EXPECT_TRUE(platform.failing.empty()) << "every failing file closed";
+  }
 }

@@ -84,7 +84,7 @@ def same_results_as_the_native_program(s, t):
         t.check(state + ": the same text", windows[1].decode("cp932") == want,
                 "native %r\n     Windows %r" % (want, windows[1].decode("cp932", "replace")))
 
-        native, windows = s.both(folder, "--json")
+        native, windows = s.both(folder, "--jobs", "3", "--json")  # Win32 threads, whatever Wine's processors
         n, w = json.loads(native[1]), json.loads(windows[1])
         t.check(state + ": the same JSON report", comparable(n) == comparable(w), "native %r\n     Windows %r" % (n, w))
         t.check(state + ": the JSON names the folder the Windows way", w["folder"] == to_wine_path(folder), w["folder"])
