@@ -12,6 +12,7 @@
 #include "cli_console.h"
 #include "cli_jobs.h"
 #include "texts.h"
+#include "vexorin_version.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ enum ExitCode { kExitIntact = 0, kExitProblems = 1, kExitUsage = 2, kExitUnusabl
 
 const char kUsage[] =
     "usage: vexorin-check [--all] [--json] [--md5sum] [--jobs N] [CHECKER]\n"
+    "       vexorin-check --version\n"
     "Checks the folder that holds the checker file CHECKER against the check data in it, as\n"
     "the checker does, without running it. CHECKER defaults to Vexorin.exe in the current\n"
     "folder, or else to the one .exe file there that carries check data.\n"
@@ -49,6 +51,9 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
       fputs(kUsage, stdout);
+      return kExitIntact;
+    } else if (arg == "--version") {
+      fputs("vexorin-check " VX_VERSION "\n", stdout);
       return kExitIntact;
     } else if (arg == "--all") {
       options->all = true;

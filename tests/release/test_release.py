@@ -138,15 +138,17 @@ def check_tarball(t, data, version, epoch, with_check, scratch):
                 all(m.mtime == epoch and m.uid == m.gid == 0 and m.uname == m.gname == "" for m in members),
                 [(m.name, m.mtime, m.uid, m.uname) for m in members])
         archive.extractall(scratch)
-    build = os.path.join(scratch, folder, "vexorin-build")
-    with open(build, "rb") as f:
-        elf = f.read()
-    # A program interpreter (the dynamic loader) in the program headers means a dynamic link.
-    headers = subprocess.run(["readelf", "-lW", build], stdout=subprocess.PIPE, universal_newlines=True).stdout
-    t.check("tarball: vexorin-build is x86-64 and statically linked",
-            elf[:5] == b"\x7fELF\x02" and "LOAD" in headers and "INTERP" not in headers, headers[:800])
-    shown = subprocess.run([build, "--version"], stdout=subprocess.PIPE, universal_newlines=True).stdout
-    t.check("tarball: vexorin-build --version shows " + version, shown == "vexorin-build %s\n" % version, shown)
+    for program in programs:
+        path = os.path.join(scratch, folder, program)
+        with open(path, "rb") as f:
+            elf = f.read()
+        # A program interpreter (the dynamic loader) in the program headers means a dynamic link.
+        headers = subprocess.run(["readelf", "-lW", path], stdout=subprocess.PIPE, universal_newlines=True).stdout
+        t.check("tarball: %s is x86-64 and statically linked" % program,
+                elf[:5] == b"\x7fELF\x02" and "LOAD" in headers and "INTERP" not in headers, headers[:800])
+        shown = subprocess.run([path, "--version"], stdout=subprocess.PIPE, universal_newlines=True).stdout
+        t.check("tarball: %s --version shows %s" % (program, version), shown == "%s %s\n" % (program, version),
+                shown)
 
 
 def check_release(t, clone_path, version, epoch, scratch):
