@@ -48,6 +48,20 @@ def sjis(text):
     return text.encode("cp932")
 
 
+def read_to_end(fd):
+    """What a program on the pseudo-terminal `fd` still writes, up to the end of its side."""
+    out = b""
+    while True:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # EIO: the program has ended and its terminal is gone
+            break
+        if not chunk:
+            break
+        out += chunk
+    return out
+
+
 class Tree:
     def __init__(self):
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxcli-"))
@@ -171,13 +185,7 @@ def the_overwrite_question_is_asked_on_a_terminal(tool, image):
             while b"[y/N]" not in seen:
                 seen += os.read(fd, 1024)
             os.write(fd, answer)
-            while True:
-                try:
-                    chunk = os.read(fd, 1024)
-                except OSError:
-                    break
-                if not chunk:
-                    break
+            read_to_end(fd)
             _, status = os.waitpid(pid, 0)
             check(os.waitstatus_to_exitcode(status) == code, f"answer {answer!r}")
             check(((tree.root / "Vexorin.exe").read_bytes() != b"old") == replaced, f"answer {answer!r}")
@@ -343,14 +351,7 @@ def ctrl_c_mid_build_leaves_the_folder_as_it_was(tool, image):
                 if shown and int(shown[-1][0]) > 0:
                     break
             os.write(fd, b"\x03")  # the terminal's interrupt character: SIGINT to the build
-            while True:
-                try:
-                    chunk = os.read(fd, 4096)
-                except OSError:
-                    break
-                if not chunk:
-                    break
-                seen += chunk
+            seen += read_to_end(fd)
             _, status = os.waitpid(pid, 0)
             os.close(fd)
             code = os.waitstatus_to_exitcode(status)

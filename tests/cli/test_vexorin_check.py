@@ -19,7 +19,7 @@ import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 from checkfile_reader import CheckFile  # noqa: E402
-from test_vexorin_build import case, check, results  # noqa: E402
+from test_vexorin_build import case, check, read_to_end, results  # noqa: E402
 
 DEFAULT_1 = "ダウンロードからやり直してください."
 DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
@@ -232,15 +232,7 @@ def progress_only_on_a_terminal(check_tool, build):
         if pid == 0:
             os.environ["LC_ALL"] = "C.UTF-8"
             os.execv(check_tool, [check_tool, str(tree.checker)])
-        seen = b""
-        while True:
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            seen += chunk
+        seen = read_to_end(fd)
         _, status = os.waitpid(pid, 0)
         text = seen.decode()
         check(os.waitstatus_to_exitcode(status) == 0, text)
