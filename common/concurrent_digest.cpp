@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "digest.h"
+#include "lane_digest.h"
 #include "threads.h"
 
 namespace {
@@ -23,10 +24,13 @@ struct Run {
   uint32_t chunkSize;
   bool failureEndsRun;
   std::unique_ptr<Slot[]> slots;
-  // One reading buffer per job, on the heap (a thread's stack may be small), made before
-  // any job starts so that a job never lacks one.
+  // One reading buffer per job, on the heap (a thread's stack may be small), or one lane
+  // job each with its buffers, made before any job starts so that a job never lacks one.
   std::vector<std::unique_ptr<unsigned char[]>> buffers;
-  std::atomic<size_t> next{0};                   // the next file a job may take
+  std::vector<std::unique_ptr<LaneJob>> laneJobs;
+  std::atomic<int> jobs{1};         // jobs running, for each one's fair share of the files
+  std::atomic<size_t> inFlight{0};  // files taken by lane jobs and not yet finished
+  std::atomic<size_t> next{0};      // the next file a job may take
   std::atomic<size_t> firstFailure{kNoFailure};  // the lowest index known to have failed
   std::atomic<bool> stop{false};                 // set by the owner's thread to end the run
   std::atomic<uint64_t> bytesRead{0};
@@ -76,8 +80,59 @@ bool DigestOne(Run& run, size_t index, unsigned char* buffer, const std::string&
   }
 }
 
+// A slot's result is in: it goes to the owner's thread.
+void Publish(Run& run, size_t index) {
+  Slot& slot = run.slots[index];
+  if (slot.digest.outcome != kDigestOk && run.failureEndsRun) run.NoteFailure(index);
+  slot.ready.store(true, std::memory_order_release);
+  run.filesDone.fetch_add(1, std::memory_order_relaxed);
+  run.wake.Signal();
+}
+
+// What a lane job of the run is fed with.
+class RunFeed : public LaneFeed {
+ public:
+  explicit RunFeed(Run& run) : run_(run) {}
+
+  // While files are plentiful a job fills every lane; towards the end it takes no more than
+  // its share of what is left (in lanes or not yet taken), so that one job does not hold
+  // the last files in its lanes while another has nothing to do. A job with no busy lane
+  // always gets a file while one is left.
+  bool Take(int busy, size_t* index, std::string* path) override {
+    const size_t count = run_.list.Count();
+    if (busy > 0) {
+      const size_t next = run_.next.load(std::memory_order_relaxed);
+      const size_t left = (next < count ? count - next : 0) + run_.inFlight.load();
+      const size_t jobs = static_cast<size_t>(run_.jobs.load(std::memory_order_relaxed));
+      if (static_cast<size_t>(busy) >= (left + jobs - 1) / jobs) return false;
+    }
+    const size_t i = run_.next.fetch_add(1);
+    if (i >= count || run_.Pointless(i)) return false;
+    run_.inFlight.fetch_add(1);
+    run_.list.FullPath(i, path);
+    *index = i;
+    return true;
+  }
+  bool Pointless(size_t index) override { return run_.Pointless(index); }
+  void Read(uint32_t bytes) override { run_.bytesRead.fetch_add(bytes, std::memory_order_relaxed); }
+  void Done(size_t index, const FileDigest& digest) override {
+    run_.slots[index].digest = digest;
+    run_.inFlight.fetch_sub(1);
+    Publish(run_, index);
+  }
+  void GaveUp(size_t) override { run_.inFlight.fetch_sub(1); }
+
+ private:
+  Run& run_;
+};
+
 void Job(void* arg, int job) {
   Run& run = *static_cast<Run*>(arg);
+  if (!run.laneJobs.empty()) {
+    RunFeed feed(run);
+    run.laneJobs[static_cast<size_t>(job)]->Run(run.platform, feed);
+    return;
+  }
   unsigned char* buffer = run.buffers[static_cast<size_t>(job)].get();
   std::string path;
   const size_t count = run.list.Count();
@@ -87,28 +142,39 @@ void Job(void* arg, int job) {
     run.list.FullPath(index, &path);
     Slot& slot = run.slots[index];
     if (!DigestOne(run, index, buffer, path, &slot.digest)) return;
-    if (slot.digest.outcome != kDigestOk && run.failureEndsRun) run.NoteFailure(index);
-    slot.ready.store(true, std::memory_order_release);
-    run.filesDone.fetch_add(1, std::memory_order_relaxed);
-    run.wake.Signal();
+    Publish(run, index);
   }
+}
+
+// A lane job holds a buffer per lane; smaller ones than a sequential job's keep all of a
+// job's buffers in the core's own cache between the read that fills them and the digest.
+uint32_t LaneChunkSize(uint32_t chunkSize) {
+  return chunkSize < kLaneChunkSize ? chunkSize : kLaneChunkSize;
 }
 
 }  // namespace
 
 DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, int jobs,
                                    uint32_t chunkSize, DigestWatcher& watcher,
-                                   DigestFailures failures) {
+                                   DigestFailures failures, const Md5LaneKernel* lanes) {
   const size_t count = list.Count();
   Run run(platform, list, chunkSize, failures == kFailureEndsRun);
   run.slots.reset(new Slot[count > 0 ? count : 1]);
   if (jobs < 1) jobs = 1;
   if (static_cast<size_t>(jobs) > count) jobs = count > 0 ? static_cast<int>(count) : 1;
   if (jobs > ThreadGroup::kMaxThreads) jobs = ThreadGroup::kMaxThreads;
-  for (int i = 0; i < jobs; ++i) run.buffers.emplace_back(new unsigned char[chunkSize]);
+  for (int i = 0; i < jobs; ++i) {
+    if (lanes != nullptr)
+      run.laneJobs.emplace_back(new LaneJob(*lanes, LaneChunkSize(chunkSize)));
+    else
+      run.buffers.emplace_back(new unsigned char[chunkSize]);
+  }
+  run.jobs.store(jobs);
 
   ThreadGroup threads;
-  if (count > 0 && threads.Start(jobs, Job, &run) == 0) {
+  const int started = count > 0 ? threads.Start(jobs, Job, &run) : 0;
+  run.jobs.store(started > 0 ? started : 1);
+  if (count > 0 && started == 0) {
     // No thread could be started: the files are digested here, one after another; the
     // results are then handed over below as usual.
     Job(&run, 0);

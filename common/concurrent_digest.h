@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "md5_lanes.h"
 #include "platform.h"
 
 enum DigestOutcome : uint8_t {
@@ -86,11 +87,19 @@ enum DigestRunResult {
   kRunCancelled,  // Cancelled() returned true
 };
 
-// Digests every file of `list` with `jobs` threads (capped at the number of files), each
-// job reading one file at a time through one reading buffer of `chunkSize` bytes of its
-// own: at most `jobs` files are open and `jobs` buffers exist at any moment. The results
-// reach `watcher` in list order whatever order the jobs finish in, and every digest equals
-// that of DigestFileStep over the same file.
+// Each lane of a lane job reads through a buffer of this size (or of the chunk size, if
+// smaller): a job of 16 lanes holds 1 MiB of buffers.
+constexpr uint32_t kLaneChunkSize = 65536;
+
+// Digests every file of `list` with `jobs` threads (capped at the number of files). With
+// `lanes` null each job reads one file at a time through one reading buffer of `chunkSize`
+// bytes of its own: at most `jobs` files are open and `jobs` buffers exist at any moment.
+// With a lane kernel each job digests up to `lanes->width` files at once, one per lane,
+// each through a buffer of its own of kLaneChunkSize bytes (`chunkSize` if smaller): at most
+// `jobs` * width files are open and as many buffers exist. A file's reads are then those of
+// DigestFileStep with a chunk of that size. The results reach `watcher` in list order
+// whatever order the jobs finish in, and every digest equals that of DigestFileStep over
+// the same file.
 //
 // With kFailureEndsRun a file that cannot be opened or read ends the run: it is handed over
 // and the result is kRunStopped, so the failure reported is always the first in list order,
@@ -100,4 +109,5 @@ enum DigestRunResult {
 // `platform` is called from all jobs at once; its reading calls must allow that.
 DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, int jobs,
                                    uint32_t chunkSize, DigestWatcher& watcher,
-                                   DigestFailures failures = kFailureEndsRun);
+                                   DigestFailures failures = kFailureEndsRun,
+                                   const Md5LaneKernel* lanes = Md5WidestLaneKernel());

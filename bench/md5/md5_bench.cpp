@@ -6,6 +6,8 @@
 //   Md5NoPin    with -O2 -march=native and the scheduling pin switched off, to show what
 //               the pin is there for.
 // Md5OpenSsl is OpenSSL's one-shot MD5(), which runs its assembly block function.
+// Md5Lanes/<kernel> runs a lane kernel with every lane busy, each lane on blocks of its own,
+// and counts the bytes of all lanes: the throughput of one core digesting that many files.
 //
 // Cycles per byte come from the clock measured at start-up (a chain of dependent adds, one
 // cycle each), because hardware counters are often missing in virtual machines. Only the
@@ -22,6 +24,7 @@
 
 #include "../clock.h"
 #include "md5.h"
+#include "md5_lanes.h"
 
 // The renamed copies of common/md5.cpp.
 void Md5InitOs(Md5Context* ctx);
@@ -64,7 +67,8 @@ void Digest(const Md5Functions& f, const unsigned char* data, size_t size, size_
             unsigned char digest[16]) {
   Md5Context ctx;
   f.init(&ctx);
-  for (size_t done = 0; done < size; done += piece) f.update(&ctx, data + done, std::min(piece, size - done));
+  for (size_t done = 0; done < size; done += piece)
+    f.update(&ctx, data + done, std::min(piece, size - done));
   f.finish(&ctx, digest);
 }
 
@@ -144,6 +148,29 @@ void Md5OpenSsl(benchmark::State& state) {
   Report(state, size);
 }
 
+// Each lane reads `size` bytes of its own from one arena, as a lane job's lanes read their
+// buffers; offsets are advanced between calls as the job does.
+std::vector<unsigned char> LaneArena(size_t perLane) {
+  std::vector<unsigned char> arena(perLane * kMd5MaxLanes);
+  const std::vector<unsigned char>& pattern = Buffer();
+  for (size_t i = 0; i < arena.size(); ++i) arena[i] = pattern[(i * 7) % pattern.size()];
+  return arena;
+}
+
+void RunLanes(benchmark::State& state, const Md5LaneKernel* kernel) {
+  const size_t size = static_cast<size_t>(state.range(0));
+  const std::vector<unsigned char> arena = LaneArena(size);
+  uint32_t lanesState[4 * kMd5MaxLanes] = {};
+  uint32_t offsets[kMd5MaxLanes];
+  for (auto _ : state) {
+    for (int l = 0; l < kernel->width; ++l) offsets[l] = static_cast<uint32_t>(l * size);
+    kernel->compress(lanesState, arena.data(), offsets, size / 64);
+    benchmark::DoNotOptimize(lanesState);
+    benchmark::ClobberMemory();
+  }
+  Report(state, size * static_cast<size_t>(kernel->width));
+}
+
 // 64 bytes shows the per-call cost, 16 KiB the top of the small files, 256 KiB and 512 KiB
 // are the maker's and the checker's chunks.
 void Sizes(benchmark::internal::Benchmark* b) {
@@ -154,6 +181,54 @@ BENCHMARK(Md5OursOs)->Apply(Sizes);
 BENCHMARK(Md5OpenSsl)->Apply(Sizes);
 BENCHMARK(Md5NoPin)->Arg(262144);
 
+// One benchmark per lane kernel this CPU runs; a lane's 64 KiB is the tools' lane buffer.
+void RegisterLaneBenchmarks() {
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  for (int k = 0; k < count; ++k) {
+    benchmark::RegisterBenchmark((std::string("Md5Lanes/") + kernels[k]->name).c_str(), RunLanes,
+                                 kernels[k])
+        ->Arg(1024)
+        ->Arg(65536);
+  }
+}
+
+// Every lane kernel must leave each lane's state where the scalar code leaves it after the
+// same blocks (lanes of different content, several calls in a row).
+bool SameLaneStates() {
+  const size_t perLane = 4096;
+  const std::vector<unsigned char> arena = LaneArena(perLane);
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  for (int k = 0; k < count; ++k) {
+    const Md5LaneKernel& kernel = *kernels[k];
+    uint32_t lanes[4 * kMd5MaxLanes];
+    uint32_t offsets[kMd5MaxLanes];
+    for (int l = 0; l < kernel.width; ++l) {
+      Md5Context init;
+      Md5Init(&init);
+      for (int w = 0; w < 4; ++w) lanes[w * kernel.width + l] = init.state[w];
+      offsets[l] = static_cast<uint32_t>(l * perLane);
+    }
+    for (size_t done = 0; done < perLane; done += 1024) {
+      kernel.compress(lanes, arena.data(), offsets, 1024 / 64);
+      for (int l = 0; l < kernel.width; ++l) offsets[l] += 1024;
+    }
+    for (int l = 0; l < kernel.width; ++l) {
+      Md5Context ctx;
+      Md5Init(&ctx);
+      Md5Update(&ctx, arena.data() + l * perLane, perLane);
+      for (int w = 0; w < 4; ++w) {
+        if (ctx.state[w] != lanes[w * kernel.width + l]) {
+          fprintf(stderr, "lane kernel %s: lane %d differs from the scalar code\n", kernel.name, l);
+          return false;
+        }
+      }
+    }
+  }
+  return true;
+}
+
 // Before anything is timed: every variant must give OpenSSL's digest for every buffer
 // length around the block and padding edges, fed whole and in awkward pieces. A fast
 // wrong digest would make the comparison meaningless.
@@ -161,7 +236,8 @@ bool SameDigests() {
   const std::vector<unsigned char>& buffer = Buffer();
   const Md5Functions* variants[] = {&kOurs, &kOursOs, &kNoPin};
   const char* names[] = {"Md5Ours", "Md5OursOs", "Md5NoPin"};
-  std::vector<size_t> sizes = {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 121, 1000, 16384, 262143, kLargest};
+  std::vector<size_t> sizes = {0,   1,   55,  56,   57,    63,     64,      65,
+                               119, 120, 121, 1000, 16384, 262143, kLargest};
   for (size_t size : sizes) {
     unsigned char expected[16];
     MD5(buffer.data(), size, expected);
@@ -184,17 +260,20 @@ bool SameDigests() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!SameDigests()) return 1;
+  if (!SameDigests() || !SameLaneStates()) return 1;
+  RegisterLaneBenchmarks();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 2;
   g_clockHz = MeasureClockHz();
-  benchmark::AddCustomContext("clock_ghz_measured", g_clockHz > 0 ? std::to_string(g_clockHz / 1e9) : "n/a");
+  benchmark::AddCustomContext("clock_ghz_measured",
+                              g_clockHz > 0 ? std::to_string(g_clockHz / 1e9) : "n/a");
   CyclesReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   // The clock again: one that moved during the run makes the cycle figures uncertain.
   double after = MeasureClockHz();
   if (after > 0) {
-    fprintf(stderr, "clock measured before: %.3f GHz, after: %.3f GHz (cycles_per_byte uses before)\n",
+    fprintf(stderr,
+            "clock measured before: %.3f GHz, after: %.3f GHz (cycles_per_byte uses before)\n",
             g_clockHz / 1e9, after / 1e9);
   }
   benchmark::Shutdown();

@@ -37,8 +37,9 @@ const char kUsage[] =
     "  --broken-message TEXT   shown when a file is damaged\n"
     "  --yes                   replace an existing checker without asking\n"
     "  --image FILE            the checker program to write (default: the built-in one)\n"
-    "  --jobs N                digest N files at once, each with one 256 KiB buffer (default:\n"
-    "                          the processors this process may use; 1: one file after another)\n"
+    "  --jobs N                digest on N threads (default: the processors this process may\n"
+    "                          use), each with up to 16 files at once in the CPU's vector\n"
+    "                          lanes; 1: one file after another, as the maker's window reads\n"
     "Ctrl+C stops the build and leaves the folder as it was (exit code 130).\n";
 
 // Message boxes and progress of the build job, on the terminal.
@@ -137,7 +138,8 @@ std::string StoredMessage(const std::string& text) {
 
 // Parses the arguments; returns -1 when the build may go on, else the exit code.
 int ParseArguments(const std::vector<std::string>& args, Options* options) {
-  static const char* const kMessageFlags[3] = {"--folder-message", "--nofile-message", "--broken-message"};
+  static const char* const kMessageFlags[3] = {"--folder-message", "--nofile-message",
+                                               "--broken-message"};
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto value = [&](std::string* out) {
@@ -200,7 +202,8 @@ int main(int argc, char** argv) {
   const unsigned char* image = nullptr;
   size_t imageSize = 0;
   if (!options.image.empty()) {
-    if (!ReadFileBytes(options.image, &imageFile)) return Refused("cannot read the image " + options.image);
+    if (!ReadFileBytes(options.image, &imageFile))
+      return Refused("cannot read the image " + options.image);
     image = imageFile.data();
     imageSize = imageFile.size();
   } else if (!BuiltinCheckerImage(&image, &imageSize)) {
@@ -208,7 +211,8 @@ int main(int argc, char** argv) {
   }
 
   std::string target;
-  if (!EnterTargetFolder(options.folder, &target)) return Refused(options.folder + " is not a folder");
+  if (!EnterTargetFolder(options.folder, &target))
+    return Refused(options.folder + " is not a folder");
 
   NativeMakerPlatform platform;
   ConsoleSink sink(options.yes);

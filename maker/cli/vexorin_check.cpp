@@ -28,8 +28,9 @@ const char kUsage[] =
     "             one per line, then a summary line\n"
     "  --json     one JSON object with the counts and every problem (implies --all)\n"
     "  --md5sum   print the file list for md5sum -c instead of checking\n"
-    "  --jobs N   read N files at once, each with one 512 KiB buffer (default: the processors\n"
-    "             this process may use; 1: one file after another, as the checker reads)\n"
+    "  --jobs N   read on N threads (default: the processors this process may use), each\n"
+    "             with up to 16 files at once in the CPU's vector lanes; 1: one file after\n"
+    "             another, as the checker reads\n"
     "Exit status: 0 all intact, 1 a problem found, 2 usage error, 3 no usable check data.\n";
 
 struct Options {

@@ -125,6 +125,18 @@ std::string Hex(const unsigned char md5[16]) {
 
 const std::string kImage = std::string("MZ\x90\0image", 9);
 
+// Every way this machine can digest: the scalar code alone (nullptr) and each lane kernel
+// the CPU runs.
+std::vector<const Md5LaneKernel*> EveryWay() {
+  std::vector<const Md5LaneKernel*> ways{nullptr};
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  for (int i = 0; i < count; ++i) ways.push_back(kernels[i]);
+  return ways;
+}
+
+std::string WayName(const Md5LaneKernel* lanes) { return lanes ? lanes->name : "scalar"; }
+
 }  // namespace
 
 // Files of mixed sizes (chunk boundaries included) whose reads take different times, so that
@@ -148,26 +160,31 @@ TEST(ConcurrentDigest, ResultsComeInListOrderWithTheDigestOfEachFile) {
   }
   const std::string prefix;
   PrefixedDigestList list(prefix, names);
-  for (int jobs : {1, 2, 3, 8}) {
-    Recorder rec;
-    platform.mostOpen = 0;
-    ASSERT_EQ(DigestConcurrently(platform, list, jobs, chunk, rec), kRunComplete) << jobs;
-    ASSERT_EQ(rec.order.size(), names.size()) << jobs;
-    for (size_t i = 0; i < names.size(); ++i) {
-      ASSERT_EQ(rec.order[i], i) << jobs;
-      const std::string& content = platform.files[names[i]].content;
-      EXPECT_EQ(rec.digests[i].outcome, kDigestOk);
-      EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content))
-          << names[i] << " with " << jobs << " jobs";
-      EXPECT_EQ(rec.digests[i].bytes, content.size());
-    }
-    EXPECT_LE(platform.mostOpen.load(), jobs);
-    EXPECT_EQ(platform.open.load(), 0);
-    for (size_t p = 0; p < rec.progress.size(); ++p) {
-      EXPECT_LE(rec.progress[p].bytesRead, total);
-      EXPECT_LE(rec.progress[p].nextInOrder, rec.progress[p].filesDone);
-      if (p > 0) {
-        EXPECT_GE(rec.progress[p].bytesRead, rec.progress[p - 1].bytesRead);
+  for (const Md5LaneKernel* lanes : EveryWay()) {
+    for (int jobs : {1, 2, 3, 8}) {
+      SCOPED_TRACE(WayName(lanes));
+      Recorder rec;
+      platform.mostOpen = 0;
+      ASSERT_EQ(DigestConcurrently(platform, list, jobs, chunk, rec, kFailureEndsRun, lanes),
+                kRunComplete)
+          << jobs;
+      ASSERT_EQ(rec.order.size(), names.size()) << jobs;
+      for (size_t i = 0; i < names.size(); ++i) {
+        ASSERT_EQ(rec.order[i], i) << jobs;
+        const std::string& content = platform.files[names[i]].content;
+        EXPECT_EQ(rec.digests[i].outcome, kDigestOk);
+        EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content))
+            << names[i] << " with " << jobs << " jobs";
+        EXPECT_EQ(rec.digests[i].bytes, content.size());
+      }
+      EXPECT_LE(platform.mostOpen.load(), jobs * (lanes ? lanes->width : 1));
+      EXPECT_EQ(platform.open.load(), 0);
+      for (size_t p = 0; p < rec.progress.size(); ++p) {
+        EXPECT_LE(rec.progress[p].bytesRead, total);
+        EXPECT_LE(rec.progress[p].nextInOrder, rec.progress[p].filesDone);
+        if (p > 0) {
+          EXPECT_GE(rec.progress[p].bytesRead, rec.progress[p - 1].bytesRead);
+        }
       }
     }
   }
@@ -175,28 +192,90 @@ TEST(ConcurrentDigest, ResultsComeInListOrderWithTheDigestOfEachFile) {
 }
 
 // File 1 fails late (a read error after a slow start) and file 10 at once (it cannot be
-// opened): the run still ends at file 1, after file 0, and hardly starts anything past 10.
+// opened): the run still ends at file 1, after file 0, and hardly starts anything past 10
+// (a job of lanes may have a lane's worth of files more in hand when the failure shows).
 TEST(ConcurrentDigest, TheFirstFailureInListOrderEndsTheRunEvenWhenALaterOneFailsFirst) {
-  for (bool openFailureFirst : {false, true}) {
+  for (const Md5LaneKernel* lanes : EveryWay())
+    for (bool openFailureFirst : {false, true}) {
+      SCOPED_TRACE(WayName(lanes));
+      SharedMemoryPlatform platform;
+      std::vector<std::string> names;
+      for (int i = 0; i < 200; ++i) {
+        names.push_back("f" + std::to_string(i));
+        platform.files[names.back()].content = std::string(10000, static_cast<char>('a' + i % 26));
+      }
+      platform.files["f0"].readDelay = 40000;
+      platform.files["f1"].openDelay = 30000;
+      (openFailureFirst ? platform.files["f1"].openFails : platform.files["f1"].readFails) = true;
+      platform.files["f10"].openFails = true;
+      const std::string prefix;
+      PrefixedDigestList list(prefix, names);
+      Recorder rec;
+      EXPECT_EQ(DigestConcurrently(platform, list, 4, 4096, rec, kFailureEndsRun, lanes),
+                kRunStopped);
+      ASSERT_EQ(rec.order, (std::vector<size_t>{0, 1}));
+      EXPECT_EQ(rec.digests[0].outcome, kDigestOk);
+      EXPECT_EQ(rec.digests[1].outcome, openFailureFirst ? kDigestOpenFailed : kDigestReadFailed);
+      EXPECT_EQ(platform.open.load(), 0) << "every file closed";
+      EXPECT_LE(platform.opens.load(), 10 + 4 * (lanes ? lanes->width : 1))
+          << "files after a known failure are not started";
+    }
+}
+
+// Every lane width against the scalar code, through one job and through two: random
+// lengths from 0 to 10 KiB; the lengths around the padding (55, 56 and 63 bytes after the
+// last block take one or two padded blocks) and around the lane buffer, read through a small
+// buffer (many refills) and the real one; a first batch whose files all end in different
+// blocks of the same kernel call; unreadable files and a read failing inside a file, whose
+// digest then covers the part read, as the step-by-step digest's does.
+TEST(ConcurrentDigest, EveryLaneWidthGivesTheDigestsOfTheScalarCode) {
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  if (count == 0) GTEST_SKIP() << "this CPU runs no lane kernel";
+  std::mt19937 rng(6);
+  for (uint32_t chunk : {256u, kLaneChunkSize}) {
     SharedMemoryPlatform platform;
     std::vector<std::string> names;
-    for (int i = 0; i < 60; ++i) {
-      names.push_back("f" + std::to_string(i));
-      platform.files[names.back()].content = std::string(10000, static_cast<char>('a' + i % 26));
-    }
-    platform.files["f0"].readDelay = 40000;
-    platform.files["f1"].openDelay = 30000;
-    (openFailureFirst ? platform.files["f1"].openFails : platform.files["f1"].readFails) = true;
-    platform.files["f10"].openFails = true;
+    auto add = [&](size_t size) {
+      names.push_back("f" + std::to_string(names.size()));
+      SharedMemoryPlatform::File& f = platform.files[names.back()];
+      for (size_t b = 0; b < size; ++b) f.content.push_back(static_cast<char>(rng()));
+      return &f;
+    };
+    for (size_t i = 0; i < kMd5MaxLanes; ++i) add(64 * i + 7 * i);  // one batch, ends apart
+    for (size_t size : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 127, 128}) add(size);
+    for (size_t size : {chunk - 1, chunk, chunk + 1, 2 * chunk, 2 * chunk + 56}) add(size);
+    for (int i = 0; i < 300; ++i) add(rng() % 10241);
+    add(5000)->openFails = true;
+    add(3 * chunk)->readFails = true;  // its second read fails: the digest covers one chunk
+    const size_t unreadable = names.size() - 2;
     const std::string prefix;
     PrefixedDigestList list(prefix, names);
-    Recorder rec;
-    EXPECT_EQ(DigestConcurrently(platform, list, 4, 4096, rec), kRunStopped);
-    ASSERT_EQ(rec.order, (std::vector<size_t>{0, 1}));
-    EXPECT_EQ(rec.digests[0].outcome, kDigestOk);
-    EXPECT_EQ(rec.digests[1].outcome, openFailureFirst ? kDigestOpenFailed : kDigestReadFailed);
-    EXPECT_EQ(platform.open.load(), 0) << "every file closed";
-    EXPECT_LE(platform.opens.load(), 10 + 4) << "files after a known failure are not started";
+    for (int k = 0; k < count; ++k)
+      for (int jobs : {1, 2}) {
+        SCOPED_TRACE(std::string(kernels[k]->name) + ", chunk " + std::to_string(chunk) +
+                     ", jobs " + std::to_string(jobs));
+        Recorder rec;
+        ASSERT_EQ(DigestConcurrently(platform, list, jobs, chunk, rec, kFailureGoesOn, kernels[k]),
+                  kRunComplete);
+        ASSERT_EQ(rec.digests.size(), names.size());
+        for (size_t i = 0; i < names.size(); ++i) {
+          const std::string& content = platform.files[names[i]].content;
+          if (i == unreadable) {
+            EXPECT_EQ(rec.digests[i].outcome, kDigestOpenFailed);
+          } else if (i == unreadable + 1) {
+            EXPECT_EQ(rec.digests[i].outcome, kDigestReadFailed);
+            EXPECT_EQ(rec.digests[i].bytes, chunk);
+            EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content.substr(0, chunk)));
+          } else {
+            EXPECT_EQ(rec.digests[i].outcome, kDigestOk) << names[i];
+            EXPECT_EQ(rec.digests[i].bytes, content.size());
+            EXPECT_EQ(Hex(rec.digests[i].md5), Md5Text(content))
+                << names[i] << ", " << content.size() << " bytes";
+          }
+        }
+        EXPECT_EQ(platform.open.load(), 0);
+      }
   }
 }
 

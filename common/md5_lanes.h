@@ -1,0 +1,32 @@
+// MD5 over several messages at once in SIMD lanes: the kernels, and which of them this CPU runs.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// One lane width's compression function. The state of lane `l` is word-major:
+// state[w * width + l] holds chaining word w (A, B, C, D) of that lane. Each call runs
+// `blocks` consecutive 64-byte blocks of every lane, lane `l` reading them from
+// base + offsets[l]; a lane with nothing to do still reads (and its state is then
+// meaningless), so every offset must name `blocks` * 64 readable bytes. Offsets are below
+// 2 GiB (the gathers take signed 32-bit indices); the caller advances them itself.
+struct Md5LaneKernel {
+  const char* name;  // "sse2", "avx2", "avx512"
+  int width;         // lanes: 4, 8 or 16
+  void (*compress)(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                   size_t blocks);
+};
+
+constexpr int kMd5MaxLanes = 16;
+
+// The kernels of this build that this CPU (and its operating system, for the wider
+// registers) can run, narrowest first; their number goes to *count. Empty off x86.
+const Md5LaneKernel* const* Md5UsableLaneKernels(int* count);
+
+// The widest usable kernel, or nullptr: the digest then runs the scalar code alone.
+const Md5LaneKernel* Md5WidestLaneKernel();
+
+// The kernels of an x86 build, each defined in a file compiled for its instruction set.
+// Call one only when Md5UsableLaneKernels lists it.
+extern const Md5LaneKernel kMd5LanesSse2;
+extern const Md5LaneKernel kMd5LanesAvx2;
+extern const Md5LaneKernel kMd5LanesAvx512;
