@@ -184,12 +184,13 @@ class CheckFeeder : public DigestWatcher {
 
 // The file phase with `jobs` files read at once; the same report as CheckFiles.
 void CheckFilesConcurrently(Platform& platform, CheckRun& run, KeepingSink& sink, bool all,
-                            int jobs, CheckProgress* progress, CheckReport* report) {
+                            int jobs, const Md5LaneKernel* lanes, CheckProgress* progress,
+                            CheckReport* report) {
   ShowProgress(run, progress);
   ListedFiles list(run);
   CheckFeeder feeder(run, sink, all, progress, report);
   DigestConcurrently(platform, list, jobs, kCheckerChunkSize, feeder,
-                     all ? kFailureGoesOn : kFailureEndsRun);
+                     all ? kFailureGoesOn : kFailureEndsRun, lanes);
 }
 
 }  // namespace
@@ -207,8 +208,8 @@ bool PathStaysInside(const char* path) {
   return !AnyComponentLeadsUp(path, false) && !AnyComponentLeadsUp(path, true);
 }
 
-void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress,
-              CheckReport* report) {
+void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
+              const Md5LaneKernel* lanes) {
   *report = CheckReport();
   CheckRun run(platform);
   KeepingSink sink;
@@ -229,7 +230,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress,
     report->filesChecked = run.data.fileCount;
     run.StartFileCheck();
     if (jobs > 1) {
-      CheckFilesConcurrently(platform, run, sink, all, jobs, progress, report);
+      CheckFilesConcurrently(platform, run, sink, all, jobs, lanes, progress, report);
     } else {
       CheckFiles(run, sink, all, progress, report);
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "checkfile.h"
+#include "md5_lanes.h"
 #include "platform.h"
 
 enum ProblemKind {
@@ -58,13 +59,15 @@ class CheckProgress {
 // order, ending at the first problem; with `all`, every folder and file, each problem listed.
 // Nothing is opened or tested when a stored path leaves the folder.
 //
-// With `jobs` above 1 that many files are read at once, each job with one reading buffer of
-// kCheckerChunkSize bytes, and the results are taken in stored order: the report is the one
+// With `jobs` above 1 that many jobs read files at once, each digesting up to
+// `lanes->width` files in SIMD lanes (one file at a time, with one reading buffer of
+// kCheckerChunkSize bytes, when `lanes` is null), and the results are taken in stored
+// order: the report is the one
 // of a run with one job, which reads one chunk per step as the checker does. The platform's
 // reading calls must then allow calls from several threads at once. The progress lines then
 // name the file the results wait for, and the bytes read from all files so far.
-void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress,
-              CheckReport* report);
+void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
+              const Md5LaneKernel* lanes = Md5WidestLaneKernel());
 
 // The stored digest text and relative path of every listed file, in stored order, without
 // checking anything. False, with `report` saying why, when the data is unusable.

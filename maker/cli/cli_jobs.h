@@ -1,9 +1,10 @@
-// The --jobs option of the command-line tools: how many files they read at once.
+// The --jobs option of the command-line tools and VEXORIN_LANES: how many files they read at once.
 #pragma once
 #include <stdlib.h>
 
 #include <string>
 
+#include "md5_lanes.h"
 #include "threads.h"
 
 // What a tool says when --jobs is given no count or a wrong one.
@@ -26,3 +27,25 @@ inline int JobsToRun(int given) {
   int jobs = given > 0 ? given : ProcessorsAvailable();
   return jobs > ThreadGroup::kMaxThreads ? ThreadGroup::kMaxThreads : jobs;
 }
+
+// The lane kernel the tools digest with: the widest this CPU runs, or with VEXORIN_LANES set
+// to a number, the widest of at most that many lanes (0: the scalar code alone). It is there
+// to compare the kernels, and as a way around one should it misbehave on some machine. False
+// when the variable holds anything but a whole number from 0 up.
+inline bool LanesToUse(const Md5LaneKernel** lanes) {
+  *lanes = Md5WidestLaneKernel();
+  const char* text = getenv("VEXORIN_LANES");
+  if (text == nullptr || *text == '\0') return true;
+  char* end = nullptr;
+  long most = strtol(text, &end, 10);
+  if (*end != '\0' || most < 0) return false;
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  *lanes = nullptr;
+  for (int i = 0; i < count; ++i) {
+    if (kernels[i]->width <= most) *lanes = kernels[i];
+  }
+  return true;
+}
+
+inline std::string LanesError() { return "VEXORIN_LANES takes a number of lanes: 0, 4, 8 or 16"; }

@@ -40,6 +40,7 @@ const char kUsage[] =
     "  --jobs N                digest on N threads (default: the processors this process may\n"
     "                          use), each with up to 16 files at once in the CPU's vector\n"
     "                          lanes; 1: one file after another, as the maker's window reads\n"
+    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none).\n"
     "Ctrl+C stops the build and leaves the folder as it was (exit code 130).\n";
 
 // Message boxes and progress of the build job, on the terminal.
@@ -108,6 +109,7 @@ struct Options {
                              kTextDefaultLine1};
   bool yes = false;
   int jobs = 0;  // 0: as many as the process has processors
+  const Md5LaneKernel* lanes = nullptr;
   std::string image;
   std::string folder;
 };
@@ -187,6 +189,7 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
     }
   }
   if (options->folder.empty()) return UsageError("give the FOLDER to check");
+  if (!LanesToUse(&options->lanes)) return UsageError(LanesError());
   return -1;
 }
 
@@ -234,7 +237,7 @@ int main(int argc, char** argv) {
       } while (step == kBuildMore && !ConsoleInterrupted());
       if (step == kBuildMore) step = kBuildCancelled;
     } else {
-      step = DigestJobFiles(job, platform, jobs, sink);
+      step = DigestJobFiles(job, platform, jobs, sink, options.lanes);
     }
     sink.EndProgressLine();
     if (ConsoleInterrupted()) step = kBuildCancelled;  // also when it came with the last file

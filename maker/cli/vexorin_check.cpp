@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --jobs N   read on N threads (default: the processors this process may use), each\n"
     "             with up to 16 files at once in the CPU's vector lanes; 1: one file after\n"
     "             another, as the checker reads\n"
+    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none).\n"
     "Exit status: 0 all intact, 1 a problem found, 2 usage error, 3 no usable check data.\n";
 
 struct Options {
@@ -38,6 +39,7 @@ struct Options {
   bool json = false;
   bool md5sum = false;
   int jobs = 0;  // 0: as many as the process has processors
+  const Md5LaneKernel* lanes = nullptr;
   std::string checker;
 };
 
@@ -77,6 +79,7 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
     return UsageError(
         "--md5sum lists the files and checks nothing: it takes neither --all nor --json");
   }
+  if (!LanesToUse(&options->lanes)) return UsageError(LanesError());
   return -1;
 }
 
@@ -169,7 +172,7 @@ int main(int argc, char** argv) {
   TerminalProgress progress(platform);
   bool terminal = ConsoleIsTerminal();
   RunCheck(platform.platform(), all, JobsToRun(options.jobs), terminal ? &progress : nullptr,
-           &report);
+           &report, options.lanes);
   progress.End();
 
   if (options.json) WriteOutputUtf8(JsonReport(report, file, folder, toUtf8));

@@ -42,11 +42,13 @@ class JobFeeder : public DigestWatcher {
 
 }  // namespace
 
-int DigestJobFiles(TCheckerBuilder& job, MakerPlatform& platform, int jobs, BuildView& view) {
+int DigestJobFiles(TCheckerBuilder& job, MakerPlatform& platform, int jobs, BuildView& view,
+                   const Md5LaneKernel* lanes) {
   if (job.files.empty()) return kBuildAllDigested;
   PrefixedDigestList list(job.rootFolder, job.files);
   JobFeeder feeder(job, view);
-  switch (DigestConcurrently(platform, list, jobs, kMakerChunkSize, feeder)) {
+  switch (
+      DigestConcurrently(platform, list, jobs, kMakerChunkSize, feeder, kFailureEndsRun, lanes)) {
     case kRunCancelled:
       return kBuildCancelled;
     case kRunComplete:

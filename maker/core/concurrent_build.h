@@ -3,6 +3,7 @@
 #include <string>
 
 #include "checker_builder.h"
+#include "md5_lanes.h"
 
 // Where a concurrent build shows its progress and learns of a cancel, on the caller's thread.
 class BuildView {
@@ -25,5 +26,7 @@ class BuildView {
 // have given one file after another: the first file in scan order that cannot be opened or
 // read is the one reported. Returns kBuildAllDigested (WriteChecker may follow),
 // kBuildStopped (the user has been told why) or kBuildCancelled. Each job holds one reading
-// buffer of kMakerChunkSize bytes and at most one open file; all are closed on return.
-int DigestJobFiles(TCheckerBuilder& job, MakerPlatform& platform, int jobs, BuildView& view);
+// buffer of kMakerChunkSize bytes and at most one open file, or with `lanes` digests up to
+// `lanes->width` files at once (see DigestConcurrently); all are closed on return.
+int DigestJobFiles(TCheckerBuilder& job, MakerPlatform& platform, int jobs, BuildView& view,
+                   const Md5LaneKernel* lanes = Md5WidestLaneKernel());

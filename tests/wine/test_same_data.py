@@ -2,7 +2,9 @@
 """The same check data from every maker: the native vexorin-build, and the maker and
 vexorin-build.exe of the i686 and of the x86-64 Windows build, each run under Wine where this
 machine can run it, write byte for byte the same check data for a tree with 表.txt in ソフト\\;
-only the checker image in front differs, and it is the one of the build that wrote it.
+only the checker image in front differs, and it is the one of the build that wrote it. And
+each build's vexorin-build.exe writes for a tree of many files, with every lane width this CPU
+has (VEXORIN_LANES), the checker that it writes with --jobs 1.
 
 usage: test_same_data.py --build VEXORIN_BUILD --windows build/windows --windows-x64 build/windows-x64
 The i686 programs run only where this machine runs 32-bit code; elsewhere their checks are
@@ -29,6 +31,12 @@ import wine_arch  # noqa: E402
 TREE = {"ソフト/深い/表.txt": bytes(range(256)) * 5000}
 
 
+# Files that end in different blocks of one batch of lanes, around the padding and around
+# the 64 KiB lane buffer, in one folder: every run of one build lists them alike.
+LANE_SIZES = [0, 1, 55, 56, 63, 64, 65, 119, 120, 1000, 65535, 65536, 65537, 200000] + [
+    64 * i + 7 * i for i in range(20)]
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -49,6 +57,37 @@ def same(t, name, path, expected, image):
             "%d bytes against %d" % (len(data), len(expected)))
     t.check(name + ": its own build's checker image in front", front == image, "another image")
     os.remove(path)
+
+
+def lanes_alike(t, label, build, session):
+    """vexorin-build.exe with each lane width writes what it writes with --jobs 1."""
+    folder = tempfile.mkdtemp(prefix="vxlanes-")
+    try:
+        for i, size in enumerate(LANE_SIZES):
+            with open(os.path.join(folder, "f%02d.bin" % i), "wb") as f:
+                f.write(bytes((i * 131 + b * 7) & 255 for b in range(size)))
+        exe = os.path.join(build, "maker", "cli", "vexorin-build.exe")
+        written = os.path.join(folder, "Vexorin.exe")
+        reference = None
+        for lanes, jobs in ((None, "1"), ("0", "2"), ("4", "2"), ("8", "2"), ("16", "2")):
+            env = dict(session.env)
+            if lanes is not None:
+                env["VEXORIN_LANES"] = lanes
+            r = subprocess.run(session.command(exe, "--yes", "--jobs", jobs, to_wine_path(folder)),
+                               env=env, stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+            name = "%s vexorin-build.exe --jobs %s%s" % (
+                label, jobs, "" if lanes is None else ", VEXORIN_LANES=" + lanes)
+            if not t.check(name + " succeeds", r.returncode == 0 and os.path.isfile(written),
+                           r.stderr[-2000:]):
+                continue
+            data = read(written)
+            os.remove(written)
+            if reference is None:
+                reference = data
+            else:
+                t.check(name + ": the checker of --jobs 1", data == reference, "another checker")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
 
 
 def run_build(t, label, build, folder, expected):
@@ -74,6 +113,7 @@ def run_build(t, label, build, folder, expected):
         t.check(label + " maker: built with its success box", result.ok and result.boxes == [BUILT_BOX],
                 result.transcript()[-3000:])
         same(t, label + " maker", written, expected, image)
+        lanes_alike(t, label, build, session)
     finally:
         session.close()
         shutil.rmtree(place, ignore_errors=True)
