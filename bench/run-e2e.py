@@ -23,7 +23,8 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
     of the two runs divided by the difference of their file counts.
  6. round by round, on tree and on tree/large: md5sum as in 2, `md5deep -r -j<cores>`
     (several threads, like vexorin-build's jobs) and vexorin-build with its default jobs;
-    the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) on tree; and
+    the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) and over the lane
+    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) on tree; and
     one 1 GiB file by vexorin-build --jobs 1, vexorin-build, `openssl md5` and md5sum.
 Every run reads from the page cache. Each run's CPU time (user + system, of the program and
 all its children; under Wine the wineserver's too) and its wall-clock time are taken; each
@@ -302,8 +303,9 @@ def jobs_steps(a, work, tree, build, cores, say):
         cpu = CpuClock()
         for _ in range(rounds):
             for name, cmd in cmds.items():
+                cmd, env = cmd if isinstance(cmd, tuple) else (cmd, None)
                 cpu.lap()
-                wall, out = run_checked(cmd, name)
+                wall, out = run_checked(cmd, name, env=env)
                 walls[name].append(wall)
                 cpus[name].append(cpu.lap())
                 if check_lines and name in check_lines:
@@ -334,10 +336,15 @@ def jobs_steps(a, work, tree, build, cores, say):
 
     jobs = [1, 2] + [j for j in (4, 8) if j <= cores]
     cmds = {"--jobs %d" % j: [build, "--yes", "--jobs", str(j), tree] for j in jobs}
+    # The threads without lanes, then every lane width the tools may pick (the CPU's widest
+    # is what runs by default; a width this CPU lacks runs the next narrower one).
+    for lanes in ("0", "4", "8", "16"):
+        env = dict(os.environ, VEXORIN_LANES=lanes)
+        cmds["--jobs %d, lanes %s" % (cores, lanes)] = ([build, "--yes", "--jobs", str(cores), tree], env)
     walls, cpus = measure(cmds, a.rounds)
-    say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1):")
+    say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1; lanes: VEXORIN_LANES):")
     for name in cmds:
-        say("  vexorin-build %-8s wall %.3f s  CPU %.3f s  %.2f x" %
+        say("  vexorin-build %-18s wall %.3f s  CPU %.3f s  %.2f x" %
             (name, median(walls[name]), median(cpus[name]), median(walls["--jobs 1"]) / median(walls[name])))
 
     folder = os.path.dirname(one)

@@ -117,18 +117,18 @@ bool AfterFile(CheckRun& run, int result, bool readFailed, const KeepingSink& si
   return run.NextFile();
 }
 
-void ShowProgress(CheckRun& run, CheckProgress* progress) {
+void ShowProgress(CheckRun& run, CheckProgress* progress, size_t filesDone) {
   if (progress == nullptr) return;
   char line1[kProgressTextSize], line2[kProgressTextSize];
   run.MakeProgressTexts(line1, line2);
-  progress->Step(line1, line2);
+  progress->Step(line1, line2, filesDone, run.data.fileCount);
 }
 
 // The file phase, one chunk per step as the checker takes it.
 void CheckFiles(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
                 CheckReport* report) {
   for (;;) {
-    ShowProgress(run, progress);
+    ShowProgress(run, progress, run.currentIndex);
     int result = run.CheckStep(sink);
     if (!AfterFile(run, result, run.digest.readFailed, sink, all, report)) return;
   }
@@ -168,7 +168,7 @@ class CheckFeeder : public DigestWatcher {
     // still in the jobs' hands too.
     int64_t taken = run_.bytesDone;
     run_.bytesDone = static_cast<int64_t>(p.bytesRead);
-    ShowProgress(run_, progress_);
+    ShowProgress(run_, progress_, p.filesDone);
     run_.bytesDone = taken;
   }
 
@@ -186,7 +186,7 @@ class CheckFeeder : public DigestWatcher {
 void CheckFilesConcurrently(Platform& platform, CheckRun& run, KeepingSink& sink, bool all,
                             int jobs, const Md5LaneKernel* lanes, CheckProgress* progress,
                             CheckReport* report) {
-  ShowProgress(run, progress);
+  ShowProgress(run, progress, 0);
   ListedFiles list(run);
   CheckFeeder feeder(run, sink, all, progress, report);
   DigestConcurrently(platform, list, jobs, kCheckerChunkSize, feeder,

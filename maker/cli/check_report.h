@@ -48,7 +48,9 @@ struct CheckReport {
 // Told before every step of the file check, with the checker's two progress lines.
 class CheckProgress {
  public:
-  virtual void Step(const char* line1, const char* line2) = 0;
+  // The checker's two progress lines, and how many of the `files` listed are done: with
+  // several jobs, files after the one that line1 names may be done too.
+  virtual void Step(const char* line1, const char* line2, size_t filesDone, size_t files) = 0;
 
  protected:
   ~CheckProgress() = default;

@@ -119,13 +119,13 @@ class TerminalProgress : public CheckProgress {
  public:
   explicit TerminalProgress(const CheckPlatform& platform) : platform_(platform) {}
 
-  void Step(const char* line1, const char* line2) override {
+  void Step(const char* line1, const char* line2, size_t filesDone, size_t files) override {
     auto now = std::chrono::steady_clock::now();
     if (shown_ && now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     shown_ = true;
-    ConsoleWriteUtf8("\r" + Printable(platform_.ToUtf8(std::string(line1) + "  " + line2)) +
-                     "\x1b[K");
+    ConsoleWriteUtf8("\r" + Printable(platform_.ToUtf8(std::string(line1) + "  " + line2)) + "  " +
+                     std::to_string(filesDone) + "/" + std::to_string(files) + " files done\x1b[K");
   }
 
   void End() {

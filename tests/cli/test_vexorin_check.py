@@ -236,7 +236,8 @@ def progress_only_on_a_terminal(check_tool, build):
         _, status = os.waitpid(pid, 0)
         text = seen.decode()
         check(os.waitstatus_to_exitcode(status) == 0, text)
-        check("\r" in text and "をチェック中...(1/5)" in text and "KByte Checked. (0％)" in text, repr(text))
+        check("\r" in text and "をチェック中...(1/5)" in text and "KByte Checked. (0％)" in text
+              and "0/5 files done" in text, repr(text))
         check(text.endswith("\r\x1b[K" + INTACT.replace("\n", "\r\n")), "the line is cleared before the result")
     finally:
         tree.cleanup()
