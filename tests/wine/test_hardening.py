@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The Windows programs under Wine where the file system works against them: a file that
-another process holds open without sharing, a sparse file above 4 GiB, and folder links
-(a link to an ancestor, one to a folder outside the tree, one that leads nowhere).
+another process holds open without sharing, a sparse file above 4 GiB, folder links
+(a link to an ancestor, one to a folder outside the tree, one that leads nowhere), and a
+Ctrl+C on the console in the middle of a build.
 
 The builds run vexorin-build.exe (with the checker built in) on Wine's Z: drive; the checker
 is started and read through vxdriver.exe. A small helper program, compiled here with the
@@ -16,7 +17,9 @@ Prints one line per check and a closing "N passed, M failed"; exits non-zero on 
 import argparse
 import os
 import pathlib
+import pty
 import re
+import select
 import shutil
 import subprocess
 import sys
@@ -262,6 +265,47 @@ def huge_sparse_file(s, t):
     t.check(name + ": a progress line counts past 4 GiB", any(k > 2**32 // 1024 for k in shown), repr(shown))
 
 
+def ctrl_c_stops_the_build(s, t):
+    """Ctrl+C on the console once two jobs have read 100 MB of a large file among small ones:
+    the build says it was cancelled, exits 130 and leaves the folder as it was, the old
+    checker included."""
+    name = "Ctrl+C, vexorin-build.exe --jobs 2"
+    folder = s.folder("ctrl-c", dict({"Vexorin.exe": b"old checker"},
+                                     **{"small%02d.txt" % i: bytes([i]) * (i * 997) for i in range(40)}))
+    write_sparse(folder / "huge.bin", 2**34)
+    before = {p.name: p.read_bytes() for p in folder.iterdir() if p.name != "huge.bin"}
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.environ.clear()
+        os.environ.update(s.wine.env)
+        command = s.wine.command(s.builder, "--yes", "--jobs", "2", to_wine_path(folder))
+        os.execvp(command[0], command)
+    out, sent, began = b"", None, time.time()
+    while time.time() - began < 300:
+        if select.select([fd], [], [], 0.1)[0]:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:  # EIO: the program has ended and its console is gone
+                break
+            if not chunk:
+                break
+            out += chunk
+        shown = [int(k) for k in re.findall(rb"(\d+) KByte processed", out)]
+        if sent is None and shown and max(shown) > 100000:
+            os.write(fd, b"\x03")  # the console's interrupt character
+            sent = time.time()
+    _, status = os.waitpid(pid, 0)
+    text = out.decode("utf-8", "replace")
+    t.check(name + ": interrupted mid-build", sent is not None, text[-2000:])
+    t.check(name + ": exit status 130 and says nothing was written",
+            os.waitstatus_to_exitcode(status) == 130 and "cancelled; nothing was written" in text, text[-2000:])
+    if sent is not None:
+        print("     (ended %.1f s after the Ctrl+C)" % (time.time() - sent))
+    after = {p.name: p.read_bytes() for p in folder.iterdir() if p.name != "huge.bin"}
+    t.check(name + ": the folder as it was, the old checker kept", after == before,
+            sorted(set(after) ^ set(before)))
+
+
 def links(s, t):
     """Links under Wine: Wine shows a Linux symbolic link to a folder as a folder. A link to an
     ancestor is listed but not walked, one to a folder outside is walked, and links that lead
@@ -309,7 +353,8 @@ def links(s, t):
     expect_run(t, name + ", checker", run_checker(s, folder / "Vexorin.exe"), [SUCCESS_BOX])
 
 
-SCENARIOS = [held_file_stops_the_build, held_file_is_missing_for_the_checker, links, huge_sparse_file]
+SCENARIOS = [held_file_stops_the_build, held_file_is_missing_for_the_checker, links, huge_sparse_file,
+             ctrl_c_stops_the_build]
 
 
 def main():
