@@ -10,8 +10,6 @@ namespace {
 // or two blocks.
 constexpr uint32_t kTailArea = 128;
 
-constexpr uint32_t kInitialState[4] = {0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u};
-
 void StoreLe32(unsigned char* p, uint32_t v) {
   p[0] = static_cast<unsigned char>(v);
   p[1] = static_cast<unsigned char>(v >> 8);
@@ -134,7 +132,9 @@ bool LaneJob::Start(Platform& platform, LaneFeed& feed, int lane, int* busy) {
     l.file = file;
     l.index = index;
     l.phase = kReading;
-    for (int w = 0; w < 4; ++w) state_[w * kernel_.width + lane] = kInitialState[w];
+    Md5Context initial;
+    Md5Init(&initial);
+    for (int w = 0; w < 4; ++w) state_[w * kernel_.width + lane] = initial.state[w];
     ++*busy;
     return true;
   }
