@@ -1,5 +1,6 @@
 // The --jobs option of the command-line tools and VEXORIN_LANES: how many files they read at once.
 #pragma once
+#include <limits.h>
 #include <stdlib.h>
 
 #include <string>
@@ -12,11 +13,17 @@ inline std::string JobCountError() {
   return "--jobs takes a number from 1 to " + std::to_string(ThreadGroup::kMaxThreads);
 }
 
+// The number that `text` gives; false unless it is a whole number from `low` to `high`.
+inline bool ParseWholeNumber(const char* text, long low, long high, long* n) {
+  char* end = nullptr;
+  *n = strtol(text, &end, 10);
+  return *text != '\0' && *end == '\0' && *n >= low && *n <= high;
+}
+
 // The count that `text` gives; false unless it is a whole number from 1 to kMaxThreads.
 inline bool ParseJobCount(const std::string& text, int* jobs) {
-  char* end = nullptr;
-  long n = strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != '\0' || n < 1 || n > ThreadGroup::kMaxThreads) return false;
+  long n = 0;
+  if (!ParseWholeNumber(text.c_str(), 1, ThreadGroup::kMaxThreads, &n)) return false;
   *jobs = static_cast<int>(n);
   return true;
 }
@@ -36,9 +43,8 @@ inline bool LanesToUse(const Md5LaneKernel** lanes) {
   *lanes = Md5WidestLaneKernel();
   const char* text = getenv("VEXORIN_LANES");
   if (text == nullptr || *text == '\0') return true;
-  char* end = nullptr;
-  long most = strtol(text, &end, 10);
-  if (*end != '\0' || most < 0) return false;
+  long most = 0;
+  if (!ParseWholeNumber(text, 0, LONG_MAX, &most)) return false;
   int count = 0;
   const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
   *lanes = nullptr;
