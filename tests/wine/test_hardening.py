@@ -19,7 +19,6 @@ import os
 import pathlib
 import pty
 import re
-import select
 import shutil
 import subprocess
 import sys
@@ -30,6 +29,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from checkfile_reader import CheckFile  # noqa: E402
 from harness import Box, WineSession, quote, run_scenarios, to_wine_path  # noqa: E402
+from test_vexorin_build import read_to_end  # noqa: E402
 
 LINE1 = "ダウンロードからやり直してください."
 LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
@@ -280,21 +280,19 @@ def ctrl_c_stops_the_build(s, t):
         os.environ.update(s.wine.env)
         command = s.wine.command(s.builder, "--yes", "--jobs", "2", to_wine_path(folder))
         os.execvp(command[0], command)
-    out, sent, began = b"", None, time.time()
-    while time.time() - began < 300:
-        if select.select([fd], [], [], 0.1)[0]:
-            try:
-                chunk = os.read(fd, 4096)
-            except OSError:  # EIO: the program has ended and its console is gone
-                break
-            if not chunk:
-                break
-            out += chunk
-        shown = [int(k) for k in re.findall(rb"(\d+) KByte processed", out)]
-        if sent is None and shown and max(shown) > 100000:
+    out, sent = b"", None
+    while sent is None:
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:  # EIO: the program ended before it got that far
+            break
+        out += chunk
+        if any(int(k) > 100000 for k in re.findall(rb"(\d+) KByte processed", out)):
             os.write(fd, b"\x03")  # the console's interrupt character
             sent = time.time()
+    out += read_to_end(fd)
     _, status = os.waitpid(pid, 0)
+    os.close(fd)
     text = out.decode("utf-8", "replace")
     t.check(name + ": interrupted mid-build", sent is not None, text[-2000:])
     t.check(name + ": exit status 130 and says nothing was written",
