@@ -32,12 +32,33 @@ for p in "${pkgs[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -gt 0 ]; then
+# The 32-bit Wine is installed on its own: only a machine that runs 32-bit code needs it, and
+# an i386 package list that a mirror serves half-synced must not stop the other installs there.
+wine32_missing=0
+if printf '%s\n' "${missing[@]}" | grep -qx 'wine32:i386'; then
+  wine32_missing=1
+  mapfile -t missing < <(printf '%s\n' "${missing[@]}" | grep -vx 'wine32:i386')
+fi
+
+if [ ${#missing[@]} -gt 0 ] || [ $wine32_missing = 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -q
+  # A mirror caught mid-sync fails one list now and then; what it could read still serves.
+  $SUDO apt-get update -q || echo "apt-get update failed for some lists; installing from those it read"
+fi
+if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+if [ $wine32_missing = 1 ]; then
+  if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends wine32:i386; then
+    here=$(dirname "$0")
+    if python3 "$here/../tests/wine/wine_arch.py" | grep -q '^i686'; then
+      echo "wine32:i386 could not be installed, and this machine runs 32-bit code: its Wine tests need it"
+      exit 1
+    fi
+    echo "wine32:i386 could not be installed; this machine runs no 32-bit code, so the 64-bit Wine serves"
+  fi
 fi
 
 # The Japanese locale gives Wine the ANSI code page 932.
