@@ -145,10 +145,10 @@ def main():
     ap.add_argument("--report", help="also write the summary to this file")
     a = ap.parse_args()
 
-    build = os.path.join(a.build, "maker", "cli", "vexorin-build")
-    check_tool = os.path.join(a.build, "maker", "cli", "vexorin-check")
+    build = os.path.join(a.build, "cli", "vexorin-build")
+    check_tool = os.path.join(a.build, "cli", "vexorin-check")
     tool = os.path.join(a.build, "bench", "vx-bench-tool")
-    win_build = os.path.join(a.windows_build, "maker", "cli", "vexorin-build.exe")
+    win_build = os.path.join(a.windows_build, "cli", "vexorin-build.exe")
     checker = os.path.join(a.windows_build, "checker", "vexorin-checker.exe")
     driver = os.path.join(a.windows_build, "tests", "wine", "vxdriver.exe")
     for path in (build, check_tool, tool):

@@ -50,14 +50,11 @@ function(vx_windows_resources target file_name description)
 endfunction()
 
 # Lists the programs of this build that a release packs, as "target<TAB>file" lines in
-# release-files.txt, for tools/make-release.sh: every named target that exists here, so that
-# a program added later (vexorin-check) is packed as soon as its target is there.
+# release-files.txt, for tools/make-release.sh.
 function(vx_release_files)
   set(content "")
   foreach(target IN LISTS ARGN)
-    if(TARGET ${target})
-      string(APPEND content "${target}\t$<TARGET_FILE:${target}>\n")
-    endif()
+    string(APPEND content "${target}\t$<TARGET_FILE:${target}>\n")
   endforeach()
   file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/release-files.txt CONTENT "${content}")
 endfunction()

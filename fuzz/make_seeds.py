@@ -6,7 +6,7 @@ whose files hold their own stored relative path (so that the fuzz target's stand
 matches them and a run over them passes), and a few hand-made files for the corners of the
 format that the maker never writes. settings: settings files of the edge cases.
 
-usage: make_seeds.py --build build/linux/maker/cli/vexorin-build [--out fuzz/corpus]
+usage: make_seeds.py --build build/linux/cli/vexorin-build [--out fuzz/corpus]
 """
 import argparse
 import hashlib

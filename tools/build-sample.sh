@@ -13,7 +13,7 @@ mkdir -p "$sample/ソフト/データ"
 printf 'Vexorin sample\n' > "$sample/readme.txt"
 printf '表\n' > "$sample/表.txt"
 head -c 300000 /dev/urandom > "$sample/ソフト/データ/big.bin"
-build/linux/maker/cli/vexorin-build --yes "$sample"
+build/linux/cli/vexorin-build --yes "$sample"
 echo
 ls -la "$sample"
 echo "Run the checker: LC_ALL=ja_JP.UTF-8 wine '$sample/Vexorin.exe'"

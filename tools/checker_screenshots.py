@@ -20,7 +20,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--checker", default=os.path.join(ROOT, "build/windows/checker/vexorin-checker.exe"))
     parser.add_argument("--driver", default=os.path.join(ROOT, "build/windows/tests/wine/vxdriver.exe"))
-    parser.add_argument("--build", default=os.path.join(ROOT, "build/linux/maker/cli/vexorin-build"))
+    parser.add_argument("--build", default=os.path.join(ROOT, "build/linux/cli/vexorin-build"))
     parser.add_argument("--out", default=os.path.join(ROOT, "docs"))
     args = parser.parse_args()
 

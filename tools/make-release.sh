@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes the release of the checked-out commit in dist/:
 #   Vexorin-<version>-windows-x86.zip     the i686 programs, readme.txt (Shift-JIS), LICENSE.txt
-#   Vexorin-<version>-linux-<arch>.tar.gz  vexorin-build, statically linked, and LICENSE
+#   Vexorin-<version>-linux-<arch>.tar.gz  vexorin-build and vexorin-check, statically linked,
+#                                         and LICENSE
 #   SHA256SUMS                            the digests of both
-# vexorin-check joins both archives whenever the build has a target of that name.
 # The same commit gives the same bytes in any checkout: the builds carry no time or path, and
 # the archives take their entry times from the commit. A tree with uncommitted changes is
 # named <version>-dirty, never the release. Nothing reaches dist/ unless every step succeeded.
@@ -48,12 +48,7 @@ programs() {
     printf '%s=%s\n' "$(basename "$file")" "$file"
   done <"$1/release-files.txt"
 }
-has() { cut -f1 "$1/release-files.txt" | grep -qx "$2"; }
-for need in "$win vexorin-maker" "$win vexorin-build" "$lin vexorin-build"; do
-  # shellcheck disable=SC2086
-  has $need || { say "the build in ${need% *} has no target ${need#* }"; exit 1; }
-done
-shown=$($lin/maker/cli/vexorin-build --version)
+shown=$($lin/cli/vexorin-build --version)
 [ "$shown" = "vexorin-build $full" ] || { say "vexorin-build shows \"$shown\", not $full"; exit 1; }
 
 mkdir -p dist
@@ -61,10 +56,8 @@ rm -rf dist/.release.*  # what a killed run may have left
 stage=$(mktemp -d dist/.release.XXXXXX)
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/files"
-with=()
-has $win vexorin-check && with=(--with vexorin-check)
 python3 tools/release/readme_txt.py docs/readme-ja.md "$stage/files/readme.txt" --version "$full" \
-  --source-text "$source_text" "${with[@]}"
+  --source-text "$source_text"
 sed 's/$/\r/' LICENSE >"$stage/files/LICENSE.txt"
 
 zip=Vexorin-$full-windows-x86.zip

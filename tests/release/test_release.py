@@ -84,10 +84,10 @@ def check_program(t, name, data, version):
     return resources
 
 
-def check_zip(t, data, version, epoch, with_check):
+def check_zip(t, data, version, epoch):
     archive = zipfile.ZipFile(io.BytesIO(data))
     folder = "Vexorin-%s/" % version
-    programs = ["VexorinMake.exe", "vexorin-build.exe"] + (["vexorin-check.exe"] if with_check else [])
+    programs = ["VexorinMake.exe", "vexorin-build.exe", "vexorin-check.exe"]
     names = [i.filename for i in archive.infolist()]
     t.check("zip: one folder with the programs, readme.txt and LICENSE.txt, in this order",
             names == [folder] + [folder + n for n in programs + ["readme.txt", "LICENSE.txt"]], names)
@@ -103,7 +103,7 @@ def check_zip(t, data, version, epoch, with_check):
     return {n[len(folder):]: archive.read(n) for n in names[1:] if n.startswith(folder)}
 
 
-def check_readme(t, data, version, with_check):
+def check_readme(t, data, version):
     t.check("readme.txt: CR LF line ends only", b"\n" in data and data.count(b"\n") == data.count(b"\r\n") and
             data.endswith(b"\r\n"), data[:200])
     try:
@@ -111,17 +111,15 @@ def check_readme(t, data, version, with_check):
     except UnicodeDecodeError as e:
         t.check("readme.txt: Shift-JIS", False, e)
         return
-    wanted = ["Vexorin %s" % version, "VexorinMake.INI", "vexorin-build", "260 バイト", "コードページ 932",
+    wanted = ["Vexorin %s" % version, "VexorinMake.INI", "vexorin-build", "vexorin-check", "260 バイト", "コードページ 932",
               "すべてのファイルは正常です.", "ファイル … が壊れています.", "MIT ライセンス", "The Vexorin authors"]
     missing = [w for w in wanted if w not in text]
     t.check("readme.txt: Japanese guide with the version, the messages, the licence", not missing, missing)
     leftovers = [m for m in ("**", "```", "<!--", "{{", "](") if m in text]
     t.check("readme.txt: no Markdown left", not leftovers, leftovers)
-    t.check("readme.txt: the vexorin-check part exactly when vexorin-check is packed",
-            ("vexorin-check" in text) == with_check, with_check)
 
 
-def check_tarball(t, data, version, epoch, with_check, scratch):
+def check_tarball(t, data, version, epoch, scratch):
     os.makedirs(scratch, exist_ok=True)
     path = os.path.join(scratch, "linux.tar.gz")
     with open(path, "wb") as f:
@@ -130,7 +128,7 @@ def check_tarball(t, data, version, epoch, with_check, scratch):
     with tarfile.open(path) as archive:
         members = archive.getmembers()
         folder = "Vexorin-%s" % version
-        programs = ["vexorin-build"] + (["vexorin-check"] if with_check else [])
+        programs = ["vexorin-build", "vexorin-check"]
         names = [m.name for m in members]
         t.check("tarball: one folder with the programs and LICENSE",
                 names == [folder] + ["%s/%s" % (folder, n) for n in programs + ["LICENSE"]], names)
@@ -162,9 +160,7 @@ def check_release(t, clone_path, version, epoch, scratch):
     sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n) for n in (zip_name, tar_name))
     t.check("SHA256SUMS names both archives with their digests", files.get("SHA256SUMS", b"").decode() == sums,
             files.get("SHA256SUMS"))
-    with open(os.path.join(clone_path, "build", "release", "windows", "release-files.txt")) as f:
-        with_check = any(line.split("\t")[0] == "vexorin-check" for line in f)
-    entries = check_zip(t, files[zip_name], version, epoch, with_check)
+    entries = check_zip(t, files[zip_name], version, epoch)
     resources = {}
     for name in DESCRIPTIONS:
         if name in entries:
@@ -180,13 +176,13 @@ def check_release(t, clone_path, version, epoch, scratch):
         for what, ok, detail in manifest_checks(checker.resources()):
             t.check("checker image: " + what, ok, detail)
     if "readme.txt" in entries:
-        check_readme(t, entries["readme.txt"], version, with_check)
+        check_readme(t, entries["readme.txt"], version)
     with open(os.path.join(clone_path, "LICENSE"), "rb") as f:
         license_text = f.read()
     t.check("LICENSE.txt: the MIT licence of LICENSE, with CR LF", entries.get("LICENSE.txt") ==
             license_text.replace(b"\n", b"\r\n") and b"MIT License" in license_text and
             b"The Vexorin authors" in license_text)
-    check_tarball(t, files[tar_name], version, epoch, with_check, scratch)
+    check_tarball(t, files[tar_name], version, epoch, scratch)
 
 
 def main():

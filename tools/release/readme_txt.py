@@ -5,10 +5,9 @@
 The Markdown stays readable in the repository; here its markup becomes plain text: "#"
 headings are underlined or marked with "■", "**" and "`" marks go, links become "text
 (address)", list items start with "・", code blocks are indented. {{VERSION}} and {{SOURCE}}
-are filled in. A part between "<!-- if NAME -->" and "<!-- end -->" is kept only when NAME
-is among the programs the release holds; other comments are dropped.
+are filled in; comments are dropped.
 
-usage: readme_txt.py SOURCE.md OUTPUT.txt --version V --source-text TEXT [--with NAME]...
+usage: readme_txt.py SOURCE.md OUTPUT.txt --version V --source-text TEXT
 A character that code page 932 cannot hold stops the conversion, naming its line.
 """
 import argparse
@@ -27,28 +26,16 @@ def inline(text):
     return re.sub(r"`([^`]+)`", r"\1", text)
 
 
-def convert(markdown, values, programs):
+def convert(markdown, values):
     """The text of readme.txt (str, "\\n" line ends) from the Markdown source."""
     for key, value in values.items():
         markdown = markdown.replace("{{%s}}" % key, value)
     out = []
-    keep = [True]  # one entry per open "if" block
     in_comment = in_code = False
     for line in markdown.split("\n"):
         stripped = line.strip()
-        block = re.fullmatch(r"<!-- if (\S+) -->", stripped)
-        if block:
-            keep.append(keep[-1] and block.group(1) in programs)
-            continue
-        if stripped == "<!-- end -->":
-            if len(keep) == 1:
-                raise ValueError("an <!-- end --> without its <!-- if -->")
-            keep.pop()
-            continue
         if in_comment or stripped.startswith("<!--"):
             in_comment = "-->" not in stripped
-            continue
-        if not keep[-1]:
             continue
         if stripped.startswith("```"):
             in_code = not in_code
@@ -69,8 +56,8 @@ def convert(markdown, values, programs):
             out.append(item.group(1) + "・" + inline(item.group(2)))
             continue
         out.append(inline(line.rstrip()))
-    if len(keep) != 1 or in_code or in_comment:
-        raise ValueError("an <!-- if -->, a comment or a code block is left open")
+    if in_code or in_comment:
+        raise ValueError("a comment or a code block is left open")
     # One blank line between parts, none at either end.
     text = re.sub(r"\n{3,}", "\n\n", "\n".join(out)).strip("\n")
     return text + "\n"
@@ -93,12 +80,11 @@ def main():
     parser.add_argument("output")
     parser.add_argument("--version", required=True)
     parser.add_argument("--source-text", required=True)
-    parser.add_argument("--with", dest="programs", action="append", default=[])
     args = parser.parse_args()
     with open(args.source, encoding="utf-8") as f:
         markdown = f.read()
     try:
-        data = encode(convert(markdown, {"VERSION": args.version, "SOURCE": args.source_text}, args.programs))
+        data = encode(convert(markdown, {"VERSION": args.version, "SOURCE": args.source_text}))
     except ValueError as e:
         print("readme_txt.py: %s: %s" % (args.source, e), file=sys.stderr)
         return 1
