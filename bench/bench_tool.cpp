@@ -19,6 +19,7 @@
 
 #include "check_run.h"
 #include "clock.h"
+#include "cp932_convert.h"
 #include "maker_platform_posix.h"
 #include "platform_posix.h"
 #include "scan.h"
@@ -79,10 +80,11 @@ int Check(const char* checkerFile) {
     ++steps;
   } while (result == kCheckMore);
   double seconds = SecondsSince(start);
-  printf("check: %u folders, %u files, %lld bytes, %llu steps, load %.3f s, total %.3f s, %.1f MB/s\n",
-         static_cast<unsigned>(run.data.folderCount), static_cast<unsigned>(run.data.fileCount),
-         static_cast<long long>(run.bytesDone), static_cast<unsigned long long>(steps), loadSeconds,
-         seconds, static_cast<double>(run.bytesDone) / seconds / 1e6);
+  printf(
+      "check: %u folders, %u files, %lld bytes, %llu steps, load %.3f s, total %.3f s, %.1f MB/s\n",
+      static_cast<unsigned>(run.data.folderCount), static_cast<unsigned>(run.data.fileCount),
+      static_cast<long long>(run.bytesDone), static_cast<unsigned long long>(steps), loadSeconds,
+      seconds, static_cast<double>(run.bytesDone) / seconds / 1e6);
   return result == kCheckAllIntact && sink.shown == 0 ? 0 : 1;
 }
 
@@ -99,7 +101,8 @@ int Scan(const char* nativeFolder, int rounds) {
     std::vector<std::string> folderList, fileList;
     ScanProblem problem;
     auto start = std::chrono::steady_clock::now();
-    bool complete = ScanFolder(platform, root, &folderList, &fileList, "Vexorin.exe", root.size(), &problem);
+    bool complete =
+        ScanFolder(platform, root, &folderList, &fileList, "Vexorin.exe", root.size(), &problem);
     double seconds = SecondsSince(start);
     if (!complete) {
       fprintf(stderr, "vx-bench-tool: the scan stopped at %s\n", problem.entry.c_str());
@@ -119,7 +122,8 @@ int Scan(const char* nativeFolder, int rounds) {
 int main(int argc, char** argv) {
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "check" && argc == 3) return Check(argv[2]);
-  if (command == "scan" && (argc == 3 || argc == 4)) return Scan(argv[2], argc == 4 && atoi(argv[3]) > 1 ? atoi(argv[3]) : 1);
+  if (command == "scan" && (argc == 3 || argc == 4))
+    return Scan(argv[2], argc == 4 && atoi(argv[3]) > 1 ? atoi(argv[3]) : 1);
   if (command == "clock" && argc == 2) {
     double hz = MeasureClockHz();
     if (hz <= 0) return 1;

@@ -1,13 +1,15 @@
 #include "check_platform.h"
 
-std::string CheckPlatform::ToUtf8(const std::string& sjis) const {
-  if (!marked_) return LenientUtf8(sjis);
+#include "cp932_convert.h"
+
+std::string CheckPlatform::ToUtf8(const std::string& cp932) const {
+  if (!marked_) return Cp932ToUtf8Lenient(cp932);
   // Converted piece by piece, so that the folder's own name is never taken for text.
   std::string out;
   size_t from = 0;
-  for (size_t mark; (mark = sjis.find(kExecutableFolderMark, from)) != std::string::npos;
+  for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
        from = mark + 1) {
-    out += LenientUtf8(sjis.substr(from, mark - from)) + folder_;
+    out += Cp932ToUtf8Lenient(cp932.substr(from, mark - from)) + folder_;
   }
-  return out + LenientUtf8(sjis.substr(from));
+  return out + Cp932ToUtf8Lenient(cp932.substr(from));
 }

@@ -21,7 +21,7 @@ class CheckPlatform {
   bool UseChecker(const std::string& utf8Path, std::string* file, std::string* folder);
   // A text of the run in UTF-8, the checker's folder put back for the platform's mark; bytes
   // that are not code page 932 become U+FFFD.
-  std::string ToUtf8(const std::string& sjis) const;
+  std::string ToUtf8(const std::string& cp932) const;
 
  private:
   struct Impl;
@@ -29,9 +29,6 @@ class CheckPlatform {
   bool marked_ = false;  // the platform stands kExecutableFolderMark for `folder_`
   std::string folder_;   // the checker's folder, UTF-8
 };
-
-// Code page 932 to UTF-8, going on past every byte that does not convert.
-std::string LenientUtf8(const std::string& sjis);
 
 // The folder part of a path as it was given, with "/" separators and a final one; empty when
 // the path names a file in the current folder.

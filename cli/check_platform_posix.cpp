@@ -1,5 +1,4 @@
 #include <dirent.h>
-#include <iconv.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -24,30 +23,6 @@ bool IsRegularFile(const std::string& path) {
 }
 
 }  // namespace
-
-std::string LenientUtf8(const std::string& sjis) {
-  // One descriptor for the process: a digest list converts every stored path.
-  static iconv_t cd = iconv_open("UTF-8", "CP932");
-  if (cd == reinterpret_cast<iconv_t>(-1)) return sjis;
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);
-  std::string out;
-  char buffer[4096];
-  char* src = const_cast<char*>(sjis.data());
-  size_t srcLeft = sjis.size();
-  while (srcLeft > 0) {
-    char* dst = buffer;
-    size_t dstLeft = sizeof buffer;
-    size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-    out.append(buffer, sizeof buffer - dstLeft);
-    if (r == static_cast<size_t>(-1) && dstLeft == sizeof buffer && srcLeft > 0) {
-      out += "\xEF\xBF\xBD";
-      ++src;
-      --srcLeft;
-      iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    }
-  }
-  return out;
-}
 
 // Opens regular files only: a named pipe or a device that an archive put in a listed file's
 // place would make the check wait for ever, so it counts as missing, as a folder does.

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "check_platform.h"
+#include "cp932_convert_win.h"
 #include "platform_win.h"
-#include "utf16_win.h"
 
 namespace {
 
@@ -14,13 +14,6 @@ bool EndsWithExe(const std::wstring& name) {
 }
 
 }  // namespace
-
-std::string LenientUtf8(const std::string& sjis) {
-  int n = MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(932, 0, sjis.data(), static_cast<int>(sjis.size()), &wide[0], n);
-  return Utf8FromWide(wide);
-}
 
 // Opens files on disk only: a stored name such as CON or COM1 opens a device, which would make
 // the check wait for ever, so it counts as missing, as a folder does.

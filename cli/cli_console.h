@@ -1,5 +1,5 @@
-// What the command-line tools need of the console, the command line and their files on each
-// platform. Arguments and the tools' own texts are UTF-8 here; the cores' texts are code page 932.
+// What the command-line tools need of the console and the command line on each platform.
+// Arguments and the tools' own texts are UTF-8 here; the cores' texts are code page 932.
 #pragma once
 #include <string>
 #include <vector>
@@ -14,7 +14,7 @@ bool ConsoleIsTerminal();
 // True when a person can answer on standard input.
 bool ConsoleCanAsk();
 // Writes code-page-932 text to standard error in the terminal's encoding.
-void ConsoleWrite(const std::string& sjis);
+void ConsoleWrite(const std::string& cp932);
 // Writes UTF-8 text to standard error in the terminal's encoding.
 void ConsoleWriteUtf8(const std::string& utf8);
 // Writes UTF-8 text to standard output in the terminal's encoding (results for people).
@@ -28,11 +28,3 @@ void ConsoleCatchInterrupt();
 bool ConsoleInterrupted();
 // Reads one answer line from standard input; false at its end.
 bool ConsoleReadLine(std::string* line);
-// UTF-8 text as code page 932; false when it holds a character that code page 932 lacks.
-bool Utf8ToSjis(const std::string& utf8, std::string* sjis);
-// Reads a whole file named in UTF-8.
-bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes);
-// Makes the FOLDER argument the current folder and gives the target folder to hand to the
-// build job; false when it names no folder. Working from inside the folder keeps its own
-// path, which may hold characters that code page 932 lacks, out of the stored data.
-bool EnterTargetFolder(const std::string& utf8Folder, std::string* target);

@@ -6,12 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "cli_console.h"
-#include "platform_posix.h"
 
 namespace {
 
@@ -61,7 +58,7 @@ bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 bool ConsoleCanAsk() { return isatty(STDIN_FILENO) != 0; }
 
-void ConsoleWrite(const std::string& sjis) { WriteConverted(stderr, "CP932", sjis); }
+void ConsoleWrite(const std::string& cp932) { WriteConverted(stderr, "CP932", cp932); }
 
 void ConsoleWriteUtf8(const std::string& utf8) { WriteConverted(stderr, "UTF-8", utf8); }
 
@@ -83,18 +80,3 @@ void ConsoleCatchInterrupt() {
 bool ConsoleInterrupted() { return interrupted.load(); }
 
 bool ConsoleReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
-
-bool Utf8ToSjis(const std::string& utf8, std::string* sjis) { return Utf8ToCp932(utf8, sjis); }
-
-bool ReadFileBytes(const std::string& utf8Path, std::vector<unsigned char>* bytes) {
-  std::ifstream in(utf8Path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool EnterTargetFolder(const std::string& utf8Folder, std::string* target) {
-  if (chdir(utf8Folder.c_str()) != 0) return false;
-  *target = ".";
-  return true;
-}

@@ -8,9 +8,11 @@
 #include "checker_builder.h"
 #include "checker_image.h"
 #include "cli_console.h"
+#include "cli_files.h"
 #include "cli_jobs.h"
 #include "concurrent_build.h"
-#include "sjis.h"
+#include "cp932.h"
+#include "cp932_convert.h"
 #include "texts.h"
 #include "threads.h"
 #include "vexorin_version.h"
@@ -165,7 +167,7 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       if (!value(&options->image)) return UsageError("--image needs a file");
     } else if (arg == "--name") {
       if (!value(&raw)) return UsageError("--name needs a name");
-      if (!Utf8ToSjis(raw, &options->name)) {
+      if (!Utf8ToCp932(raw, &options->name)) {
         return Refused("the name " + raw + " has characters that code page 932 cannot hold");
       }
       if (options->name.empty() || !CheckFileName(options->name.c_str())) {
@@ -178,7 +180,7 @@ int ParseArguments(const std::vector<std::string>& args, Options* options) {
       }
       if (which < 0) return UsageError("unknown option " + arg);
       if (!value(&raw)) return UsageError(arg + " needs a text");
-      if (!Utf8ToSjis(raw, &options->messages[which])) {
+      if (!Utf8ToCp932(raw, &options->messages[which])) {
         return Refused("the text of " + arg + " has characters that code page 932 cannot hold");
       }
       options->messages[which] = StoredMessage(options->messages[which]);

@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
   if (!platform.UseChecker(options.checker, &file, &folder)) {
     return UsageError(options.checker + " is not a file");
   }
-  ToUtf8 toUtf8 = [&platform](const std::string& sjis) { return platform.ToUtf8(sjis); };
+  ToUtf8 toUtf8 = [&platform](const std::string& cp932) { return platform.ToUtf8(cp932); };
   CheckReport report;
 
   if (options.md5sum) {

@@ -2,55 +2,20 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
 
+#include "cp932_convert.h"
 #include "text.h"
 
 namespace {
-
-// One conversion descriptor per direction and thread, closed when the thread ends: opening
-// one costs more than most conversions, and every path of a build goes through here, from
-// every job of a concurrent digest at once (a descriptor keeps state, so it cannot be shared).
-struct Converters {
-  iconv_t toUtf8 = reinterpret_cast<iconv_t>(-1);
-  iconv_t fromUtf8 = reinterpret_cast<iconv_t>(-1);
-  ~Converters() {
-    if (toUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(toUtf8);
-    if (fromUtf8 != reinterpret_cast<iconv_t>(-1)) iconv_close(fromUtf8);
-  }
-};
-
-bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
-  static thread_local Converters converters;
-  bool forward = std::string(to) == "UTF-8";
-  iconv_t& cd = forward ? converters.toUtf8 : converters.fromUtf8;
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    cd = iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  }
-  iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
-  out->assign(in.size() * 4 + 8, '\0');
-  char* src = const_cast<char*>(in.data());
-  size_t srcLeft = in.size();
-  char* dst = &(*out)[0];
-  size_t dstLeft = out->size();
-  size_t r = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
-  if (r == static_cast<size_t>(-1) || r != 0) return false;  // invalid or inexact
-  out->resize(out->size() - dstLeft);
-  return true;
-}
 
 // Files are handed out as their descriptor plus one, so that descriptor 0 is not null.
 int Fd(FileRef file) { return static_cast<int>(reinterpret_cast<intptr_t>(file)) - 1; }
 
 }  // namespace
-
-bool Cp932ToUtf8(const std::string& in, std::string* out) { return Convert("CP932", "UTF-8", in, out); }
-bool Utf8ToCp932(const std::string& in, std::string* out) { return Convert("UTF-8", "CP932", in, out); }
 
 bool NativePath(const char* path, std::string* out) {
   // After the conversion a 0x5C byte can only be a real backslash: the second bytes of
@@ -70,7 +35,9 @@ bool PosixPlatform::Native(const char* path, std::string* out) const {
   return Expand(path, true, out);
 }
 
-bool PosixPlatform::DisplayText(const char* text, std::string* out) const { return Expand(text, false, out); }
+bool PosixPlatform::DisplayText(const char* text, std::string* out) const {
+  return Expand(text, false, out);
+}
 
 bool PosixPlatform::Expand(const char* text, bool path, std::string* out) const {
   // Converted piece by piece, so that the folder's own bytes are never taken for text.
@@ -79,7 +46,8 @@ bool PosixPlatform::Expand(const char* text, bool path, std::string* out) const 
   for (const char* p = text;; ++p) {
     if (*p == '\0' || (marked_ && *p == kExecutableFolderMark)) {
       std::string converted;
-      if (!(path ? NativePath(piece.c_str(), &converted) : Cp932ToUtf8(piece, &converted))) return false;
+      if (!(path ? NativePath(piece.c_str(), &converted) : Cp932ToUtf8(piece, &converted)))
+        return false;
       *out += converted;
       piece.clear();
       if (*p == '\0') return true;

@@ -4,10 +4,6 @@
 
 #include "platform.h"
 
-// Converts between code page 932 and UTF-8; false when the text has no exact counterpart.
-bool Cp932ToUtf8(const std::string& in, std::string* out);
-bool Utf8ToCp932(const std::string& in, std::string* out);
-
 // A code-page-932 path with backslash separators as a native UTF-8 path with slashes.
 bool NativePath(const char* path, std::string* out);
 

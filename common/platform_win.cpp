@@ -2,11 +2,11 @@
 
 #include <new>
 
+#include "cp932_convert_win.h"
 #include "text.h"
 
 namespace {
 
-constexpr UINT kCodePage = 932;
 // Room for any path the programs build (at most 259 bytes) and for the longest message.
 constexpr int kWideCapacity = 2048;
 
@@ -23,9 +23,8 @@ int ExpandToWide(const char* text, const wchar_t* folder, wchar_t* out, int capa
     const char* end = piece;
     while (*end != '\0' && (folder == nullptr || *end != kExecutableFolderMark)) ++end;
     if (end > piece) {
-      int n = MultiByteToWideChar(kCodePage, 0, piece, static_cast<int>(end - piece),
-                                  out != nullptr ? out + length : nullptr,
-                                  out != nullptr ? capacity - length : 0);
+      int n = Cp932PieceToWide(piece, static_cast<int>(end - piece),
+                               out != nullptr ? out + length : nullptr, capacity - length);
       if (n <= 0) return -1;
       length += n;
     }
@@ -50,26 +49,6 @@ bool ExpandInto(const char* text, const wchar_t* folder, wchar_t* out, int capac
 }
 
 }  // namespace
-
-bool Cp932ToWide(const char* text, wchar_t* out, int capacity) {
-  int n = MultiByteToWideChar(kCodePage, 0, text, -1, out, capacity);
-  if (n == 0) {
-    if (capacity > 0) out[0] = L'\0';
-    return false;
-  }
-  return true;
-}
-
-bool WideToCp932(const wchar_t* text, char* out, int capacity) {
-  BOOL usedDefault = FALSE;
-  int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, text, -1, out, capacity, nullptr,
-                              &usedDefault);
-  if (n == 0) {
-    if (capacity > 0) out[0] = '\0';
-    return false;
-  }
-  return !usedDefault;
-}
 
 wchar_t* NewWideText(const char* text, const wchar_t* folder) {
   int length = ExpandToWide(text, folder, nullptr, 0);

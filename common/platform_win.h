@@ -4,12 +4,6 @@
 
 #include "platform.h"
 
-// Converts a code-page-932 text to UTF-16; false when it does not fit `capacity` characters.
-bool Cp932ToWide(const char* text, wchar_t* out, int capacity);
-// Converts UTF-16 to code page 932; false when it does not fit or when a character has no
-// exact counterpart there (the text then holds a stand-in).
-bool WideToCp932(const wchar_t* text, char* out, int capacity);
-
 // Converts a code-page-932 text to UTF-16 in a buffer of its own (free it with delete[]);
 // with a `folder`, every kExecutableFolderMark becomes that folder. Null without memory.
 wchar_t* NewWideText(const char* text, const wchar_t* folder);

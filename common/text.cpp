@@ -1,6 +1,6 @@
 #include "text.h"
 
-#include "sjis.h"
+#include "cp932.h"
 
 size_t TextLength(const char* s) {
   size_t n = 0;
@@ -26,7 +26,7 @@ class Writer {
   void Put(const char* s, size_t n) {
     for (size_t i = 0; i < n && ok_; ++i) {
       unsigned char c = static_cast<unsigned char>(s[i]);
-      bool lead = !inDouble_ && IsSjisLeadByte(c);
+      bool lead = !inDouble_ && IsCp932LeadByte(c);
       // A lead byte is written only when its second byte fits as well.
       size_t need = lead ? 2 : 1;
       if (length_ + need + 1 > capacity_) {

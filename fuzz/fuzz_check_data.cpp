@@ -30,10 +30,11 @@
 #include "check_report.h"
 #include "check_run.h"
 #include "checkfile.h"
+#include "cp932.h"
+#include "cp932_convert.h"
 #include "digest.h"
 #include "md5.h"
 #include "memory_platform.h"
-#include "sjis.h"
 #include "texts.h"
 
 namespace {
@@ -111,7 +112,7 @@ bool Contains(const std::string& s, const char* part) { return s.find(part) != s
 bool FitsPathBuffer(const std::string& path) {
   if (path.size() >= kCheckerPathSize) return false;
   bool secondByte = false;
-  for (unsigned char c : path) secondByte = !secondByte && IsSjisLeadByte(c);
+  for (unsigned char c : path) secondByte = !secondByte && IsCp932LeadByte(c);
   return !(secondByte && path.size() + 1 == kCheckerPathSize);
 }
 
@@ -243,7 +244,7 @@ bool CleanText(const std::string& text, const char* allowed) {
 
 // vexorin-check over the same file and folder, after the checker's own run.
 void RunTool(MemoryPlatform& platform, const Expected& e, const Sink& checker, bool checkerEnded) {
-  ToUtf8 toUtf8 = [](const std::string& sjis) { return LenientUtf8(sjis); };
+  ToUtf8 toUtf8 = [](const std::string& cp932) { return Cp932ToUtf8Lenient(cp932); };
   // The first stored path that leaves the folder, folders first as the data holds them.
   std::vector<std::string> paths = e.folders;
   for (const std::string& record : e.records) paths.push_back(record.substr(33));

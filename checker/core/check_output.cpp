@@ -41,8 +41,8 @@ std::string Hex(unsigned char c) {
 // A stored relative path for people and scripts: UTF-8 with "/" separators. After the
 // conversion a backslash can only be a separator: second bytes of double-byte characters
 // have become parts of longer UTF-8 sequences.
-std::string SlashPath(const std::string& sjis, const ToUtf8& toUtf8) {
-  std::string path = toUtf8(sjis);
+std::string SlashPath(const std::string& cp932, const ToUtf8& toUtf8) {
+  std::string path = toUtf8(cp932);
   for (char& c : path) {
     if (c == '\\') c = '/';
   }

@@ -10,7 +10,7 @@
 #include "check_report.h"
 
 // Converts a text of the run (code page 932, with the platform's folder mark) to UTF-8.
-typedef std::function<std::string(const std::string& sjis)> ToUtf8;
+typedef std::function<std::string(const std::string& cp932)> ToUtf8;
 
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string ValidUtf8(const std::string& text);

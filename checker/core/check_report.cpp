@@ -2,7 +2,7 @@
 
 #include "check_run.h"
 #include "concurrent_digest.h"
-#include "sjis.h"
+#include "cp932.h"
 #include "text.h"
 #include "texts.h"
 
@@ -52,7 +52,7 @@ bool AnyComponentLeadsUp(const char* path, bool byteWise) {
       continue;
     }
     component += static_cast<char>(c);
-    inDouble = !inDouble && IsSjisLeadByte(c);
+    inDouble = !inDouble && IsCp932LeadByte(c);
   }
 }
 

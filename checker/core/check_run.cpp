@@ -2,7 +2,7 @@
 
 #include <new>
 
-#include "sjis.h"
+#include "cp932.h"
 #include "text.h"
 #include "texts.h"
 
@@ -150,7 +150,8 @@ int CheckRun::EndFile(bool opened, const unsigned char md5[16], MessageSink& mes
   DigestToHex(md5, actualDigest);
   for (uint32_t i = 0; i < kDigestDigits; ++i) {
     if (actualDigest[i] != expectedDigest[i]) {
-      ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(), data.messages[kBrokenMessage]);
+      ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(),
+                  data.messages[kBrokenMessage]);
       return kCheckFileBroken;
     }
   }

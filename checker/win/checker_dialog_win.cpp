@@ -1,5 +1,6 @@
 #include "checker_dialog_win.h"
 
+#include "cp932_convert_win.h"
 #include "resource.h"
 #include "texts.h"
 

@@ -2,7 +2,7 @@
 
 #include "checkfile.h"
 #include "checkfile_writer.h"
-#include "sjis.h"
+#include "cp932.h"
 #include "text.h"
 #include "texts.h"
 

@@ -1,7 +1,7 @@
 #include "make_options.h"
 
+#include "cp932.h"
 #include "scan.h"
-#include "sjis.h"
 #include "texts.h"
 
 namespace {
@@ -10,7 +10,8 @@ constexpr char kMessageEnd[] = "--";
 constexpr size_t kMinimumLines = 5;
 
 // Collects lines from `*next` up to a line that is exactly "--", which it steps over.
-void TakeMessage(const std::vector<std::string>& lines, size_t* next, std::vector<std::string>* out) {
+void TakeMessage(const std::vector<std::string>& lines, size_t* next,
+                 std::vector<std::string>* out) {
   out->clear();
   while (*next < lines.size()) {
     const std::string& line = lines[(*next)++];
@@ -80,7 +81,7 @@ std::string ChangeFileExtension(const std::string& path, const char* extension) 
     unsigned char c = static_cast<unsigned char>(path[i]);
     if (secondByte) {
       secondByte = false;
-    } else if (IsSjisLeadByte(c)) {
+    } else if (IsCp932LeadByte(c)) {
       secondByte = true;
     } else if (c == '\\' || c == '/' || c == ':') {
       dot = std::string::npos;

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "sjis.h"
+#include "cp932.h"
 
 WriteResult WriteFileReplacing(MakerPlatform& platform, const std::string& path,
                                const WritePiece* pieces, size_t count) {

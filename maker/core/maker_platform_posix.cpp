@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "cp932_convert.h"
+
 namespace {
 
 struct Listing {
@@ -49,7 +51,12 @@ bool PosixMakerPlatform::NextEntry(ListingRef listing, FolderEntry* entry) {
     for (size_t i = 0; i < name.size();) {
       size_t n = 1;
       unsigned char c = static_cast<unsigned char>(name[i]);
-      if (c >= 0xF0) n = 4; else if (c >= 0xE0) n = 3; else if (c >= 0xC0) n = 2;
+      if (c >= 0xF0)
+        n = 4;
+      else if (c >= 0xE0)
+        n = 3;
+      else if (c >= 0xC0)
+        n = 2;
       std::string one;
       bool ok = name[i] != '\\' && Utf8ToCp932(name.substr(i, n), &one);
       entry->name += ok ? one : "?";

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "cp932_convert_win.h"
+
 namespace {
 
 struct Listing {
@@ -69,8 +71,9 @@ void Win32MakerPlatform::CloseListing(ListingRef listing) {
 }
 
 bool Win32MakerPlatform::FolderIdentity(const char* folder, uint64_t identity[2]) {
-  HANDLE h = CreateFileW(WidePathOf(folder).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(WidePathOf(folder).c_str(), 0,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION info;
   bool ok = GetFileInformationByHandle(h, &info) != 0;

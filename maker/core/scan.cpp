@@ -1,6 +1,6 @@
 #include "scan.h"
 
-#include "sjis.h"
+#include "cp932.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
       }
       ctx.folders->push_back(sub.substr(ctx.rootLength));
     } else {
-      if (skipName != nullptr && SjisEqualNoCase(entry.name.c_str(), skipName)) continue;
+      if (skipName != nullptr && Cp932EqualNoCase(entry.name.c_str(), skipName)) continue;
       if (path.size() >= kPathCapacity) {
         ok = Fail(ctx, ScanProblem::kPathTooLong, path);
         break;
@@ -74,9 +74,9 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
 
 }  // namespace
 
-bool ScanFolder(MakerPlatform& platform, const std::string& folder, std::vector<std::string>* folders,
-                std::vector<std::string>* files, const char* skipName, size_t rootLength,
-                ScanProblem* problem) {
+bool ScanFolder(MakerPlatform& platform, const std::string& folder,
+                std::vector<std::string>* folders, std::vector<std::string>* files,
+                const char* skipName, size_t rootLength, ScanProblem* problem) {
   ScanContext ctx{platform, folders, files, rootLength, problem, {}};
   problem->kind = ScanProblem::kNone;
   problem->entry.clear();

@@ -6,6 +6,7 @@
 #include <exception>
 #include <utility>
 
+#include "cp932_convert_win.h"
 #include "dpi_scale.h"
 #include "maker_gui_logic.h"
 #include "platform_win.h"
@@ -16,7 +17,6 @@ namespace gui {
 
 namespace {
 
-constexpr UINT kCodePage = 932;
 constexpr wchar_t kFormClass[] = L"VexorinForm";
 constexpr wchar_t kFormProperty[] = L"VexorinForm.this";
 constexpr wchar_t kNoteProperty[] = L"VexorinNote.proc";
@@ -63,7 +63,8 @@ Function SystemFunction(const wchar_t* library, const char* name) {
 // (Windows 10 1607 and later), else the system's, which the manifest's fallback selects.
 int WindowDpi(HWND hwnd) {
   using DpiForWindow = UINT(WINAPI*)(HWND);
-  static const DpiForWindow dpiForWindow = SystemFunction<DpiForWindow>(L"user32.dll", "GetDpiForWindow");
+  static const DpiForWindow dpiForWindow =
+      SystemFunction<DpiForWindow>(L"user32.dll", "GetDpiForWindow");
   if (dpiForWindow != nullptr && hwnd != nullptr) {
     UINT dpi = dpiForWindow(hwnd);
     if (dpi != 0) return static_cast<int>(dpi);
@@ -81,11 +82,12 @@ int WindowDpi(HWND hwnd) {
 HIMAGELIST LoadImages(int bitmapId, int baseSize, int wanted, UINT colourFlag) {
   int size = 0;
   HBITMAP bitmap = nullptr;
-  for (int variant = ChoosePictureVariant(baseSize, wanted, &size); variant >= 0 && bitmap == nullptr;
-       --variant) {
+  for (int variant = ChoosePictureVariant(baseSize, wanted, &size);
+       variant >= 0 && bitmap == nullptr; --variant) {
     size = PictureVariantSize(baseSize, variant);
-    bitmap = static_cast<HBITMAP>(LoadImageW(Instance(), MAKEINTRESOURCEW(bitmapId + variant * IDB_VARIANT_STEP),
-                                             IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    bitmap = static_cast<HBITMAP>(
+        LoadImageW(Instance(), MAKEINTRESOURCEW(bitmapId + variant * IDB_VARIANT_STEP),
+                   IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
   }
   if (bitmap == nullptr) return nullptr;
   BITMAP info;
@@ -131,7 +133,9 @@ std::vector<HWND> ThreadWindows() {
   return windows;
 }
 
-bool IsLetterOrDigit(WPARAM key) { return (key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9'); }
+bool IsLetterOrDigit(WPARAM key) {
+  return (key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9');
+}
 
 // The access key of a caption: the character after a single "&", upper-cased.
 wchar_t AccessKey(const std::wstring& text) {
@@ -149,39 +153,17 @@ wchar_t AccessKey(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring Wide(const std::string& cp932) {
-  if (cp932.empty()) return std::wstring();
-  int n = MultiByteToWideChar(kCodePage, 0, cp932.data(), static_cast<int>(cp932.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n), L'\0');
-  if (n > 0) {
-    MultiByteToWideChar(kCodePage, 0, cp932.data(), static_cast<int>(cp932.size()), &wide[0], n);
-  }
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  int n = WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
-                              nullptr, 0, "?", nullptr);
-  std::string narrow(static_cast<size_t>(n), '\0');
-  if (n > 0) {
-    WideCharToMultiByte(kCodePage, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
-                        &narrow[0], n, "?", nullptr);
-  }
-  return narrow;
-}
-
 const Fonts& FormFonts(int dpi) {
   // Made once for each DPI a window is drawn at, and kept for the program's life.
   static std::deque<std::pair<int, Fonts>> made;  // stays where it is as it grows
   for (const auto& entry : made) {
     if (entry.first == dpi) return entry.second;
   }
-  std::wstring face = Wide(kTextFontName);
+  std::wstring face = WideFromCp932(kTextFontName);
   auto make = [&face, dpi](int height, int weight) {
-    return CreateFontW(-ScaleFontHeight(height, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       face.c_str());
+    return CreateFontW(-ScaleFontHeight(height, dpi), 0, 0, 0, weight, FALSE, FALSE, FALSE,
+                       SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, face.c_str());
   };
   made.emplace_back(dpi, Fonts{make(12, FW_NORMAL), make(12, FW_BOLD), make(15, FW_BOLD)});
   return made.back().second;
@@ -223,16 +205,17 @@ bool Form::CreateForm(const std::string& caption, int clientWidth, int clientHei
   DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE;
   clientWidth_ = clientWidth;
   clientHeight_ = clientHeight;
-  hwnd_ = CreateWindowExW(exStyle, kFormClass, Wide(caption).c_str(), style, 0, 0, clientWidth,
-                          clientHeight, owner != nullptr ? owner->Handle() : nullptr, nullptr,
-                          Instance(), this);
+  hwnd_ = CreateWindowExW(exStyle, kFormClass, WideFromCp932(caption).c_str(), style, 0, 0,
+                          clientWidth, clientHeight, owner != nullptr ? owner->Handle() : nullptr,
+                          nullptr, Instance(), this);
   if (hwnd_ == nullptr) return false;
   dpi_ = WindowDpi(hwnd_);
   FitClientArea();
   // A fixed-size dialog frame: only Move and Close stay in the window menu.
   HMENU menu = GetSystemMenu(hwnd_, FALSE);
   if (menu != nullptr) {
-    for (UINT item : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE}) DeleteMenu(menu, item, MF_BYCOMMAND);
+    for (UINT item : {SC_RESTORE, SC_SIZE, SC_MINIMIZE, SC_MAXIMIZE})
+      DeleteMenu(menu, item, MF_BYCOMMAND);
   }
   return true;
 }
@@ -245,17 +228,18 @@ void Form::FitClientArea() {
   GetClientRect(hwnd_, &client);
   int frameWidth = (window.right - window.left) - client.right;
   int frameHeight = (window.bottom - window.top) - client.bottom;
-  SetWindowPos(hwnd_, nullptr, 0, 0, Scale(clientWidth_) + frameWidth, Scale(clientHeight_) + frameHeight,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(hwnd_, nullptr, 0, 0, Scale(clientWidth_) + frameWidth,
+               Scale(clientHeight_) + frameHeight, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int Form::Scale(int pixels) const { return ScaleToDpi(pixels, dpi_); }
 
-HWND Form::AddControl(int id, Kind kind, const wchar_t* className, DWORD style, DWORD exStyle, int x,
-                      int y, int w, int h, const std::string& text, HFONT font) {
-  HWND control = CreateWindowExW(exStyle, className, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style,
-                                 Scale(x), Scale(y), ScaledLength(x, w, dpi_), ScaledLength(y, h, dpi_), hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+HWND Form::AddControl(int id, Kind kind, const wchar_t* className, DWORD style, DWORD exStyle,
+                      int x, int y, int w, int h, const std::string& text, HFONT font) {
+  HWND control = CreateWindowExW(
+      exStyle, className, WideFromCp932(text).c_str(), WS_CHILD | WS_VISIBLE | style, Scale(x),
+      Scale(y), ScaledLength(x, w, dpi_), ScaledLength(y, h, dpi_), hwnd_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
   if (control == nullptr) return nullptr;
   if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
   Control c = {control, id, kind, GetSysColor(COLOR_WINDOWTEXT), false, false, nullptr};
@@ -330,8 +314,8 @@ HWND Form::AddMemo(int id, int x, int y, int w, int h, HFONT font) {
 }
 
 HWND Form::AddNote(int id, int x, int y, int w, int h, HFONT font, COLORREF color) {
-  HWND note = AddControl(id, kNote, L"EDIT", WS_BORDER | ES_MULTILINE | ES_READONLY | ES_WANTRETURN, 0,
-                         x, y, w, h, "", font);
+  HWND note = AddControl(id, kNote, L"EDIT", WS_BORDER | ES_MULTILINE | ES_READONLY | ES_WANTRETURN,
+                         0, x, y, w, h, "", font);
   if (note == nullptr) return nullptr;
   controls_.back().color = color;
   SetPropW(note, kNoteProperty, reinterpret_cast<HANDLE>(GetWindowLongPtrW(note, GWLP_WNDPROC)));
@@ -341,10 +325,10 @@ HWND Form::AddNote(int id, int x, int y, int w, int h, HFONT font, COLORREF colo
   return note;
 }
 
-HWND Form::AddButton(int id, int x, int y, int w, int h, const std::string& text, HFONT font, int glyphId,
-                     const std::string& tooltip) {
-  HWND button = AddControl(id, kButton, L"BUTTON", WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, x, y, w, h,
-                           text, font);
+HWND Form::AddButton(int id, int x, int y, int w, int h, const std::string& text, HFONT font,
+                     int glyphId, const std::string& tooltip) {
+  HWND button = AddControl(id, kButton, L"BUTTON", WS_TABSTOP | BS_OWNERDRAW | BS_NOTIFY, 0, x, y,
+                           w, h, text, font);
   if (button == nullptr) return nullptr;
   controls_.back().picture = glyphId;
   LoadPicture(controls_.back());
@@ -355,7 +339,7 @@ HWND Form::AddButton(int id, int x, int y, int w, int h, const std::string& text
                                  nullptr, Instance(), nullptr);
     }
     if (tooltip_ != nullptr) {
-      std::wstring tip = Wide(tooltip);
+      std::wstring tip = WideFromCp932(tooltip);
       TOOLINFOW info = {};
       info.cbSize = TTTOOLINFOW_V2_SIZE;  // accepted by every version of the common controls
       info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -381,17 +365,19 @@ HWND Form::AddBevel(int id, int x, int y, int w, int h) {
   return AddControl(id, kBevel, L"STATIC", SS_OWNERDRAW, 0, x, y, w, h, "", nullptr);
 }
 
-std::string Form::Text(int id) const { return Narrow(WindowTextOf(GetDlgItem(hwnd_, id))); }
+std::string Form::Text(int id) const { return Cp932FromWide(WindowTextOf(GetDlgItem(hwnd_, id))); }
 
 void Form::SetText(int id, const std::string& text) {
   HWND control = GetDlgItem(hwnd_, id);
-  SetWindowTextW(control, Wide(text).c_str());
+  SetWindowTextW(control, WideFromCp932(text).c_str());
   InvalidateRect(control, nullptr, TRUE);  // owner-drawn labels show the new text at once
 }
 
 std::vector<std::string> Form::Lines(int id) const { return LinesFromMemoText(Text(id)); }
 
-void Form::SetLines(int id, const std::vector<std::string>& lines) { SetText(id, MemoTextFromLines(lines)); }
+void Form::SetLines(int id, const std::vector<std::string>& lines) {
+  SetText(id, MemoTextFromLines(lines));
+}
 
 const Form::Control* Form::Find(HWND hwnd) const {
   for (const Control& c : controls_) {
@@ -531,7 +517,8 @@ bool Form::DialogKey(const MSG& msg) {
       return true;
     default:
       // Without Alt, an access key works while a button has the focus (nothing to type into).
-      if (!control && focused != nullptr && focused->kind == kButton && IsLetterOrDigit(msg.wParam)) {
+      if (!control && focused != nullptr && focused->kind == kButton &&
+          IsLetterOrDigit(msg.wParam)) {
         return PressAccessKey(msg.wParam);
       }
       return false;
@@ -564,20 +551,24 @@ void Form::DrawButton(const Control& control, const DRAWITEMSTRUCT& item) {
   }
 
   std::wstring text = WindowTextOf(control.hwnd);
-  HGDIOBJ oldFont = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control.hwnd, WM_GETFONT, 0, 0)));
+  HGDIOBJ oldFont =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control.hwnd, WM_GETFONT, 0, 0)));
   RECT measure = {0, 0, 0, 0};
   DrawTextW(dc, text.c_str(), -1, &measure, DT_SINGLELINE | DT_CALCRECT);
   int glyphSize = 0, glyphHeight = 0;
   if (control.images != nullptr) ImageList_GetIconSize(control.images, &glyphSize, &glyphHeight);
-  int glyphWidth = control.images != nullptr ? glyphSize + (text.empty() ? 0 : Scale(kGlyphSpacing)) : 0;
+  int glyphWidth =
+      control.images != nullptr ? glyphSize + (text.empty() ? 0 : Scale(kGlyphSpacing)) : 0;
   int width = glyphWidth + measure.right;
   int shift = pressed ? 1 : 0;
   int x = r.left + ((r.right - r.left) - width) / 2 + shift;
   int middle = (r.top + r.bottom) / 2 + shift;
   if (control.images != nullptr) {
-    ImageList_Draw(control.images, disabled ? 1 : 0, dc, x, middle - glyphSize / 2, ILD_TRANSPARENT);
+    ImageList_Draw(control.images, disabled ? 1 : 0, dc, x, middle - glyphSize / 2,
+                   ILD_TRANSPARENT);
   }
-  RECT textRect = {x + glyphWidth, middle - measure.bottom / 2, x + width, middle - measure.bottom / 2 + measure.bottom};
+  RECT textRect = {x + glyphWidth, middle - measure.bottom / 2, x + width,
+                   middle - measure.bottom / 2 + measure.bottom};
   SetBkMode(dc, TRANSPARENT);
   if (disabled) {
     OffsetRect(&textRect, 1, 1);
@@ -804,12 +795,15 @@ int Application::Box(const std::string& text, const std::string& title, UINT fla
   std::vector<HWND> disabled = DisableWindows(owner);
   // A box may name the settings file, whose folder can be one that only its mark stands for.
   wchar_t* shown = NewWideText(text.c_str(), markedFolder_);
-  int result = MessageBoxW(owner, shown != nullptr ? shown : L"", Wide(title).c_str(), flags);
+  int result =
+      MessageBoxW(owner, shown != nullptr ? shown : L"", WideFromCp932(title).c_str(), flags);
   delete[] shown;
   EnableWindows(disabled);
   return result;
 }
 
-void Application::ShowError(const std::string& text) { Box(text, kTextError, MB_OK | MB_ICONERROR); }
+void Application::ShowError(const std::string& text) {
+  Box(text, kTextError, MB_OK | MB_ICONERROR);
+}
 
 }  // namespace gui

@@ -6,6 +6,7 @@
 // Every text that crosses this layer is code page 932, as the rest of the maker keeps it;
 // the controls themselves are the W variants and get UTF-16.
 #pragma once
+// windows.h first: commctrl.h needs its types.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -14,11 +15,6 @@
 #include <vector>
 
 namespace gui {
-
-std::wstring Wide(const std::string& cp932);
-// Characters that code page 932 cannot hold become '?', which no path or checker name
-// accepts, so they are refused further on rather than silently changed into others.
-std::string Narrow(const std::wstring& wide);
 
 struct Fonts {
   HFONT regular;  // "ＭＳ Ｐゴシック" 12 px, Shift-JIS character set

@@ -1,8 +1,8 @@
 #include "unadv.h"
 
+#include "cp932.h"
 #include "make_options.h"
 #include "resource.h"
-#include "sjis.h"
 #include "texts.h"
 
 TfmAdv* fmAdv = nullptr;
@@ -12,8 +12,8 @@ bool TfmAdv::Build(gui::Form* mainWindow) {
   const gui::Fonts& f = FormFonts();
   // Controls inside the group box are placed at the box's origin (8, 8) plus their offset.
   GroupBox1 = AddGroupBox(IDC_ADV_GROUP, 8, 8, 441, 325, kTextAdvGroup, f.bold);
-  Label4 = AddLabel(IDC_NAME_LABEL, 8 + 20, 8 + 24, 237, 19, kTextNameLabel, f.label15, gui::kMaroon,
-                    false, false);
+  Label4 = AddLabel(IDC_NAME_LABEL, 8 + 20, 8 + 24, 237, 19, kTextNameLabel, f.label15,
+                    gui::kMaroon, false, false);
   edVexorinExe = AddEdit(IDC_CHECKER_NAME, 8 + 252, 8 + 24, 165, 20, f.regular);
   Bevel1 = AddBevel(IDC_BEVEL, 8 + 8, 8 + 56, 425, 13);
   Label2 = AddLabel(IDC_FOLDER_LABEL, 8 + 20, 8 + 72, 398, 12, kTextFolderMessageLabel, f.bold,
@@ -26,16 +26,15 @@ bool TfmAdv::Build(gui::Form* mainWindow) {
                     GetSysColor(COLOR_WINDOWTEXT), false, false);
   mmBrokenFile = AddMemo(IDC_BROKEN_MESSAGE, 8 + 20, 8 + 256, 401, 57, f.regular);
   // Tab order after the group box's controls: OK, cancel, default.
-  btOK = AddButton(IDC_ADV_OK, 248, 340, 97, 25, kTextOkButton, f.regular, IDB_GLYPH_OK,
-                   "");
+  btOK = AddButton(IDC_ADV_OK, 248, 340, 97, 25, kTextOkButton, f.regular, IDB_GLYPH_OK, "");
   btClose = AddButton(IDC_ADV_CANCEL, 352, 340, 97, 25, kTextCancelButton, f.regular,
                       IDB_GLYPH_CANCEL, "");
   btDefault = AddButton(IDC_ADV_DEFAULT, 8, 340, 161, 25, kTextDefaultButton, f.regular,
                         IDB_GLYPH_DEFAULT, "");
   SetDefaultButton(IDC_ADV_OK);
   SetCancelButton(IDC_ADV_CANCEL);
-  return GroupBox1 && Label4 && edVexorinExe && Bevel1 && Label2 && mmFolder && Label1 && mmNoFile &&
-         Label3 && mmBrokenFile && btOK && btClose && btDefault;
+  return GroupBox1 && Label4 && edVexorinExe && Bevel1 && Label2 && mmFolder && Label1 &&
+         mmNoFile && Label3 && mmBrokenFile && btOK && btClose && btDefault;
 }
 
 AdvancedValues TfmAdv::ReadControls() const {

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "cp932_convert_win.h"
 #include "make_options.h"
 #include "maker_app.h"
 #include "maker_gui_logic.h"
@@ -16,7 +17,8 @@ namespace {
 
 // Selects the folder the field named, once the browser is up.
 int CALLBACK BrowseCallback(HWND browser, UINT message, LPARAM, LPARAM folder) {
-  if (message == BFFM_INITIALIZED && folder != 0) SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, folder);
+  if (message == BFFM_INITIALIZED && folder != 0)
+    SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, folder);
   return 0;
 }
 
@@ -33,21 +35,23 @@ bool TfmMain::Build() {
   // Controls inside the group box are placed at the box's origin (8, 8) plus their offset,
   // created in tab order: the folder field, the browse button, then the window's buttons.
   gbMain = AddGroupBox(IDC_MAIN_GROUP, 8, 8, 469, 253, kTextMainGroup, f.bold);
-  lbTarget = AddLabel(IDC_TARGET_LABEL, 8 + 16, 8 + 28, 153, 21, kTextTargetLabel, f.label15, gui::kMaroon,
-                      false, true);
+  lbTarget = AddLabel(IDC_TARGET_LABEL, 8 + 16, 8 + 28, 153, 21, kTextTargetLabel, f.label15,
+                      gui::kMaroon, false, true);
   imHelp = AddImage(IDC_HELP_IMAGE, 8 + 12, 8 + 72, 32, 32, IDB_USAGE);
   edTarget = AddEdit(IDC_TARGET, 8 + 160, 8 + 28, 233, 20, f.regular);
-  btBrowse = AddButton(IDC_BROWSE, 8 + 392, 8 + 28, 65, 21, kTextBrowseButton, f.regular, IDB_GLYPH_BROWSE,
-                       kTextBrowseHint);
+  btBrowse = AddButton(IDC_BROWSE, 8 + 392, 8 + 28, 65, 21, kTextBrowseButton, f.regular,
+                       IDB_GLYPH_BROWSE, kTextBrowseHint);
   mmHelp = AddNote(IDC_USAGE, 8 + 48, 8 + 80, 401, 161, f.regular, gui::kNavy);
   btMakeFile = AddButton(IDC_MAKE, 180, 268, 189, 25, kTextMakeButton, f.regular, IDB_GLYPH_MAKE,
                          kTextMakeHint);
-  btClose = AddButton(IDC_MAIN_CLOSE, 376, 268, 97, 25, kTextCloseButton, f.regular, IDB_GLYPH_CLOSE,
-                      kTextCloseHint);
-  btAdv = AddButton(IDC_ADV, 8, 268, 117, 25, kTextAdvButton, f.regular, IDB_GLYPH_ADV, kTextAdvHint);
+  btClose = AddButton(IDC_MAIN_CLOSE, 376, 268, 97, 25, kTextCloseButton, f.regular,
+                      IDB_GLYPH_CLOSE, kTextCloseHint);
+  btAdv =
+      AddButton(IDC_ADV, 8, 268, 117, 25, kTextAdvButton, f.regular, IDB_GLYPH_ADV, kTextAdvHint);
   SetDefaultButton(IDC_MAKE);
   SetCancelButton(IDC_MAIN_CLOSE);
-  return gbMain && lbTarget && imHelp && edTarget && btBrowse && mmHelp && btMakeFile && btClose && btAdv;
+  return gbMain && lbTarget && imHelp && edTarget && btBrowse && mmHelp && btMakeFile && btClose &&
+         btAdv;
 }
 
 void TfmMain::FormShow() {
@@ -86,8 +90,8 @@ void TfmMain::CollectSettings() {
 }
 
 void TfmMain::btBrowseClick() {
-  std::wstring folder = gui::Wide(Text(IDC_TARGET));
-  std::wstring title = gui::Wide(kTextBrowseTitle);
+  std::wstring folder = WideFromCp932(Text(IDC_TARGET));
+  std::wstring title = WideFromCp932(kTextBrowseTitle);
   BROWSEINFOW info = {};
   info.hwndOwner = gui::Application::ActiveOwner();
   info.lpszTitle = title.c_str();

@@ -195,7 +195,7 @@ def the_overwrite_question_is_asked_on_a_terminal(tool, image):
 
 @case
 def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
-    exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
+    exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
     tree = Tree()
     try:
         tree.write("表.txt", b"hyou")
@@ -234,7 +234,7 @@ def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
 def windows_build_on_a_system_without_code_page_932(tool, windows_build, wine):
     """With Wine's ANSI code page 1252 the stored data must still be code page 932, also when
     the target folder's own path has a character that code page 932 lacks."""
-    exe = pathlib.Path(windows_build) / "maker" / "cli" / "vexorin-build.exe"
+    exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
     tree = Tree()
     try:
         target = tree.root / "한"

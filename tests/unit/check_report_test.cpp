@@ -92,9 +92,9 @@ TEST(CheckReport, AReadErrorMidFileIsAReadErrorWithItsPathNotADamagedFile) {
   ASSERT_EQ(report.problems.size(), 2u);
   EXPECT_EQ(report.problems[0].kind, kProblemReadFailed);
   EXPECT_EQ(report.problems[0].path, "sub\\bad.bin");
-  EXPECT_EQ(report.problems[0].text, Sjis("sub\\bad.bin の読み込みに失敗しました."));
+  EXPECT_EQ(report.problems[0].text, Cp932("sub\\bad.bin の読み込みに失敗しました."));
   EXPECT_EQ(report.problems[1].kind, kProblemFileDamaged);
-  EXPECT_EQ(report.problems[1].text, Sjis("ファイル changed.txt が壊れています.\n") + "m3");
+  EXPECT_EQ(report.problems[1].text, Cp932("ファイル changed.txt が壊れています.\n") + "m3");
   EXPECT_EQ(report.problems[1].expected, Md5Text("before"));
   EXPECT_EQ(report.problems[1].actual, Md5Text("now"));
   EXPECT_EQ(report.filesChecked, 3u);

@@ -1,6 +1,7 @@
 // The build job end to end over real folders: what it asks, shows, refuses and writes.
-#include <gtest/gtest.h>
+#include "checker_builder.h"
 
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -8,7 +9,6 @@
 #include <vector>
 
 #include "builder_test_support.h"
-#include "checker_builder.h"
 #include "checkfile.h"
 #include "maker_platform_posix.h"
 #include "test_support.h"
@@ -22,7 +22,8 @@ struct Fixture {
   TempDir dir;
   PosixMakerPlatform platform;
   RecordingSink sink;
-  TCheckerBuilder job{platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size()};
+  TCheckerBuilder job{platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()),
+                      kImage.size()};
 
   BuildOutcome Build(const char* name = "Vexorin.exe") { return RunBuild(job, dir.path(), name); }
 };
@@ -42,8 +43,8 @@ TEST(BuildJob, WorkedExampleComesOutByteForByte) {
   ASSERT_TRUE(f.job.Start(f.dir.path().c_str(), "Vexorin.exe", DefaultMessage(true).c_str(),
                           DefaultMessage(true).c_str(), DefaultMessage(false).c_str()));
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("Vexorin.exe に上書きしますか？"));
-  EXPECT_EQ(f.sink.boxes[0].title, Sjis("上書き確認"));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("Vexorin.exe に上書きしますか？"));
+  EXPECT_EQ(f.sink.boxes[0].title, Cp932("上書き確認"));
   EXPECT_EQ(f.sink.boxes[0].kind, kMessageQuestion);
   int r;
   while ((r = f.job.Step()) == kBuildMore) {
@@ -59,8 +60,8 @@ TEST(BuildJob, WorkedExampleComesOutByteForByte) {
     records.push_back('\0');
   }
   std::string m2 = DefaultMessage(true), m3 = DefaultMessage(false);
-  std::string expected = kImage + std::string("data\\\0|\0", 8) + records + std::string("|\0", 2) + m2 +
-                         '\0' + m2 + '\0' + m3 + '\0' +
+  std::string expected = kImage + std::string("data\\\0|\0", 8) + records + std::string("|\0", 2) +
+                         m2 + '\0' + m2 + '\0' + m3 + '\0' +
                          std::string("VXR!\x3e\x01\0\0\x03\0\0\0\0\0\0\0", 16);
   std::string written = f.dir.ReadFile("Vexorin.exe");
   EXPECT_EQ(written.size(), kImage.size() + 318 + 16);
@@ -80,7 +81,8 @@ TEST(BuildJob, EveryRecordReadsBackAsWritten) {
     std::string native;
     ASSERT_TRUE(NativePath(RecordPath(data.fileRecords[i]), &native));
     EXPECT_EQ(RecordPath(data.fileRecords[i]), f.job.files[i]);
-    EXPECT_EQ(std::string(RecordDigest(data.fileRecords[i]), 32), SystemMd5(f.dir.path() + "/" + native));
+    EXPECT_EQ(std::string(RecordDigest(data.fileRecords[i]), 32),
+              SystemMd5(f.dir.path() + "/" + native));
     EXPECT_EQ(data.fileRecords[i][32], ' ');
   }
   ASSERT_EQ(data.folderCount, f.job.folders.size());
@@ -98,7 +100,7 @@ TEST(BuildJob, ProgressTextsShowBytesBeforeTheStepAndTheFileAboutToBeRead) {
   ASSERT_TRUE(f.job.Start(f.dir.path().c_str(), "Vexorin.exe", "", "", ""));
   std::string state, progress;
   f.job.GetProgressTexts(&state, &progress);
-  EXPECT_EQ(state, Sjis("big.bin を処理中..."));
+  EXPECT_EQ(state, Cp932("big.bin を処理中..."));
   EXPECT_EQ(progress, "0 KByte processed. (1/1)");
   EXPECT_EQ(f.job.Step(), kBuildMore);
   f.job.GetProgressTexts(&state, &progress);
@@ -148,8 +150,8 @@ TEST(BuildJob, AFolderWithOnlyTheOldCheckerAsksThenRefuses) {
   EXPECT_FALSE(out.started);
   ASSERT_EQ(f.sink.boxes.size(), 2u);
   EXPECT_EQ(f.sink.boxes[0].kind, kMessageQuestion);
-  EXPECT_EQ(f.sink.boxes[1].text, Sjis("対象フォルダにファイルやフォルダがありません."));
-  EXPECT_EQ(f.sink.boxes[1].title, Sjis("エラー"));
+  EXPECT_EQ(f.sink.boxes[1].text, Cp932("対象フォルダにファイルやフォルダがありません."));
+  EXPECT_EQ(f.sink.boxes[1].title, Cp932("エラー"));
   EXPECT_EQ(f.sink.boxes[1].kind, kMessageWarning);
   EXPECT_EQ(f.dir.Snapshot(), before);
 }
@@ -158,7 +160,7 @@ TEST(BuildJob, AnEmptyFolderIsRefusedWithoutAQuestion) {
   Fixture f;
   EXPECT_FALSE(f.Build().started);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("対象フォルダにファイルやフォルダがありません."));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("対象フォルダにファイルやフォルダがありません."));
   EXPECT_FALSE(f.dir.Exists("Vexorin.exe"));
 }
 
@@ -188,7 +190,7 @@ TEST(BuildJob, AFileThatVanishesAfterTheScanStopsTheBuild) {
   }
   EXPECT_EQ(r, kBuildStopped);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("gone.txt のオープンに失敗しました."));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("gone.txt のオープンに失敗しました."));
   EXPECT_EQ(f.sink.boxes[0].kind, kMessageWarning);
   f.job.CloseFile();
   EXPECT_EQ(f.dir.Snapshot(), before);
@@ -203,7 +205,7 @@ TEST(BuildJob, AReadErrorStopsTheBuildInsteadOfStoringAWrongDigest) {
   EXPECT_EQ(out.lastStep, kBuildStopped);
   EXPECT_FALSE(out.written);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("mem.bin の読み込みに失敗しました."));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("mem.bin の読み込みに失敗しました."));
   EXPECT_FALSE(f.dir.Exists("Vexorin.exe"));
 }
 
@@ -242,7 +244,7 @@ TEST(BuildJob, ACheckerThatCannotTakeItsPlaceIsReportedAndTheFolderKept) {
   EXPECT_EQ(out.lastStep, kBuildAllDigested);
   EXPECT_FALSE(out.written);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("Vexorin.exe のオープンに失敗しました."));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("Vexorin.exe のオープンに失敗しました."));
   EXPECT_EQ(f.dir.Snapshot(), before);
 }
 
@@ -276,7 +278,7 @@ TEST(BuildJob, AFullDiskNeverLeavesATruncatedChecker) {
   EXPECT_EQ(out.lastStep, kBuildAllDigested);
   EXPECT_FALSE(out.written);
   ASSERT_EQ(sink.boxes.size(), 2u);  // the overwrite question, then the failure
-  EXPECT_EQ(sink.boxes[1].text, Sjis("Vexorin.exe の書き込みに失敗しました."));
+  EXPECT_EQ(sink.boxes[1].text, Cp932("Vexorin.exe の書き込みに失敗しました."));
   EXPECT_EQ(sink.boxes[1].kind, kMessageWarning);
   EXPECT_EQ(f.dir.ReadFile("small/Vexorin.exe"), old);
   EXPECT_FALSE(f.dir.Exists("small/~vx00.tmp"));
@@ -288,7 +290,7 @@ TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
   f.dir.WriteFile("한.txt", "x");
   EXPECT_FALSE(f.Build().started);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Sjis("?.txt の名前に使えない文字が含まれています."));
+  EXPECT_EQ(f.sink.boxes[0].text, Cp932("?.txt の名前に使えない文字が含まれています."));
   EXPECT_FALSE(f.dir.Exists("Vexorin.exe"));
 
   Fixture g;
@@ -296,5 +298,5 @@ TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
   std::string longName(300, 'n');
   EXPECT_FALSE(g.Build(longName.c_str()).started);
   ASSERT_EQ(g.sink.boxes.size(), 1u);
-  EXPECT_EQ(g.sink.boxes[0].text, longName + Sjis(" のパスが長すぎます."));
+  EXPECT_EQ(g.sink.boxes[0].text, longName + Cp932(" のパスが長すぎます."));
 }

@@ -24,10 +24,13 @@ const std::string kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
 constexpr uint32_t kChunk = 524288;
 
 std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
-std::string Record(const std::string& digest, const std::string& path) { return digest + " " + path; }
+std::string Record(const std::string& digest, const std::string& path) {
+  return digest + " " + path;
+}
 
 std::string DefaultMessage() {
-  return Sjis("ダウンロードからやり直してください.\nまた、フォルダ構造ごと解凍しているか確認してください.");
+  return Cp932(
+      "ダウンロードからやり直してください.\nまた、フォルダ構造ごと解凍しているか確認してください.");
 }
 
 // The real platform, with a log of the files the run opens and closes.
@@ -42,7 +45,9 @@ struct LoggingPlatform : Platform {
     if (file != nullptr) ++openFiles;
     return file;
   }
-  int32_t Read(FileRef file, void* buffer, uint32_t size) override { return base.Read(file, buffer, size); }
+  int32_t Read(FileRef file, void* buffer, uint32_t size) override {
+    return base.Read(file, buffer, size);
+  }
   bool Seek(FileRef file, uint64_t offset) override { return base.Seek(file, offset); }
   void Close(FileRef file) override {
     --openFiles;
@@ -72,7 +77,7 @@ struct Checker {
   // (a native relative path) and makes it the running executable.
   void WriteFile(const std::string& tail, const std::string& name = "Vexorin.exe") {
     dir.WriteFile(name, kImage + tail);
-    std::string relative = Sjis(name);
+    std::string relative = Cp932(name);
     for (char& c : relative) {
       if (c == '/') c = '\\';
     }
@@ -122,11 +127,12 @@ struct Checker {
 void ExpectOneWarning(const RecordingSink& sink, const std::string& text) {
   ASSERT_EQ(sink.boxes.size(), 1u);
   EXPECT_EQ(sink.boxes[0].text, text);
-  EXPECT_EQ(sink.boxes[0].title, Sjis("エラー"));
+  EXPECT_EQ(sink.boxes[0].title, Cp932("エラー"));
   EXPECT_EQ(sink.boxes[0].kind, kMessageWarning);
 }
 
-const std::string kLoadFailed = Sjis("チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.");
+const std::string kLoadFailed =
+    Cp932("チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.");
 
 }  // namespace
 
@@ -139,8 +145,8 @@ TEST(CheckerLoad, ACheckerWrittenByTheBuildJobLoadsAndPassesAsItWasBuilt) {
   c.dir.WriteFile("readme.txt", std::string(kChunk + 5, 'r'));
   PosixMakerPlatform makerPlatform;
   RecordingSink makerSink;
-  TCheckerBuilder job(makerPlatform, makerSink, reinterpret_cast<const unsigned char*>(kImage.data()),
-                      kImage.size());
+  TCheckerBuilder job(makerPlatform, makerSink,
+                      reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
   BuildOutcome built = RunBuild(job, c.dir.path(), "Vexorin.exe", "m1", "m2", "m3");
   ASSERT_TRUE(built.written);
   c.platform.base.SetExecutablePath(c.dir.CorePath() + "Vexorin.exe");
@@ -172,7 +178,8 @@ TEST(CheckerLoad, SplitRulesAsTheRunSeesThem) {
     SCOPED_TRACE("byte 32 of a file record is skipped whatever it holds");
     Checker c;
     c.dir.WriteFile("f.txt", "abc");
-    c.WriteFile(Checker::Raw(Nul("|") + Nul(kAbcMd5 + "#f.txt") + Nul("|") + Nul("") + Nul("") + Nul(""), 3));
+    c.WriteFile(Checker::Raw(
+        Nul("|") + Nul(kAbcMd5 + "#f.txt") + Nul("|") + Nul("") + Nul("") + Nul(""), 3));
     ASSERT_TRUE(c.run.LoadCheckData(c.sink));
     EXPECT_STREQ(c.run.currentRelPath, "f.txt");
     EXPECT_EQ(c.RunToEnd().result, kCheckAllIntact);
@@ -192,29 +199,31 @@ TEST(CheckerLoad, SplitRulesAsTheRunSeesThem) {
     c.Write({"|", Record(kAbcMd5, "gone.txt"), "|", "folder message", "|", "broken message"}, 3);
     ASSERT_TRUE(c.run.LoadCheckData(c.sink));
     EXPECT_EQ(c.RunToEnd().result, kCheckFileMissing);
-    ExpectOneWarning(c.sink, Sjis("ファイル gone.txt が見つかりません.\n"));
+    ExpectOneWarning(c.sink, Cp932("ファイル gone.txt が見つかりません.\n"));
   }
   {
     SCOPED_TRACE("fewer than three messages: the missing ones are empty");
     Checker c;
     c.dir.WriteFile("f.txt", "abd");
-    c.WriteFile(Checker::Raw(Nul("|") + Nul(Record(kAbcMd5, "f.txt")) + Nul("|") + Nul("only one"), 3));
+    c.WriteFile(
+        Checker::Raw(Nul("|") + Nul(Record(kAbcMd5, "f.txt")) + Nul("|") + Nul("only one"), 3));
     ASSERT_TRUE(c.run.LoadCheckData(c.sink));
     EXPECT_EQ(c.RunToEnd().result, kCheckFileBroken);
-    ExpectOneWarning(c.sink, Sjis("ファイル f.txt が壊れています.\n"));
+    ExpectOneWarning(c.sink, Cp932("ファイル f.txt が壊れています.\n"));
   }
   {
     SCOPED_TRACE("the last string without its terminator ends at the block, not in the trailer");
     Checker c;
     c.WriteFile(Checker::Raw(Nul("missing\\") + Nul("|") + Nul("|") + "cut message", 0));
     EXPECT_FALSE(c.run.LoadCheckData(c.sink));
-    ExpectOneWarning(c.sink, Sjis("フォルダ ") + c.dir.CorePath() + "missing\\" +
-                                 Sjis(" が見つかりません.\n") + "cut message");
+    ExpectOneWarning(c.sink, Cp932("フォルダ ") + c.dir.CorePath() + "missing\\" +
+                                 Cp932(" が見つかりません.\n") + "cut message");
   }
 }
 
 TEST(CheckerLoad, DataThatCannotBeTrustedGivesTheLoadFailureAndChecksNothing) {
-  const std::string good = Nul("|") + Nul(Record(kAbcMd5, "f.txt")) + Nul("|") + Nul("a") + Nul("b") + Nul("c");
+  const std::string good =
+      Nul("|") + Nul(Record(kAbcMd5, "f.txt")) + Nul("|") + Nul("a") + Nul("b") + Nul("c");
   struct Case {
     const char* what;
     std::string tail;  // after the image
@@ -281,7 +290,7 @@ TEST(CheckerModuleFolder, CutsAfterTheLastRealSeparator) {
   std::vector<Case> cases = {
       {"D:\\dl\\pack\\Vexorin.exe", "D:\\dl\\pack\\"},
       {"D:\\dl\\\x95\x5c\\Vexorin.exe", "D:\\dl\\\x95\x5c\\"},  // a folder named 表
-      {"D:\\dl\\\x95\x5c.exe", "D:\\dl\\"},                      // 0x5C inside the name is no separator
+      {"D:\\dl\\\x95\x5c.exe", "D:\\dl\\"},  // 0x5C inside the name is no separator
       {"D:\\dl\\\x95\x5c", "D:\\dl\\"},
       {"/home/u/a/b.exe", "/home/u/a/"},
       {"Vexorin.exe", "Vexorin.exe"},  // nothing to cut
@@ -301,7 +310,7 @@ TEST(CheckerModuleFolder, ACheckerInAFolderEndingInHyoChecksThatFolder) {
   c.dir.WriteFile("x表/sub/f.txt", "abc");
   c.Write({"sub\\", "|", Record(kAbcMd5, "sub\\f.txt"), "|", "", "", ""}, 3, "x表/Vexorin.exe");
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
-  EXPECT_EQ(std::string(c.run.baseFolder), c.dir.CorePath() + Sjis("x表") + "\\");
+  EXPECT_EQ(std::string(c.run.baseFolder), c.dir.CorePath() + Cp932("x表") + "\\");
   EXPECT_EQ(c.RunToEnd().result, kCheckAllIntact);
   EXPECT_TRUE(c.sink.boxes.empty());
 }
@@ -311,10 +320,12 @@ TEST(CheckerModuleFolder, ACheckerInAFolderEndingInHyoChecksThatFolder) {
 TEST(CheckerFolders, AMissingFolderWithASubFolderIsReportedByTheSubFolderFirst) {
   Checker c;
   c.dir.WriteFile("f.txt", "abc");
-  c.Write({"sub\\deep\\", "sub\\", "other\\", "|", Record(kAbcMd5, "f.txt"), "|", DefaultMessage(), "m2", "m3"}, 3);
+  c.Write({"sub\\deep\\", "sub\\", "other\\", "|", Record(kAbcMd5, "f.txt"), "|", DefaultMessage(),
+           "m2", "m3"},
+          3);
   EXPECT_FALSE(c.run.LoadCheckData(c.sink));
-  ExpectOneWarning(c.sink, Sjis("フォルダ ") + c.dir.CorePath() + "sub\\deep\\" + Sjis(" が見つかりません.\n") +
-                               DefaultMessage());
+  ExpectOneWarning(c.sink, Cp932("フォルダ ") + c.dir.CorePath() + "sub\\deep\\" +
+                               Cp932(" が見つかりません.\n") + DefaultMessage());
   EXPECT_TRUE(c.FilesOpenedAfterLoading().empty()) << "no file is read after a missing folder";
 }
 
@@ -323,8 +334,10 @@ TEST(CheckerFolders, OnlyExistingFoldersPass) {
   c.dir.MakeFolder("a/b");
   c.dir.WriteFile("plain", "not a folder");
   c.Write({"a\\b\\", "a\\", "plain\\", "|", "|", "", "", ""}, 0);
-  EXPECT_FALSE(c.run.LoadCheckData(c.sink)) << "a file of a listed folder's name is not that folder";
-  ExpectOneWarning(c.sink, Sjis("フォルダ ") + c.dir.CorePath() + "plain\\" + Sjis(" が見つかりません.\n"));
+  EXPECT_FALSE(c.run.LoadCheckData(c.sink))
+      << "a file of a listed folder's name is not that folder";
+  ExpectOneWarning(
+      c.sink, Cp932("フォルダ ") + c.dir.CorePath() + "plain\\" + Cp932(" が見つかりません.\n"));
 
   std::string base = c.dir.CorePath();
   EXPECT_TRUE(c.run.FolderExists((base + "a\\b\\").c_str()));
@@ -338,7 +351,8 @@ TEST(CheckerFolders, AFolderPathBeyondThePathLimitIsReportedMissingAndNamedWhole
   std::string longFolder = std::string(250, 'd') + "\\";
   c.Write({longFolder, "|", "|", "m1", "", ""}, 0);
   EXPECT_FALSE(c.run.LoadCheckData(c.sink));
-  ExpectOneWarning(c.sink, Sjis("フォルダ ") + c.dir.CorePath() + longFolder + Sjis(" が見つかりません.\n") + "m1");
+  ExpectOneWarning(c.sink, Cp932("フォルダ ") + c.dir.CorePath() + longFolder +
+                               Cp932(" が見つかりません.\n") + "m1");
 }
 
 // --- File check -------------------------------------------------------------------------------
@@ -347,16 +361,16 @@ TEST(CheckerFiles, AMissingFileShowsTheThreeLinesWithTheStoredPath) {
   Checker c;
   c.dir.WriteFile("first.txt", "abc");
   c.dir.MakeFolder("sub");
-  c.Write({"sub\\", "|", Record(kAbcMd5, "first.txt"), Record(kAbcMd5, "sub\\a.txt"), "|", DefaultMessage(),
-           DefaultMessage(), Sjis("ダウンロードからやり直してください.")},
+  c.Write({"sub\\", "|", Record(kAbcMd5, "first.txt"), Record(kAbcMd5, "sub\\a.txt"), "|",
+           DefaultMessage(), DefaultMessage(), Cp932("ダウンロードからやり直してください.")},
           6);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   Outcome out = c.RunToEnd();
   EXPECT_EQ(out.result, kCheckFileMissing);
   EXPECT_EQ(out.steps, 2);
-  ExpectOneWarning(c.sink, Sjis("ファイル sub\\a.txt が見つかりません.\n"
-                                "ダウンロードからやり直してください.\n"
-                                "また、フォルダ構造ごと解凍しているか確認してください."));
+  ExpectOneWarning(c.sink, Cp932("ファイル sub\\a.txt が見つかりません.\n"
+                                 "ダウンロードからやり直してください.\n"
+                                 "また、フォルダ構造ごと解凍しているか確認してください."));
   EXPECT_EQ(c.run.bytesDone, 3) << "the missing file adds nothing";
   EXPECT_EQ(c.platform.openFiles, 0);
 }
@@ -367,7 +381,7 @@ TEST(CheckerFiles, APathThatNamesAFolderIsAMissingFile) {
   c.Write({"|", Record(kAbcMd5, "f.txt"), "|", "", "m2", ""}, 3);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd().result, kCheckFileMissing);
-  ExpectOneWarning(c.sink, Sjis("ファイル f.txt が見つかりません.\n") + "m2");
+  ExpectOneWarning(c.sink, Cp932("ファイル f.txt が見つかりません.\n") + "m2");
 }
 
 TEST(CheckerFiles, ADamagedFileIsReportedAfterItsWholeContentIsRead) {
@@ -385,7 +399,7 @@ TEST(CheckerFiles, ADamagedFileIsReportedAfterItsWholeContentIsRead) {
   EXPECT_EQ(out.result, kCheckFileBroken);
   EXPECT_EQ(out.steps, 3);
   EXPECT_EQ(c.run.bytesDone, static_cast<int64_t>(content.size()));
-  ExpectOneWarning(c.sink, Sjis("ファイル big.bin が壊れています.\n") + "broken");
+  ExpectOneWarning(c.sink, Cp932("ファイル big.bin が壊れています.\n") + "broken");
   EXPECT_EQ(c.FilesOpenedAfterLoading().size(), 1u) << "nothing after the first problem is checked";
   EXPECT_EQ(c.platform.openFiles, 0);
 }
@@ -398,7 +412,7 @@ TEST(CheckerFiles, AnUpperCaseStoredDigestNeverMatches) {
   c.Write({"|", Record(upper, "f.txt"), "|", "", "", ""}, 3);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd().result, kCheckFileBroken);
-  ExpectOneWarning(c.sink, Sjis("ファイル f.txt が壊れています.\n"));
+  ExpectOneWarning(c.sink, Cp932("ファイル f.txt が壊れています.\n"));
 }
 
 TEST(CheckerFiles, EachFileTakesItsSizeInChunksPlusOneSteps) {
@@ -406,7 +420,8 @@ TEST(CheckerFiles, EachFileTakesItsSizeInChunksPlusOneSteps) {
     size_t size;
     int steps;
   };
-  for (Case k : {Case{0, 1}, Case{1, 1}, Case{kChunk - 1, 1}, Case{kChunk, 2}, Case{2 * kChunk + 7, 3}}) {
+  for (Case k :
+       {Case{0, 1}, Case{1, 1}, Case{kChunk - 1, 1}, Case{kChunk, 2}, Case{2 * kChunk + 7, 3}}) {
     Checker c;
     c.dir.WriteFile("f.bin", std::string(k.size, '\x5c'));
     c.Write({"|", Record(SystemMd5(c.dir.path() + "/f.bin"), "f.bin"), "|", "", "", ""}, k.size);
@@ -429,7 +444,7 @@ TEST(CheckerFiles, NoFileRecordsSucceedAtTheFirstStepWithoutReading) {
   EXPECT_EQ(out.steps, 1);
   EXPECT_TRUE(c.FilesOpenedAfterLoading().empty());
   EXPECT_EQ(out.line1[0], "");
-  EXPECT_EQ(out.line2[0], Sjis("0 KByte Checked. (0％)"));
+  EXPECT_EQ(out.line2[0], Cp932("0 KByte Checked. (0％)"));
   EXPECT_TRUE(c.sink.boxes.empty());
 }
 
@@ -440,7 +455,7 @@ TEST(CheckerFiles, AFilePathBeyondThePathLimitIsReportedMissingWithoutOpening) {
   c.Write({"|", Record(kAbcMd5, "short.txt"), Record(kAbcMd5, longPath), "|", "", "m2", ""}, 6);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd().result, kCheckFileMissing);
-  ExpectOneWarning(c.sink, Sjis("ファイル ") + longPath + Sjis(" が見つかりません.\n") + "m2");
+  ExpectOneWarning(c.sink, Cp932("ファイル ") + longPath + Cp932(" が見つかりません.\n") + "m2");
   EXPECT_EQ(c.FilesOpenedAfterLoading().size(), 1u) << "only short.txt was opened";
 }
 
@@ -474,17 +489,19 @@ TEST(CheckerProgress, LinesCountFilesAndShowKBytesAndPerCentBeforeEachStep) {
   c.dir.WriteFile("sub/表.txt", std::string(2048, 'b'));
   c.dir.WriteFile("c.txt", std::string(1024, 'c'));
   c.Write({"sub\\", "|", Record(SystemMd5(c.dir.path() + "/a.bin"), "a.bin"),
-           Record(SystemMd5(c.dir.path() + "/sub/表.txt"), Sjis("sub\\表.txt")),
+           Record(SystemMd5(c.dir.path() + "/sub/表.txt"), Cp932("sub\\表.txt")),
            Record(SystemMd5(c.dir.path() + "/c.txt"), "c.txt"), "|", "", "", ""},
           537600);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   Outcome out = c.RunToEnd();
   ASSERT_EQ(out.result, kCheckAllIntact);
-  std::vector<std::string> line1 = {Sjis("a.bin をチェック中...(1/3)"), Sjis("a.bin をチェック中...(1/3)"),
-                                    Sjis("sub\\表.txt をチェック中...(2/3)"), Sjis("c.txt をチェック中...(3/3)")};
+  std::vector<std::string> line1 = {
+      Cp932("a.bin をチェック中...(1/3)"), Cp932("a.bin をチェック中...(1/3)"),
+      Cp932("sub\\表.txt をチェック中...(2/3)"), Cp932("c.txt をチェック中...(3/3)")};
   // 524288 of 537600 bytes is 97.5 per cent, shown as 97: the figures drop their remainders.
-  std::vector<std::string> line2 = {Sjis("0 KByte Checked. (0％)"), Sjis("512 KByte Checked. (97％)"),
-                                    Sjis("522 KByte Checked. (99％)"), Sjis("524 KByte Checked. (99％)")};
+  std::vector<std::string> line2 = {
+      Cp932("0 KByte Checked. (0％)"), Cp932("512 KByte Checked. (97％)"),
+      Cp932("522 KByte Checked. (99％)"), Cp932("524 KByte Checked. (99％)")};
   EXPECT_EQ(out.line1, line1);
   EXPECT_EQ(out.line2, line2);
 }
@@ -498,7 +515,7 @@ TEST(CheckerProgress, AZeroByteTotalShowsZeroPerCentAndGrownFilesPassAHundred) {
     ASSERT_TRUE(c.run.LoadCheckData(c.sink));
     Outcome out = c.RunToEnd();
     EXPECT_EQ(out.result, kCheckAllIntact);
-    EXPECT_EQ(out.line2, std::vector<std::string>(2, Sjis("0 KByte Checked. (0％)")));
+    EXPECT_EQ(out.line2, std::vector<std::string>(2, Cp932("0 KByte Checked. (0％)")));
   }
   for (uint64_t total : {uint64_t{0}, ~uint64_t{0}}) {
     // A hand-made total of 0 (or one that reads as negative) over real bytes: no division.
@@ -509,7 +526,7 @@ TEST(CheckerProgress, AZeroByteTotalShowsZeroPerCentAndGrownFilesPassAHundred) {
     Outcome out = c.RunToEnd();
     EXPECT_EQ(out.result, kCheckAllIntact);
     ASSERT_EQ(out.line2.size(), 2u);
-    EXPECT_EQ(out.line2[1], Sjis("512 KByte Checked. (0％)")) << total;
+    EXPECT_EQ(out.line2[1], Cp932("512 KByte Checked. (0％)")) << total;
   }
   {
     // A total stored too small (as if the files had grown since) is shown as it comes.
@@ -519,7 +536,7 @@ TEST(CheckerProgress, AZeroByteTotalShowsZeroPerCentAndGrownFilesPassAHundred) {
     ASSERT_TRUE(c.run.LoadCheckData(c.sink));
     Outcome out = c.RunToEnd();
     ASSERT_EQ(out.line2.size(), 2u);
-    EXPECT_EQ(out.line2[1], Sjis("512 KByte Checked. (51200％)"));
+    EXPECT_EQ(out.line2[1], Cp932("512 KByte Checked. (51200％)"));
   }
 }
 
@@ -527,7 +544,7 @@ TEST(CheckerProgress, ALongPathIsCutWithinTheLineAtACharacterBoundary) {
   Checker c;
   std::string path;
   for (int i = 0; i < 130; ++i) path += "\x95\x5c";  // 260 bytes of 表
-  path = "a" + path;  // puts the lead bytes on odd positions
+  path = "a" + path;                                 // puts the lead bytes on odd positions
   c.Write({"|", Record(kAbcMd5, path), "|", "", "", ""}, 3);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   char line1[kProgressTextSize + 8], line2[kProgressTextSize];

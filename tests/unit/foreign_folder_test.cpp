@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "builder_test_support.h"
 #include "check_run.h"
 #include "checker_builder.h"
-#include "builder_test_support.h"
 #include "maker_platform_posix.h"
 #include "platform_posix.h"
 #include "test_support.h"
@@ -27,7 +27,8 @@ struct ForeignChecker {
   RecordingSink sink;
   CheckRun run{platform};
 
-  explicit ForeignChecker(const std::string& relativeFolder) : folder(dir.path() + "/" + relativeFolder) {
+  explicit ForeignChecker(const std::string& relativeFolder)
+      : folder(dir.path() + "/" + relativeFolder) {
     dir.WriteFile(relativeFolder + "/表.txt", "abc");
     dir.WriteFile(relativeFolder + "/ソフト/deep/data.bin", std::string(600000, 'd'));
     dir.MakeFolder(relativeFolder + "/ソフト/empty");
@@ -41,9 +42,10 @@ struct ForeignChecker {
     ASSERT_EQ(system(copy.c_str()), 0);
     PosixMakerPlatform makerPlatform;
     RecordingSink makerSink;
-    TCheckerBuilder job(makerPlatform, makerSink, reinterpret_cast<const unsigned char*>(kImage.data()),
-                        kImage.size());
-    ASSERT_TRUE(RunBuild(job, twin.path(), "Vexorin.exe", "folder gone", "file gone", "file broken").written);
+    TCheckerBuilder job(makerPlatform, makerSink,
+                        reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
+    ASSERT_TRUE(RunBuild(job, twin.path(), "Vexorin.exe", "folder gone", "file gone", "file broken")
+                    .written);
     std::string move = "cp '" + twin.path() + "/Vexorin.exe' '" + folder + "/" + checkerName + "'";
     ASSERT_EQ(system(move.c_str()), 0);
     platform.SetExecutableNativePath(folder + "/" + checkerName);
@@ -74,7 +76,8 @@ TEST(ForeignFolderPlatform, HandsOutTheMarkOnlyWhenCodePage932CannotWriteTheFold
   plain.SetExecutableNativePath(dir.path() + "/表/Vexorin.exe");
   char path[kCheckerPathSize];
   ASSERT_TRUE(plain.ExecutablePath(path, sizeof path));
-  EXPECT_EQ(std::string(path), Sjis(dir.path() + "/表/Vexorin.exe")) << "a writable path is as it was";
+  EXPECT_EQ(std::string(path), Cp932(dir.path() + "/表/Vexorin.exe"))
+      << "a writable path is as it was";
 
   PosixPlatform foreign;
   foreign.SetExecutableNativePath(dir.path() + "/한/Vexorin.exe");
@@ -82,12 +85,13 @@ TEST(ForeignFolderPlatform, HandsOutTheMarkOnlyWhenCodePage932CannotWriteTheFold
   EXPECT_EQ(std::string(path), kMark + "\\Vexorin.exe");
 
   std::string native;
-  ASSERT_TRUE(foreign.Native((kMark + Sjis("\\ソフト\\表.txt")).c_str(), &native));
+  ASSERT_TRUE(foreign.Native((kMark + Cp932("\\ソフト\\表.txt")).c_str(), &native));
   EXPECT_EQ(native, dir.path() + "/한/ソフト/表.txt");
   ASSERT_TRUE(foreign.Native(path, &native));
   EXPECT_EQ(native, dir.path() + "/한/Vexorin.exe");
   std::string shown;
-  ASSERT_TRUE(foreign.DisplayText((Sjis("フォルダ ") + kMark + Sjis("\\ソフト\\ が")).c_str(), &shown));
+  ASSERT_TRUE(
+      foreign.DisplayText((Cp932("フォルダ ") + kMark + Cp932("\\ソフト\\ が")).c_str(), &shown));
   EXPECT_EQ(shown, "フォルダ " + dir.path() + "/한\\ソフト\\ が");
   // The folder's own bytes are never converted: a backslash in a Linux folder name stays.
   PosixPlatform slashed;
@@ -142,8 +146,10 @@ TEST(ForeignFolderRun, EachProblemNamesWhatIsMissingOrBroken) {
     ASSERT_EQ(system(("rm -r '" + c.folder + "/ソフト/empty'").c_str()), 0);
     EXPECT_FALSE(c.run.LoadCheckData(c.sink));
     ASSERT_EQ(c.sink.boxes.size(), 1u);
-    EXPECT_EQ(c.sink.boxes[0].text, Sjis("フォルダ ") + kMark + Sjis("\\ソフト\\empty\\ が見つかりません.\nfolder gone"));
-    EXPECT_EQ(c.Shown(0), "フォルダ " + c.folder + "\\ソフト\\empty\\ が見つかりません.\nfolder gone");
+    EXPECT_EQ(c.sink.boxes[0].text, Cp932("フォルダ ") + kMark +
+                                        Cp932("\\ソフト\\empty\\ が見つかりません.\nfolder gone"));
+    EXPECT_EQ(c.Shown(0),
+              "フォルダ " + c.folder + "\\ソフト\\empty\\ が見つかりません.\nfolder gone");
   }
   {
     SCOPED_TRACE("a missing file is named by its stored path");

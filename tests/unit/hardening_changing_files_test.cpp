@@ -2,9 +2,8 @@
 // short or replaces them between two steps. Both programs must stay consistent: the maker
 // stores the digest and the count of exactly the bytes it read, the checker counts what it
 // read and judges the file by it, and neither crashes, hangs or leaves a file open.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -66,7 +65,8 @@ BuildResult BuildChanging(TempDir& dir, const std::function<void(int)>& between)
   BuildResult out;
   PosixMakerPlatform platform;
   RecordingSink sink;
-  TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
+  TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()),
+                      kImage.size());
   job.Clear();
   EXPECT_TRUE(job.Start((dir.path() + "/tree").c_str(), "Vexorin.exe", "", "", ""));
   int result;
@@ -160,10 +160,12 @@ TEST(ChangingFiles, AFileThatChangesWhileTheCheckerReadsItIsJudgedByTheBytesRead
   };
   const std::string content = Pattern(kCheckerChunkSize + 1000, 'e');
   const std::vector<Case> cases = {
-      {"grown", [](const std::string& p) { Append(p, std::string(5000, 'x')); }, kCheckerChunkSize + 6000},
-      {"cut behind the read position", [](const std::string& p) { CutTo(p, 10); }, kCheckerChunkSize},
-      {"cut ahead of the read position", [](const std::string& p) { CutTo(p, kCheckerChunkSize + 10); },
-       kCheckerChunkSize + 10},
+      {"grown", [](const std::string& p) { Append(p, std::string(5000, 'x')); },
+       kCheckerChunkSize + 6000},
+      {"cut behind the read position", [](const std::string& p) { CutTo(p, 10); },
+       kCheckerChunkSize},
+      {"cut ahead of the read position",
+       [](const std::string& p) { CutTo(p, kCheckerChunkSize + 10); }, kCheckerChunkSize + 10},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
@@ -171,10 +173,10 @@ TEST(ChangingFiles, AFileThatChangesWhileTheCheckerReadsItIsJudgedByTheBytesRead
     dir.WriteFile("f.bin", content);
     dir.WriteFile("after.txt", "abc");
     std::string block;
-    ASSERT_TRUE(BuildCheckBlock({"|", MakeFileRecord(SystemMd5(dir.path() + "/f.bin").c_str(), "f.bin"),
-                                 MakeFileRecord("900150983cd24fb0d6963f7d28e17f72", "after.txt"), "|", "", "",
-                                 "broken"},
-                                content.size() + 3, &block));
+    ASSERT_TRUE(BuildCheckBlock(
+        {"|", MakeFileRecord(SystemMd5(dir.path() + "/f.bin").c_str(), "f.bin"),
+         MakeFileRecord("900150983cd24fb0d6963f7d28e17f72", "after.txt"), "|", "", "", "broken"},
+        content.size() + 3, &block));
     dir.WriteFile("Vexorin.exe", kImage + block);
     PosixPlatform platform;
     platform.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
@@ -189,7 +191,7 @@ TEST(ChangingFiles, AFileThatChangesWhileTheCheckerReadsItIsJudgedByTheBytesRead
       EXPECT_EQ(static_cast<uint64_t>(run.bytesDone), k.bytesRead);
       EXPECT_EQ(run.digest.file, nullptr) << "the file is closed at the end it found";
       ASSERT_EQ(sink.boxes.size(), 1u);
-      EXPECT_EQ(sink.boxes[0].text, Sjis("ファイル f.bin が壊れています.\n") + "broken");
+      EXPECT_EQ(sink.boxes[0].text, Cp932("ファイル f.bin が壊れています.\n") + "broken");
     }
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }

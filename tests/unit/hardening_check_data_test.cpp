@@ -28,7 +28,8 @@ struct HostileChecker {
   explicit HostileChecker(const std::string& data, uint64_t byteTotal = 0) {
     unsigned char trailer[kTrailerSize];
     EncodeTrailer(trailer, static_cast<uint32_t>(data.size()), byteTotal);
-    dir.WriteFile("Vexorin.exe", kImage + data + std::string(reinterpret_cast<char*>(trailer), kTrailerSize));
+    dir.WriteFile("Vexorin.exe",
+                  kImage + data + std::string(reinterpret_cast<char*>(trailer), kTrailerSize));
     platform.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
   }
 
@@ -56,7 +57,7 @@ TEST(HostileCheckData, AFilePathEndingInALoneLeadByteIsNamedWhole) {
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd(), kCheckFileMissing);
   ASSERT_EQ(c.sink.boxes.size(), 1u);
-  EXPECT_EQ(c.sink.boxes[0].text, Sjis("ファイル ") + path + Sjis(" が見つかりません.\n") + "m2");
+  EXPECT_EQ(c.sink.boxes[0].text, Cp932("ファイル ") + path + Cp932(" が見つかりません.\n") + "m2");
 }
 
 TEST(HostileCheckData, AFolderPathEndingInALoneLeadByteIsNamedWhole) {
@@ -65,34 +66,36 @@ TEST(HostileCheckData, AFolderPathEndingInALoneLeadByteIsNamedWhole) {
   EXPECT_FALSE(c.run.LoadCheckData(c.sink));
   ASSERT_EQ(c.sink.boxes.size(), 1u);
   EXPECT_EQ(c.sink.boxes[0].text,
-            Sjis("フォルダ ") + c.dir.CorePath() + folder + Sjis(" が見つかりません.\n") + "m1");
+            Cp932("フォルダ ") + c.dir.CorePath() + folder + Cp932(" が見つかりません.\n") + "m1");
 }
 
 TEST(HostileCheckData, AMessageEndingInALoneLeadByteIsShownWhole) {
   const std::string message = "broken \x81";
-  HostileChecker c(Nul("|") + Nul(kAbcMd5 + " f.txt") + Nul("|") + Nul("") + Nul("") + Nul(message));
+  HostileChecker c(Nul("|") + Nul(kAbcMd5 + " f.txt") + Nul("|") + Nul("") + Nul("") +
+                   Nul(message));
   c.dir.WriteFile("f.txt", "abd");
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd(), kCheckFileBroken);
   ASSERT_EQ(c.sink.boxes.size(), 1u);
-  EXPECT_EQ(c.sink.boxes[0].text, Sjis("ファイル f.txt が壊れています.\n") + message);
+  EXPECT_EQ(c.sink.boxes[0].text, Cp932("ファイル f.txt が壊れています.\n") + message);
 }
 
 // A file record that lists the checker itself, or a path that climbs out of the folder, is
 // read like any other: the checker compares bytes and never writes, so nothing is at risk.
 TEST(HostileCheckData, RecordsNamingTheCheckerOrClimbingOutAreOnlyCompared) {
-  HostileChecker c(Nul("|") + Nul(kAbcMd5 + " Vexorin.exe") + Nul("|") + Nul("") + Nul("") + Nul("m3"));
+  HostileChecker c(Nul("|") + Nul(kAbcMd5 + " Vexorin.exe") + Nul("|") + Nul("") + Nul("") +
+                   Nul("m3"));
   std::string before = c.dir.Snapshot();
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd(), kCheckFileBroken);
   EXPECT_EQ(c.dir.Snapshot(), before);
 
-  HostileChecker up(Nul("..\\") + Nul("|") + Nul(kAbcMd5 + " ..\\nothing-here") + Nul("|") + Nul("") + Nul("m2") +
-                    Nul(""));
+  HostileChecker up(Nul("..\\") + Nul("|") + Nul(kAbcMd5 + " ..\\nothing-here") + Nul("|") +
+                    Nul("") + Nul("m2") + Nul(""));
   ASSERT_TRUE(up.run.LoadCheckData(up.sink)) << "the parent folder exists";
   EXPECT_EQ(up.RunToEnd(), kCheckFileMissing);
   ASSERT_EQ(up.sink.boxes.size(), 1u);
-  EXPECT_EQ(up.sink.boxes[0].text, Sjis("ファイル ..\\nothing-here が見つかりません.\n") + "m2");
+  EXPECT_EQ(up.sink.boxes[0].text, Cp932("ファイル ..\\nothing-here が見つかりません.\n") + "m2");
 }
 
 // The byte total comes from the file and may be anything; only bytes actually read count.
@@ -105,7 +108,7 @@ TEST(HostileCheckData, AByteTotalWithTheTopBitSetShowsNoPercentage) {
   char line1[kProgressTextSize], line2[kProgressTextSize];
   c.run.bytesDone = 3;
   c.run.MakeProgressTexts(line1, line2);
-  EXPECT_EQ(std::string(line2), Sjis("0 KByte Checked. (0％)"));
+  EXPECT_EQ(std::string(line2), Cp932("0 KByte Checked. (0％)"));
   c.run.bytesDone = 0;
   EXPECT_EQ(c.RunToEnd(), kCheckAllIntact);
 }

@@ -1,8 +1,7 @@
 // Files and byte counts beyond 32 bits: a sparse file above 4 GiB through the build job and
 // the checker, and the progress figures of both programs at such sizes.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <unistd.h>
 
@@ -32,7 +31,8 @@ void WriteSparseFile(const std::string& path, uint64_t size) {
   const std::string mark = "across the 4 GiB mark";
   const std::string tail = "and its last bytes";
   ASSERT_EQ(pwrite(fd, head.data(), head.size(), 0), static_cast<ssize_t>(head.size()));
-  ASSERT_EQ(pwrite(fd, mark.data(), mark.size(), static_cast<off_t>(k4GiB - 7)), static_cast<ssize_t>(mark.size()));
+  ASSERT_EQ(pwrite(fd, mark.data(), mark.size(), static_cast<off_t>(k4GiB - 7)),
+            static_cast<ssize_t>(mark.size()));
   ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(size - tail.size())),
             static_cast<ssize_t>(tail.size()));
   ASSERT_EQ(close(fd), 0);
@@ -80,8 +80,8 @@ TEST(HugeFiles, ASparseFileAbove4GiBIsDigestedStoredAndCheckedWhole) {
 
   PosixMakerPlatform makerPlatform;
   RecordingSink makerSink;
-  TCheckerBuilder job(makerPlatform, makerSink, reinterpret_cast<const unsigned char*>(kImage.data()),
-                      kImage.size());
+  TCheckerBuilder job(makerPlatform, makerSink,
+                      reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
   job.Clear();
   ASSERT_TRUE(job.Start(dir.path().c_str(), "Vexorin.exe", "m1", "m2", "m3"));
   int result;
@@ -109,7 +109,8 @@ TEST(HugeFiles, ASparseFileAbove4GiBIsDigestedStoredAndCheckedWhole) {
   CheckData data;
   ASSERT_TRUE(ReadCheckData(platform, (dir.CorePath() + "Vexorin.exe").c_str(), &data));
   EXPECT_EQ(static_cast<uint64_t>(data.byteTotal), size);
-  EXPECT_NE(static_cast<uint64_t>(data.byteTotal) >> 32, 0u) << "the upper half of the byte total is used";
+  EXPECT_NE(static_cast<uint64_t>(data.byteTotal) >> 32, 0u)
+      << "the upper half of the byte total is used";
   ASSERT_EQ(data.fileCount, 1u);
   const std::string expected = md5sum.Result();
   ASSERT_EQ(expected.size(), 32u);
@@ -129,7 +130,8 @@ TEST(HugeFiles, ASparseFileAbove4GiBIsDigestedStoredAndCheckedWhole) {
     char line1[kProgressTextSize], line2[kProgressTextSize];
     run.MakeProgressTexts(line1, line2);
     ASSERT_EQ(KBytes(line2), run.bytesDone / 1024) << line2;
-    ASSERT_NE(std::string(line2).find("(" + std::to_string(run.bytesDone * 100 / run.byteTotal)), std::string::npos)
+    ASSERT_NE(std::string(line2).find("(" + std::to_string(run.bytesDone * 100 / run.byteTotal)),
+              std::string::npos)
         << line2;
     lastLine2 = line2;
     result = run.CheckStep(sink);
@@ -139,7 +141,8 @@ TEST(HugeFiles, ASparseFileAbove4GiBIsDigestedStoredAndCheckedWhole) {
   EXPECT_TRUE(sink.boxes.empty());
   EXPECT_EQ(steps, static_cast<int>(size / kCheckerChunkSize) + 1);
   EXPECT_EQ(static_cast<uint64_t>(run.bytesDone), size);
-  EXPECT_EQ(lastLine2, Sjis(std::to_string((size - size % kCheckerChunkSize) / 1024) + " KByte Checked. (99％)"));
+  EXPECT_EQ(lastLine2, Cp932(std::to_string((size - size % kCheckerChunkSize) / 1024) +
+                             " KByte Checked. (99％)"));
 }
 
 // The build job's progress line at sizes no test folder reaches: the kilobytes are the
@@ -148,7 +151,8 @@ TEST(LargeFigures, TheBuildJobCountsKilobytesBeyond32Bits) {
   TempDir dir;
   PosixMakerPlatform platform;
   RecordingSink sink;
-  TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size());
+  TCheckerBuilder job(platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()),
+                      kImage.size());
   job.Clear();
   job.files = {"a.bin", "b.bin", "c.bin"};
   job.fileIndex = 1;
@@ -169,7 +173,7 @@ TEST(LargeFigures, TheBuildJobCountsKilobytesBeyond32Bits) {
     std::string state, progress;
     job.GetProgressTexts(&state, &progress);
     EXPECT_EQ(progress, k.text);
-    EXPECT_EQ(state, Sjis("b.bin を処理中..."));
+    EXPECT_EQ(state, Cp932("b.bin を処理中..."));
   }
 }
 
@@ -179,8 +183,9 @@ TEST(LargeFigures, TheCheckerCountsKilobytesAndPercentBeyond32Bits) {
   TempDir dir;
   const int64_t total = 6 * static_cast<int64_t>(k4GiB) + 5;
   std::string block;
-  ASSERT_TRUE(BuildCheckBlock({"|", MakeFileRecord("d41d8cd98f00b204e9800998ecf8427e", "f"), "|", "", "", ""},
-                              static_cast<uint64_t>(total), &block));
+  ASSERT_TRUE(BuildCheckBlock(
+      {"|", MakeFileRecord("d41d8cd98f00b204e9800998ecf8427e", "f"), "|", "", "", ""},
+      static_cast<uint64_t>(total), &block));
   dir.WriteFile("Vexorin.exe", kImage + block);
   dir.WriteFile("f", "");
   PosixPlatform platform;
@@ -204,7 +209,7 @@ TEST(LargeFigures, TheCheckerCountsKilobytesAndPercentBeyond32Bits) {
     run.bytesDone = k.bytes;
     char line1[kProgressTextSize], line2[kProgressTextSize];
     run.MakeProgressTexts(line1, line2);
-    EXPECT_EQ(std::string(line2), Sjis(k.text)) << k.bytes;
-    EXPECT_EQ(std::string(line1), Sjis("f をチェック中...(1/1)"));
+    EXPECT_EQ(std::string(line2), Cp932(k.text)) << k.bytes;
+    EXPECT_EQ(std::string(line1), Cp932("f をチェック中...(1/1)"));
   }
 }

@@ -2,7 +2,6 @@
 // other, links that lead nowhere or round in a circle, and links to files. The scan must end,
 // and what it cannot read must stop the build rather than be left out silently.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +23,8 @@ struct LinkTree {
   TempDir dir;
   PosixMakerPlatform platform;
   RecordingSink sink;
-  TCheckerBuilder job{platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()), kImage.size()};
+  TCheckerBuilder job{platform, sink, reinterpret_cast<const unsigned char*>(kImage.data()),
+                      kImage.size()};
 
   void Link(const std::string& target, const std::string& at) {
     ASSERT_EQ(symlink(target.c_str(), (dir.path() + "/" + at).c_str()), 0) << at;
@@ -48,9 +48,11 @@ TEST(LinkedFolders, TwoFoldersLinkedIntoEachOtherAreWalkedOnceFromEachSide) {
   BuildOutcome out = RunBuild(t.job, t.dir.path(), "Vexorin.exe");
   ASSERT_TRUE(out.written);
   EXPECT_EQ(LinkTree::Sorted(t.job.folders),
-            (std::vector<std::string>{"m1\\", "m1\\to2\\", "m1\\to2\\to1\\", "m2\\", "m2\\to1\\", "m2\\to1\\to2\\"}));
-  EXPECT_EQ(LinkTree::Sorted(t.job.files),
-            (std::vector<std::string>{"m1\\to2\\x2.txt", "m1\\x1.txt", "m2\\to1\\x1.txt", "m2\\x2.txt"}));
+            (std::vector<std::string>{"m1\\", "m1\\to2\\", "m1\\to2\\to1\\", "m2\\", "m2\\to1\\",
+                                      "m2\\to1\\to2\\"}));
+  EXPECT_EQ(
+      LinkTree::Sorted(t.job.files),
+      (std::vector<std::string>{"m1\\to2\\x2.txt", "m1\\x1.txt", "m2\\to1\\x1.txt", "m2\\x2.txt"}));
 }
 
 // A link to a file is a file: its target's bytes are digested under the link's name.
@@ -65,7 +67,8 @@ TEST(LinkedFolders, ALinkToAFileIsDigestedAsItsTarget) {
   ASSERT_TRUE(ReadCheckData(reader, (t.dir.CorePath() + "Vexorin.exe").c_str(), &data));
   ASSERT_EQ(data.fileCount, 2u);
   for (uint32_t i = 0; i < data.fileCount; ++i) {
-    EXPECT_EQ(std::string(RecordDigest(data.fileRecords[i]), 32), "900150983cd24fb0d6963f7d28e17f72")
+    EXPECT_EQ(std::string(RecordDigest(data.fileRecords[i]), 32),
+              "900150983cd24fb0d6963f7d28e17f72")
         << RecordPath(data.fileRecords[i]);
   }
   ReleaseCheckData(&data);
@@ -97,8 +100,9 @@ TEST(LinkedFolders, LinksThatLeadNowhereOrInACircleStopTheBuildNamingThem) {
     ASSERT_EQ(t.sink.boxes.size(), 1u);
     const std::string& text = t.sink.boxes[0].text;
     std::string named = text.substr(0, text.find(' '));
-    EXPECT_TRUE(k.named.empty() ? (named == "loop1" || named == "loop2") : named == k.named) << text;
-    EXPECT_EQ(text, named + Sjis(" のオープンに失敗しました."));
+    EXPECT_TRUE(k.named.empty() ? (named == "loop1" || named == "loop2") : named == k.named)
+        << text;
+    EXPECT_EQ(text, named + Cp932(" のオープンに失敗しました."));
     EXPECT_EQ(t.dir.Snapshot(), before);
   }
 }

@@ -1,10 +1,11 @@
 // The settings store: defaults, the settings file's format and place, message joining.
+#include "make_options.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "make_options.h"
 #include "maker_platform_posix.h"
 #include "test_support.h"
 
@@ -12,8 +13,8 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kLine1 = Sjis("ダウンロードからやり直してください.");
-const std::string kLine2 = Sjis("また、フォルダ構造ごと解凍しているか確認してください.");
+const std::string kLine1 = Cp932("ダウンロードからやり直してください.");
+const std::string kLine2 = Cp932("また、フォルダ構造ごと解凍しているか確認してください.");
 
 // A maker "installed" in a temporary folder, so that its settings file is real.
 struct SettingsFixture : ::testing::Test {
@@ -98,7 +99,8 @@ TEST(SplitLines, NulEndsTheText) {
 }
 
 TEST(ChangeFileExtension, ReplacesOnlyTheLastComponentsExtension) {
-  EXPECT_EQ(ChangeFileExtension("C:\\Tools\\VexorinMake.exe", ".INI"), "C:\\Tools\\VexorinMake.INI");
+  EXPECT_EQ(ChangeFileExtension("C:\\Tools\\VexorinMake.exe", ".INI"),
+            "C:\\Tools\\VexorinMake.INI");
   EXPECT_EQ(ChangeFileExtension("C:\\Tools\\a.b.exe", ".INI"), "C:\\Tools\\a.b.INI");
   EXPECT_EQ(ChangeFileExtension("C:\\Tools\\maker", ".INI"), "C:\\Tools\\maker.INI");
   EXPECT_EQ(ChangeFileExtension("C:\\v1.2\\maker", ".INI"), "C:\\v1.2\\maker.INI");
@@ -121,14 +123,14 @@ TEST_F(SettingsFixture, PathIsBesideTheExecutable) {
 TEST_F(SettingsFixture, DefaultsAreSavedAsElevenCrLfLines) {
   TMakeOptions o;
   ASSERT_TRUE(o.Save(platform));
-  EXPECT_EQ(ReadSettings(), "\r\nVexorin.exe\r\n" + kLine1 + "\r\n" + kLine2 + "\r\n--\r\n" + kLine1 +
-                                "\r\n" + kLine2 + "\r\n--\r\n" + kLine1 + "\r\n--\r\n");
+  EXPECT_EQ(ReadSettings(), "\r\nVexorin.exe\r\n" + kLine1 + "\r\n" + kLine2 + "\r\n--\r\n" +
+                                kLine1 + "\r\n" + kLine2 + "\r\n--\r\n" + kLine1 + "\r\n--\r\n");
 }
 
 TEST_F(SettingsFixture, SaveThenLoadGivesBackEveryValue) {
   TMakeOptions saved;
-  saved.Target = Sjis("C:\\存在しない\\表 ") ;  // no such folder, a 0x5C second byte, a blank
-  saved.CheckerName = Sjis("ソフト.EXE");
+  saved.Target = Cp932("C:\\存在しない\\表 ");  // no such folder, a 0x5C second byte, a blank
+  saved.CheckerName = Cp932("ソフト.EXE");
   saved.FolderLines = {"first", "", "third"};
   saved.NoFileLines = {""};
   saved.BrokenFileLines = {"-", "---", " -- ", "x"};
@@ -180,8 +182,8 @@ TEST_F(SettingsFixture, AnyLineEndStyleLoadsAlike) {
   for (const char* eol : {"\r\n", "\n", "\r"}) {
     SCOPED_TRACE(testing::PrintToString(std::string(eol)));
     std::string e = eol;
-    WriteSettings("D:\\in" + e + "n.exe" + e + "f1" + e + "f2" + e + "--" + e + "n1" + e + "--" + e +
-                  "b1" + e + "--" + e);
+    WriteSettings("D:\\in" + e + "n.exe" + e + "f1" + e + "f2" + e + "--" + e + "n1" + e + "--" +
+                  e + "b1" + e + "--" + e);
     TMakeOptions o = Marked();
     ASSERT_TRUE(o.Load(platform));
     EXPECT_EQ(o.Target, "D:\\in");
@@ -216,7 +218,8 @@ TEST_F(SettingsFixture, FiveLinesWithoutSeparatorsAllGoToTheFolderMessage) {
 }
 
 TEST_F(SettingsFixture, SeparatorIsExactlyTwoDashes) {
-  WriteSettings("t\r\nc\r\n-- \r\n --\r\n---\r\n-\r\n--\r\nn\r\n--\r\nb\r\n--\r\nafter\r\n--\r\nmore\r\n");
+  WriteSettings(
+      "t\r\nc\r\n-- \r\n --\r\n---\r\n-\r\n--\r\nn\r\n--\r\nb\r\n--\r\nafter\r\n--\r\nmore\r\n");
   TMakeOptions o = Marked();
   ASSERT_TRUE(o.Load(platform));
   EXPECT_EQ(o.FolderLines, (Lines{"-- ", " --", "---", "-"}));

@@ -1,5 +1,7 @@
 // The maker windows' logic outside the windows: memo texts, box texts, checker-name
 // completion, the build that the progress dialog runs, and the layout's DPI scaling.
+#include "maker_gui_logic.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -8,7 +10,6 @@
 
 #include "checkfile.h"
 #include "dpi_scale.h"
-#include "maker_gui_logic.h"
 #include "maker_platform_posix.h"
 #include "test_support.h"
 
@@ -62,7 +63,7 @@ TEST(MemoText, EveryLineEndsWithCrLfAndComesBackWhole) {
   EXPECT_EQ(MemoTextFromLines({}), "");
   EXPECT_EQ(MemoTextFromLines({"a", "b"}), "a\r\nb\r\n");
   for (const Lines& lines : {Lines{}, Lines{""}, Lines{"a"}, Lines{"a", ""}, Lines{"", "x", "", ""},
-                             Lines{Sjis("表示"), " -- "}}) {
+                             Lines{Cp932("表示"), " -- "}}) {
     SCOPED_TRACE(testing::PrintToString(lines));
     EXPECT_EQ(LinesFromMemoText(MemoTextFromLines(lines)), lines);
   }
@@ -79,7 +80,7 @@ TEST(MemoText, TypedTextSplitsAtAnyLineEnd) {
 TEST(UsageText, HasSixLinesWithFullWidthSpaceLines) {
   Lines lines = UsageLines();
   ASSERT_EQ(lines.size(), 6u);
-  EXPECT_EQ(lines[0], Sjis("【使い方】"));
+  EXPECT_EQ(lines[0], Cp932("【使い方】"));
   EXPECT_EQ(lines[2], "\x81\x40");
   EXPECT_EQ(lines[4], "\x81\x40");
   for (int i : {1, 3, 5}) {
@@ -92,9 +93,10 @@ TEST(UsageText, HasSixLinesWithFullWidthSpaceLines) {
 
 TEST(BoxTexts, TargetNotFoundNamesTheTextAsEntered) {
   EXPECT_EQ(TargetNotFoundText(""),
-            Sjis("チェックするフォルダ  は存在しません.\nファイルチェッカーの作成を中止します."));
+            Cp932("チェックするフォルダ  は存在しません.\nファイルチェッカーの作成を中止します."));
   EXPECT_EQ(TargetNotFoundText(" C:\\a%sb "),
-            Sjis("チェックするフォルダ  C:\\a%sb  は存在しません.\nファイルチェッカーの作成を中止します."));
+            Cp932("チェックするフォルダ  C:\\a%sb  "
+                  "は存在しません.\nファイルチェッカーの作成を中止します."));
   // A folder text far longer than any path is shown whole rather than overflowing.
   std::string longText(3000, 'q');
   std::string text = TargetNotFoundText(longText);
@@ -103,22 +105,33 @@ TEST(BoxTexts, TargetNotFoundNamesTheTextAsEntered) {
 
 TEST(BoxTexts, SettingsFailuresNameTheFile) {
   EXPECT_EQ(SettingsReadFailedText("C:\\T\\VexorinMake.INI"),
-            Sjis("設定ファイル C:\\T\\VexorinMake.INI を読み込めませんでした."));
+            Cp932("設定ファイル C:\\T\\VexorinMake.INI を読み込めませんでした."));
   EXPECT_EQ(SettingsWriteFailedText("C:\\T\\VexorinMake.INI"),
-            Sjis("設定ファイル C:\\T\\VexorinMake.INI に書き込めませんでした."));
-  EXPECT_EQ(SettingsReadFailedText(""), Sjis("設定ファイルの場所がわかりません."));
-  EXPECT_EQ(SettingsWriteFailedText(""), Sjis("設定ファイルの場所がわかりません."));
+            Cp932("設定ファイル C:\\T\\VexorinMake.INI に書き込めませんでした."));
+  EXPECT_EQ(SettingsReadFailedText(""), Cp932("設定ファイルの場所がわかりません."));
+  EXPECT_EQ(SettingsWriteFailedText(""), Cp932("設定ファイルの場所がわかりません."));
 }
 
 TEST(CheckerName, CompletionAppendsExeUnlessTheLastFourBytesAreIt) {
   struct Case {
     std::string typed, kept;
   } cases[] = {
-      {"abc", "abc.exe"},         {"exe", "exe.exe"},          {".exe ", ".exe .exe"},
-      {"A.EXE", "A.EXE"},         {"a.Exe", "a.Exe"},          {".exe", ".exe"},
-      {"  ", "  .exe"},           {"xe", "xe.exe"},            {"a.ex", "a.ex.exe"},
-      {"a.exe.txt", "a.exe.txt.exe"}, {Sjis("表"), Sjis("表.exe")}, {Sjis("表.exe"), Sjis("表.exe")},
-      {"a\x83" "E.exe", "a\x83" "E.exe"},
+      {"abc", "abc.exe"},
+      {"exe", "exe.exe"},
+      {".exe ", ".exe .exe"},
+      {"A.EXE", "A.EXE"},
+      {"a.Exe", "a.Exe"},
+      {".exe", ".exe"},
+      {"  ", "  .exe"},
+      {"xe", "xe.exe"},
+      {"a.ex", "a.ex.exe"},
+      {"a.exe.txt", "a.exe.txt.exe"},
+      {Cp932("表"), Cp932("表.exe")},
+      {Cp932("表.exe"), Cp932("表.exe")},
+      {"a\x83"
+       "E.exe",
+       "a\x83"
+       "E.exe"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.typed));
@@ -152,12 +165,12 @@ TEST_F(BuildFixture, FullBuildShowsProgressPumpsAfterEveryStepAndReportsSuccess)
     EXPECT_EQ(monitor.log[i + 1], "pump");
   }
   EXPECT_EQ(monitor.pumps, 2);
-  EXPECT_EQ(monitor.log.back(), "show " + Sjis("処理が完了しました.") + " | ");
+  EXPECT_EQ(monitor.log.back(), "show " + Cp932("処理が完了しました.") + " | ");
   EXPECT_NE(monitor.log[2].find("256 KByte processed. (1/1)"), std::string::npos) << monitor.log[2];
 
   ASSERT_EQ(sink.boxes.size(), 1u);
-  EXPECT_EQ(sink.boxes[0].text, Sjis("ファイルチェッカーが正常に作成できました."));
-  EXPECT_EQ(sink.boxes[0].title, Sjis("成功"));
+  EXPECT_EQ(sink.boxes[0].text, Cp932("ファイルチェッカーが正常に作成できました."));
+  EXPECT_EQ(sink.boxes[0].title, Cp932("成功"));
   EXPECT_EQ(sink.boxes[0].kind, kMessagePlain);
 
   // The checker carries the image and the joined messages.
@@ -192,7 +205,7 @@ TEST_F(BuildFixture, CancelDuringTheFinalStepStillWritesTheChecker) {
   EXPECT_EQ(Run(), kMakeWritten);
   EXPECT_TRUE(dir.Exists("Vexorin.exe"));
   ASSERT_EQ(sink.boxes.size(), 1u);
-  EXPECT_EQ(sink.boxes[0].title, Sjis("成功"));
+  EXPECT_EQ(sink.boxes[0].title, Cp932("成功"));
 }
 
 TEST_F(BuildFixture, DeclinedOverwriteShowsNoProgressAndKeepsTheOldChecker) {
@@ -202,7 +215,7 @@ TEST_F(BuildFixture, DeclinedOverwriteShowsNoProgressAndKeepsTheOldChecker) {
   EXPECT_EQ(Run(), kMakeNotStarted);
   EXPECT_TRUE(monitor.log.empty());
   ASSERT_EQ(sink.boxes.size(), 1u);
-  EXPECT_EQ(sink.boxes[0].text, Sjis("Vexorin.exe に上書きしますか？"));
+  EXPECT_EQ(sink.boxes[0].text, Cp932("Vexorin.exe に上書きしますか？"));
   EXPECT_EQ(dir.ReadFile("Vexorin.exe"), "old checker");
 }
 
@@ -210,7 +223,7 @@ TEST_F(BuildFixture, EmptyFolderIsRefusedWithoutProgress) {
   EXPECT_EQ(Run(), kMakeNotStarted);
   EXPECT_TRUE(monitor.log.empty());
   ASSERT_EQ(sink.boxes.size(), 1u);
-  EXPECT_EQ(sink.boxes[0].text, Sjis("対象フォルダにファイルやフォルダがありません."));
+  EXPECT_EQ(sink.boxes[0].text, Cp932("対象フォルダにファイルやフォルダがありません."));
   EXPECT_FALSE(dir.Exists("Vexorin.exe"));
 }
 
@@ -287,10 +300,11 @@ TEST(DpiScaling, LayoutFontsAndPicturesAtEachSetting) {
   struct Case {
     int base, wanted, index, size;
   };
-  for (const Case& c : {Case{16, 16, 0, 16}, Case{16, 24, 2, 24}, Case{16, 23, 1, 20}, Case{32, 48, 2, 48},
-                        Case{16, 40, 4, 32}, Case{16, 12, 0, 16}}) {
+  for (const Case& c : {Case{16, 16, 0, 16}, Case{16, 24, 2, 24}, Case{16, 23, 1, 20},
+                        Case{32, 48, 2, 48}, Case{16, 40, 4, 32}, Case{16, 12, 0, 16}}) {
     int size = 0;
-    EXPECT_EQ(ChoosePictureVariant(c.base, c.wanted, &size), c.index) << c.base << " in " << c.wanted;
+    EXPECT_EQ(ChoosePictureVariant(c.base, c.wanted, &size), c.index)
+        << c.base << " in " << c.wanted;
     EXPECT_EQ(size, c.size) << c.base << " in " << c.wanted;
   }
 }

@@ -1,7 +1,8 @@
 // The folder scan over real trees: order, skip name, links, limits and names.
-#include <gtest/gtest.h>
+#include "scan.h"
 
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "maker_platform_posix.h"
-#include "scan.h"
 #include "test_support.h"
 
 namespace {
@@ -74,7 +74,9 @@ TEST(ScanFolder, KeepsTheFileSystemOrderDepthFirstWithFoldersAfterTheirContents)
   EXPECT_EQ(out.files, files);
   EXPECT_EQ(out.folders, folders);
   // Post-order: sub\deep\ stands before sub\, whatever the enumeration order.
-  auto pos = [&](const std::string& s) { return std::find(out.folders.begin(), out.folders.end(), s); };
+  auto pos = [&](const std::string& s) {
+    return std::find(out.folders.begin(), out.folders.end(), s);
+  };
   EXPECT_LT(pos("sub\\deep\\"), pos("sub\\"));
 }
 
@@ -124,7 +126,8 @@ TEST(ScanFolder, JapaneseNamesAreStoredAsCodePage932Bytes) {
   ScanOutput out = Scan(dir);
   ASSERT_TRUE(out.ok);
   EXPECT_NE(std::find(out.files.begin(), out.files.end(), "\x95\x5c.txt"), out.files.end());
-  EXPECT_NE(std::find(out.files.begin(), out.files.end(), Sjis("ソフト\\データ.bin")), out.files.end());
+  EXPECT_NE(std::find(out.files.begin(), out.files.end(), Cp932("ソフト\\データ.bin")),
+            out.files.end());
   EXPECT_EQ(out.folders, std::vector<std::string>{"\x83\x5c\x83t\x83g\\"});
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "cp932_convert.h"
 #include "platform_posix.h"
 
 namespace {
@@ -73,7 +74,9 @@ bool TempDir::Exists(const std::string& relative) const {
 }
 
 std::string TempDir::Snapshot() const {
-  std::string cmd = "cd '" + path_ + "' && find . -printf '%p %s %m\\n' | sort && find . -type f -exec md5sum {} + | sort";
+  std::string cmd =
+      "cd '" + path_ +
+      "' && find . -printf '%p %s %m\\n' | sort && find . -type f -exec md5sum {} + | sort";
   std::string out;
   FILE* p = popen(cmd.c_str(), "r");
   char buf[4096];
@@ -83,7 +86,7 @@ std::string TempDir::Snapshot() const {
   return out;
 }
 
-std::string Sjis(const std::string& utf8) {
+std::string Cp932(const std::string& utf8) {
   std::string out;
   if (!Utf8ToCp932(utf8, &out)) throw std::runtime_error("not representable in code page 932");
   return out;

@@ -50,6 +50,6 @@ struct RecordingSink : MessageSink {
 };
 
 // UTF-8 text as code page 932 bytes, for comparing with what the programs show and store.
-std::string Sjis(const std::string& utf8);
+std::string Cp932(const std::string& utf8);
 // Lower-case hex MD5 of the bytes, computed by the system's md5sum for an independent check.
 std::string SystemMd5(const std::string& nativePath);

@@ -105,7 +105,7 @@ class Session:
     def __init__(self, args):
         self.args = args
         build = pathlib.Path(args.windows_build).resolve()
-        self.builder = build / "maker" / "cli" / "vexorin-build.exe"
+        self.builder = build / "cli" / "vexorin-build.exe"
         self.driver = build / "tests" / "wine" / "vxdriver.exe"
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxhard-"))
         self.helper = self.root / "vxhelper.exe"

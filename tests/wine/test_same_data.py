@@ -66,7 +66,7 @@ def lanes_alike(t, label, build, session):
         for i, size in enumerate(LANE_SIZES):
             with open(os.path.join(folder, "f%02d.bin" % i), "wb") as f:
                 f.write(bytes((i * 131 + b * 7) & 255 for b in range(size)))
-        exe = os.path.join(build, "maker", "cli", "vexorin-build.exe")
+        exe = os.path.join(build, "cli", "vexorin-build.exe")
         written = os.path.join(folder, "Vexorin.exe")
         reference = None
         for lanes, jobs in ((None, "1"), ("0", "2"), ("4", "2"), ("8", "2"), ("16", "2")):
@@ -99,7 +99,7 @@ def run_build(t, label, build, folder, expected):
     session.start()
     place = tempfile.mkdtemp(prefix="vxsame-maker-")
     try:
-        r = subprocess.run(session.command(os.path.join(build, "maker", "cli", "vexorin-build.exe"), "--yes",
+        r = subprocess.run(session.command(os.path.join(build, "cli", "vexorin-build.exe"), "--yes",
                                            to_wine_path(folder)),
                            env=session.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
         t.check(label + " vexorin-build.exe succeeds", r.returncode == 0, r.stderr[-2000:])

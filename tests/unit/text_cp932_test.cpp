@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "sjis.h"
+#include "cp932.h"
+#include "test_support.h"
 #include "text.h"
 #include "texts.h"
-#include "test_support.h"
 
 TEST(AppendPathSeparator, AddsABackslashOnlyWhenNeeded) {
   char a[260] = "C:\\data";
@@ -39,24 +39,28 @@ TEST(AppendPathSeparator, RefusesWhenTheBufferIsFull) {
 TEST(FolderPrefixLength, CutsAfterTheLastRealSeparator) {
   EXPECT_EQ(FolderPrefixLength("D:\\dl\\pack\\Vexorin.exe"), 11u);
   EXPECT_EQ(FolderPrefixLength("D:\\\x95\x5c\\a.exe"), 6u);
-  EXPECT_EQ(FolderPrefixLength("D:\\x\x95\x5c" "a.exe"), 3u) << "0x5C after a lead byte is no separator";
-  EXPECT_EQ(FolderPrefixLength("\\a.exe"), 0u) << "a separator at the first byte only keeps the path";
+  EXPECT_EQ(FolderPrefixLength("D:\\x\x95\x5c"
+                               "a.exe"),
+            3u)
+      << "0x5C after a lead byte is no separator";
+  EXPECT_EQ(FolderPrefixLength("\\a.exe"), 0u)
+      << "a separator at the first byte only keeps the path";
   EXPECT_EQ(FolderPrefixLength("a.exe"), 0u);
 }
 
-TEST(SjisEqualNoCase, IgnoresCaseOfSingleByteLettersOnly) {
-  EXPECT_TRUE(SjisEqualNoCase("Vexorin.exe", "VEXORIN.EXE"));
-  EXPECT_FALSE(SjisEqualNoCase("Vexorin.exe", "Vexorin.ex"));
+TEST(Cp932EqualNoCase, IgnoresCaseOfSingleByteLettersOnly) {
+  EXPECT_TRUE(Cp932EqualNoCase("Vexorin.exe", "VEXORIN.EXE"));
+  EXPECT_FALSE(Cp932EqualNoCase("Vexorin.exe", "Vexorin.ex"));
   // ヂ (0x83 0x61) and ア (0x83 0x41) differ only in a second byte that looks like a/A.
-  EXPECT_FALSE(SjisEqualNoCase("\x83\x61.exe", "\x83\x41.exe"));
-  EXPECT_TRUE(SjisEqualNoCase("\x83\x61.EXE", "\x83\x61.exe"));
+  EXPECT_FALSE(Cp932EqualNoCase("\x83\x61.exe", "\x83\x41.exe"));
+  EXPECT_TRUE(Cp932EqualNoCase("\x83\x61.EXE", "\x83\x61.exe"));
 }
 
 TEST(CheckFileName, RejectsTheNineCharactersButNotSecondBytes) {
   for (const char* bad : {"a\\b", "a/b", "a:b", "a*b", "a?b", "a\"b", "a<b", "a>b", "a|b"}) {
     EXPECT_FALSE(CheckFileName(bad)) << bad;
   }
-  EXPECT_TRUE(CheckFileName("\x95\x5c.exe"));  // 表
+  EXPECT_TRUE(CheckFileName("\x95\x5c.exe"));                  // 表
   EXPECT_TRUE(CheckFileName("\x83\x5c\x83\x74\x83\x67.exe"));  // ソフト
   EXPECT_TRUE(CheckFileName(""));
   EXPECT_TRUE(CheckFileName("  "));
@@ -68,7 +72,8 @@ TEST(CheckFileName, RejectsTheNineCharactersButNotSecondBytes) {
 
 TEST(FormatText, FillsTheProgramsConversions) {
   char out[128];
-  EXPECT_TRUE(FormatText(out, sizeof out, "%I64d KByte processed. (%d/%d)", int64_t{5000000000}, 1, 3));
+  EXPECT_TRUE(
+      FormatText(out, sizeof out, "%I64d KByte processed. (%d/%d)", int64_t{5000000000}, 1, 3));
   EXPECT_STREQ(out, "5000000000 KByte processed. (1/3)");
   FormatText(out, sizeof out, "%I64d%%", int64_t{-9223372036854775807 - 1});
   EXPECT_STREQ(out, "-9223372036854775808%");
@@ -91,7 +96,7 @@ TEST(FormatText, CutsAtACharacterBoundary) {
 TEST(Texts, DefaultMessageLinesHaveTheirByteLengths) {
   EXPECT_EQ(TextLength(kTextDefaultLine1), 35u);
   EXPECT_EQ(TextLength(kTextDefaultLine2), 53u);
-  EXPECT_EQ(std::string(kTextFileMissing), Sjis("ファイル %s が見つかりません.\n"));
+  EXPECT_EQ(std::string(kTextFileMissing), Cp932("ファイル %s が見つかりません.\n"));
   EXPECT_EQ(std::string(kTextCheckedBytes).substr(27), "\x81\x93)") << "full-width per cent sign";
 }
 

@@ -4,7 +4,7 @@
 
 // Lead bytes of a double-byte character in code page 932. The second byte of such a
 // character can be 0x5C, the backslash code, so every separator search must skip it.
-inline bool IsSjisLeadByte(unsigned char c) {
+inline bool IsCp932LeadByte(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
@@ -19,7 +19,7 @@ size_t FolderPrefixLength(const char* path);
 
 // Compares two code-page-932 names without regard to the case of single-byte letters;
 // second bytes of double-byte characters are compared exactly.
-bool SjisEqualNoCase(const char* a, const char* b);
+bool Cp932EqualNoCase(const char* a, const char* b);
 
 // True when the name holds none of the characters that a Windows file name cannot hold:
 // \ / : * ? " < > | (second bytes of double-byte characters are not tested).

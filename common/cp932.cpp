@@ -1,4 +1,4 @@
-#include "sjis.h"
+#include "cp932.h"
 
 bool AppendPathSeparator(char* path, size_t capacity) {
   bool inDouble = false;
@@ -9,7 +9,7 @@ bool AppendPathSeparator(char* path, size_t capacity) {
     if (inDouble) {
       inDouble = false;
       lastIsSeparator = false;
-    } else if (IsSjisLeadByte(c)) {
+    } else if (IsCp932LeadByte(c)) {
       inDouble = true;
       lastIsSeparator = false;
     } else {
@@ -31,7 +31,7 @@ size_t FolderPrefixLength(const char* path) {
     unsigned char c = static_cast<unsigned char>(path[i]);
     if (inDouble) {
       inDouble = false;
-    } else if (IsSjisLeadByte(c)) {
+    } else if (IsCp932LeadByte(c)) {
       inDouble = true;
     } else if (c == '\\' || c == '/') {
       last = i;
@@ -47,7 +47,7 @@ static unsigned char UpperAscii(unsigned char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - ('a' - 'A')) : c;
 }
 
-bool SjisEqualNoCase(const char* a, const char* b) {
+bool Cp932EqualNoCase(const char* a, const char* b) {
   bool inDouble = false;
   for (size_t i = 0;; ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]);
@@ -57,7 +57,7 @@ bool SjisEqualNoCase(const char* a, const char* b) {
       inDouble = false;
     } else {
       if (UpperAscii(x) != UpperAscii(y)) return false;
-      inDouble = IsSjisLeadByte(x);
+      inDouble = IsCp932LeadByte(x);
     }
     if (x == '\0') return true;
   }
@@ -71,14 +71,20 @@ bool CheckFileName(const char* name) {
       secondByte = false;
       continue;
     }
-    if (IsSjisLeadByte(c)) {
+    if (IsCp932LeadByte(c)) {
       secondByte = true;
       continue;
     }
     switch (c) {
-      case '\\': case '/': case ':':
-      case '*': case '?': case '"':
-      case '<': case '>': case '|':
+      case '\\':
+      case '/':
+      case ':':
+      case '*':
+      case '?':
+      case '"':
+      case '<':
+      case '>':
+      case '|':
         return false;
       default:
         break;
