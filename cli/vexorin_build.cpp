@@ -5,12 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "checker_builder.h"
+#include "build_run.h"
 #include "checker_image.h"
 #include "cli_console.h"
 #include "cli_files.h"
 #include "cli_jobs.h"
-#include "concurrent_build.h"
 #include "cp932.h"
 #include "cp932_convert.h"
 #include "texts.h"
@@ -46,7 +45,7 @@ const char kUsage[] =
     "Ctrl+C stops the build and leaves the folder as it was (exit code 130).\n";
 
 // Message boxes and progress of the build job, on the terminal.
-class ConsoleSink : public MessageSink, public BuildView {
+class ConsoleSink : public MessageSink, public BuildMonitor {
  public:
   explicit ConsoleSink(bool yes) : yes_(yes), terminal_(ConsoleIsTerminal()) {}
 
@@ -71,7 +70,34 @@ class ConsoleSink : public MessageSink, public BuildView {
     return answer == "y" || answer == "Y" || answer == "yes" || answer == "YES";
   }
 
-  // Progress: on a terminal one line, rewritten; otherwise one line per file.
+  // Progress: on a terminal one line, rewritten with the live counters; otherwise one line
+  // per file, so that logs are the same whatever the jobs.
+  void ShowProgress(const std::string& state, const std::string& progress) override {
+    if (terminal_) Progress(state, progress);
+  }
+  void ShowFileLine(const std::string& state, const std::string& progress) override {
+    if (!terminal_) Progress(state, progress);
+  }
+
+  // Ctrl+C is caught only once the overwrite question is behind: until then it ends the
+  // program, as it would at any prompt.
+  void Started() override { ConsoleCatchInterrupt(); }
+  bool Cancelled() override { return ConsoleInterrupted(); }
+
+  // A Ctrl+C that came with the last file still stops the build: nothing is written.
+  bool Digested() override {
+    EndProgressLine();
+    if (ConsoleInterrupted()) return false;
+    ConsoleWrite(std::string(kTextBuildComplete) + "\n");
+    return true;
+  }
+
+  void EndProgressLine() {
+    if (onLine_) ConsoleWrite("\r\x1b[K");
+    onLine_ = false;
+  }
+
+ private:
   void Progress(const std::string& state, const std::string& progress) {
     if (terminal_) {
       ConsoleWrite("\r" + state + " " + progress + "\x1b[K");
@@ -82,22 +108,6 @@ class ConsoleSink : public MessageSink, public BuildView {
     lastState_ = state;
   }
 
-  // A concurrent build: the live counters on a terminal, one line per file otherwise.
-  void ShowProgress(const std::string& state, const std::string& progress) override {
-    if (terminal_) Progress(state, progress);
-  }
-  void ShowFileLine(const std::string& state, const std::string& progress) override {
-    if (!terminal_) Progress(state, progress);
-  }
-
-  bool Cancelled() override { return ConsoleInterrupted(); }
-
-  void EndProgressLine() {
-    if (onLine_) ConsoleWrite("\r\x1b[K");
-    onLine_ = false;
-  }
-
- private:
   bool yes_;
   bool terminal_;  // asked once: standard error does not change during a build
   bool onLine_ = false;
@@ -222,40 +232,19 @@ int main(int argc, char** argv) {
   NativeMakerPlatform platform;
   ConsoleSink sink(options.yes);
   TCheckerBuilder job(platform, sink, image, imageSize);
-  job.Clear();
-  int exitCode = kExitRefused;
-  if (job.Start(target.c_str(), options.name.c_str(), options.messages[0].c_str(),
-                options.messages[1].c_str(), options.messages[2].c_str())) {
-    ConsoleCatchInterrupt();
-    int jobs = JobsToRun(options.jobs);
-    int step;
-    if (jobs == 1) {
-      // One file after another, one chunk per step, as the maker's window builds.
-      std::string state, progress;
-      do {
-        job.GetProgressTexts(&state, &progress);
-        sink.Progress(state, progress);
-        step = job.Step();
-      } while (step == kBuildMore && !ConsoleInterrupted());
-      if (step == kBuildMore) step = kBuildCancelled;
-    } else {
-      step = DigestJobFiles(job, platform, jobs, sink, options.lanes);
-    }
-    sink.EndProgressLine();
-    if (ConsoleInterrupted()) step = kBuildCancelled;  // also when it came with the last file
-    if (step == kBuildCancelled) {
-      job.CloseFile();
-      ConsoleWriteUtf8("vexorin-build: cancelled; nothing was written\n");
-      return kExitInterrupted;
-    }
-    if (step == kBuildAllDigested) {
-      ConsoleWrite(std::string(kTextBuildComplete) + "\n");
-      if (job.WriteChecker()) {
-        sink.Show(kTextBuildSucceeded, kTextSuccessTitle, kMessagePlain);
-        exitCode = kExitWritten;
-      }
-    }
+  BuildRequest request;
+  request.target = target;
+  request.checkerName = options.name;
+  request.folderMessage = options.messages[0];
+  request.noFileMessage = options.messages[1];
+  request.brokenFileMessage = options.messages[2];
+  request.jobs = JobsToRun(options.jobs);
+  request.lanes = options.lanes;
+  MakeOutcome outcome = RunBuild(job, platform, sink, request, sink);
+  sink.EndProgressLine();
+  if (outcome == kMakeCancelled) {
+    ConsoleWriteUtf8("vexorin-build: cancelled; nothing was written\n");
+    return kExitInterrupted;
   }
-  job.CloseFile();
-  return exitCode;
+  return outcome == kMakeWritten ? kExitWritten : kExitRefused;
 }

@@ -1,6 +1,5 @@
 #include "maker_gui_logic.h"
 
-#include "checker_builder.h"
 #include "texts.h"
 
 namespace {
@@ -70,37 +69,14 @@ void StoreAdvancedValues(const AdvancedValues& values, TMakeOptions* options) {
 AdvancedValues StandardAdvancedValues() { return AdvancedValuesOf(TMakeOptions()); }
 
 MakeOutcome RunCheckerBuild(TMakeOptions& options, MakerPlatform& platform, MessageSink& messages,
-                      const unsigned char* image, size_t imageSize, BuildMonitor& monitor) {
+                            const unsigned char* image, size_t imageSize, BuildMonitor& monitor) {
   options.JoinMessages();
   TCheckerBuilder job(platform, messages, image, imageSize);
-  job.Clear();
-  MakeOutcome outcome = kMakeNotStarted;
-  if (job.Start(options.Target.c_str(), options.CheckerName.c_str(), options.FolderMessage.c_str(),
-                options.NoFileMessage.c_str(), options.BrokenFileMessage.c_str())) {
-    int last = kBuildMore;
-    std::string state;
-    std::string progress;
-    for (;;) {
-      job.GetProgressTexts(&state, &progress);
-      monitor.ShowProgress(state, progress);
-      last = job.Step();
-      monitor.PumpMessages();
-      if (monitor.CancelRequested() || last != kBuildMore) break;
-    }
-    // Only the last step's result counts: a cancel that arrives while the final step's
-    // messages run comes too late to stop a checker that is complete.
-    if (last == kBuildAllDigested) {
-      monitor.ShowProgress(kTextBuildComplete, "");
-      if (job.WriteChecker()) {
-        messages.Show(kTextBuildSucceeded, kTextSuccessTitle, kMessagePlain);
-        outcome = kMakeWritten;
-      } else {
-        outcome = kMakeWriteFailed;
-      }
-    } else {
-      outcome = last == kBuildStopped ? kMakeStopped : kMakeCancelled;
-    }
-  }
-  job.CloseFile();
-  return outcome;
+  BuildRequest request;
+  request.target = options.Target;
+  request.checkerName = options.CheckerName;
+  request.folderMessage = options.FolderMessage;
+  request.noFileMessage = options.NoFileMessage;
+  request.brokenFileMessage = options.BrokenFileMessage;
+  return RunBuild(job, platform, messages, request, monitor);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "build_run.h"
 #include "make_options.h"
 #include "maker_platform.h"
 
@@ -49,30 +50,7 @@ void StoreAdvancedValues(const AdvancedValues& values, TMakeOptions* options);
 // The standard values that the dialog's default button puts into its controls.
 AdvancedValues StandardAdvancedValues();
 
-// What the progress dialog gives a running build: its two labels, its message pump and
-// its cancel flag.
-class BuildMonitor {
- public:
-  virtual void ShowProgress(const std::string& state, const std::string& progress) = 0;
-  // Runs every pending window message and returns.
-  virtual void PumpMessages() = 0;
-  virtual bool CancelRequested() = 0;
-
- protected:
-  ~BuildMonitor() = default;
-};
-
-enum MakeOutcome {
-  kMakeNotStarted,   // overwrite declined, nothing to check, or a path problem
-  kMakeCancelled,    // the user stopped it; nothing was written
-  kMakeStopped,      // a file could not be read; nothing was written
-  kMakeWritten,      // the checker is on disk and the success box was shown
-  kMakeWriteFailed,  // every file was read but the checker could not be written
-};
-
-// One whole build from the store's values, in the order the progress dialog runs it:
-// join the messages, start a fresh job, step it with a progress update before and the
-// message pump after every step, then write the checker and report success. The job
-// shows its own warnings through `messages`, and so does the success box.
+// One whole build from the store's values, as the progress dialog runs it: the messages
+// joined, then RunBuild step by step.
 MakeOutcome RunCheckerBuild(TMakeOptions& options, MakerPlatform& platform, MessageSink& messages,
                       const unsigned char* image, size_t imageSize, BuildMonitor& monitor);

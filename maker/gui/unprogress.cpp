@@ -77,4 +77,4 @@ void TfmProgress::Monitor::ShowProgress(const std::string& state, const std::str
   form_.SetText(IDC_PROGRESS, progress);
 }
 
-void TfmProgress::Monitor::PumpMessages() { gui::Application::ProcessMessages(); }
+void TfmProgress::Monitor::AfterStep() { gui::Application::ProcessMessages(); }

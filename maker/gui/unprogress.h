@@ -27,8 +27,8 @@ class TfmProgress : public gui::Form {
    public:
     explicit Monitor(TfmProgress& form) : form_(form) {}
     void ShowProgress(const std::string& state, const std::string& progress) override;
-    void PumpMessages() override;
-    bool CancelRequested() override { return form_.CancelRequested; }
+    void AfterStep() override;
+    bool Cancelled() override { return form_.CancelRequested; }
 
    private:
     TfmProgress& form_;

@@ -28,12 +28,12 @@ struct FakeMonitor : BuildMonitor {
   void ShowProgress(const std::string& state, const std::string& progress) override {
     log.push_back("show " + state + " | " + progress);
   }
-  void PumpMessages() override {
+  void AfterStep() override {
     ++pumps;
     log.push_back("pump");
     if (onPump) onPump(pumps);
   }
-  bool CancelRequested() override { return cancel; }
+  bool Cancelled() override { return cancel; }
 };
 
 const unsigned char kImage[] = {'M', 'Z', 'i', 'm', 'g'};
