@@ -5,7 +5,9 @@
 
 usage: tools/checker_screenshots.py [--checker EXE] [--driver VXDRIVER_EXE]
                                     [--build VEXORIN_BUILD] [--out DOCS_FOLDER]
-Defaults are the preset build folders. Needs ImageMagick's import.
+Defaults are the preset build folders: the Windows build that Wine runs on this machine
+(build/windows, or build/windows-x64 where the machine runs no 32-bit code) and build/linux.
+Needs ImageMagick's import.
 """
 import argparse
 import os
@@ -13,16 +15,21 @@ import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+import harness  # noqa: E402
 import test_checker  # noqa: E402  (the Wine session and the script helpers)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--checker", default=os.path.join(ROOT, "build/windows/checker/vexorin-checker.exe"))
-    parser.add_argument("--driver", default=os.path.join(ROOT, "build/windows/tests/wine/vxdriver.exe"))
+    parser.add_argument("--checker")
+    parser.add_argument("--driver")
     parser.add_argument("--build", default=os.path.join(ROOT, "build/linux/cli/vexorin-build"))
     parser.add_argument("--out", default=os.path.join(ROOT, "docs"))
     args = parser.parse_args()
+    if not (args.checker and args.driver):
+        windows = os.path.join(ROOT, "build", "windows-x64" if harness.current_arch().x64 else "windows")
+        args.checker = args.checker or os.path.join(windows, "checker", "vexorin-checker.exe")
+        args.driver = args.driver or os.path.join(windows, "tests", "wine", "vxdriver.exe")
 
     session = test_checker.Session(args)
     try:

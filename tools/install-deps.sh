@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a Debian 12 machine:
 # the MinGW-w64 cross compilers (i686 for the shipped programs, x86-64 for the Wine tests on
-# machines that run no 32-bit code), Wine (32- and 64-bit), the Japanese locale, Xvfb and fonts
-# for the GUI tests, the native test libraries, and clang (sanitizers, libFuzzer) and
-# valgrind for the hardened test runs. Safe to run again: it only
+# machines that run no 32-bit code), Wine (32- and 64-bit) and its own fonts (fonts-wine, only
+# recommended by Wine, holds the Marlett font that Wine draws the caption buttons with), the
+# Japanese locale, Xvfb and fonts for the GUI tests, the native test libraries, and clang
+# (sanitizers, libFuzzer) and valgrind for the hardened test runs. Safe to run again: it only
 # installs what is missing.
 set -euo pipefail
 
@@ -17,7 +18,7 @@ pkgs=(
   libgtest-dev libgmock-dev
   clang libclang-rt-14-dev valgrind
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
-  wine wine32:i386 wine64
+  wine wine32:i386 wine64 fonts-wine
 )
 
 missing=()

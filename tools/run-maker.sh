@@ -50,4 +50,10 @@ fi
 for face in "ＭＳ Ｐゴシック" "MS PGothic"; do
   "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic /f >/dev/null 2>&1 || true
 done
+# Wine draws the caption buttons with Marlett, which Debian's Wine 8 does not load from where
+# fonts-wine puts it (tests/wine/harness.py tells why): it loads the prefix's own Fonts folder.
+fonts="${WINEPREFIX:-$HOME/.wine}/drive_c/windows/Fonts"
+if [ -d "$fonts" ] && [ ! -e "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+  cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+fi
 exec "$wine" "$maker"

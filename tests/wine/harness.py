@@ -33,6 +33,9 @@ What a session does:
   program exit took 2 s longer. Sessions therefore set
   HKCU\\Software\\Wine\\X11 Driver\\Managed=N in their prefix (never in the
   user's own ~/.wine).
+* Fonts: Wine's Marlett (fonts-wine), which draws the caption buttons, is copied
+  into the prefix's Fonts folder: Debian's Wine 8 does not load it where the
+  package puts it.
 * Environment: LC_ALL=ja_JP.UTF-8 (ANSI code page 932) and WINEDEBUG=-all. Another
   ``locale`` (C.UTF-8 gives code page 1252) runs the programs as on a system that is not
   Japanese; Wine takes the code page from each program's locale.
@@ -65,6 +68,8 @@ __all__ = [
 MANAGED_MARKER = ".vx-managed-n"
 FONTS_MARKER = ".vx-fonts"
 CREATED_MARKER = ".vx-harness-prefix"
+# Wine draws the caption buttons with its Marlett font (the close cross is its "r").
+WINE_MARLETT = "/usr/share/wine/fonts/marlett.ttf"  # Debian's fonts-wine
 
 
 class HarnessError(Exception):
@@ -513,6 +518,17 @@ class WineSession:
                 if rc != 0:
                     raise HarnessError("could not configure the Wine prefix's fonts (rc=%s)" % rc)
             open(os.path.join(self.prefix, FONTS_MARKER), "w").close()
+        marlett = os.path.join(self.prefix, "drive_c", "windows", "Fonts", "marlett.ttf")
+        if not os.path.exists(marlett):
+            # Debian's Wine 8 looks for the fonts of fonts-wine under "<data dir>\../fonts", a path
+            # its NT layer rejects, so it never loads them and draws the close box as the letter "r".
+            # The fonts in the prefix's own Fonts folder it does load.
+            if os.path.exists(WINE_MARLETT):
+                os.makedirs(os.path.dirname(marlett), exist_ok=True)
+                shutil.copyfile(WINE_MARLETT, marlett)
+            else:
+                print("harness: %s is missing (tools/install-deps.sh installs fonts-wine): window "
+                      "captions show an \"r\" for the close box" % WINE_MARLETT, file=sys.stderr, flush=True)
         # Starts the prefix's background processes detached from our pipes.
         self._run_quiet([self.wine, "cmd", "/c", "exit"], timeout=120)
         self._log("prefix ready in %.1f s" % (time.time() - t0))
