@@ -326,6 +326,21 @@ def window_close_confirmation(ctx):
 
 
 @test
+def keys_wait_until_the_window_takes_them(ctx):
+    # Behind its box the window is disabled: a key posted now would be lost, so `key` waits.
+    res = ctx.run("""
+        start {s} - window
+        wait-window "サンプル ウィンドウ"
+        syscommand close
+        wait-box
+        wait-window "サンプル ウィンドウ"
+        timeout 500
+        key ALT+F4
+    """.format(s=ctx.s))
+    check_fails(res, "takes no keys after 500 ms: it is disabled")
+
+
+@test
 def window_controls_without_ids(ctx):
     res = ctx.run("""
         start {s} - window
