@@ -16,7 +16,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 from checkfile_reader import CheckFile  # noqa: E402
 
 DEFAULT_1 = "ダウンロードからやり直してください."
@@ -380,7 +380,6 @@ def main():
     ctrl_c_mid_build_leaves_the_folder_as_it_was(a.build, a.image)
     if a.windows_build:
         # The Wine tests' own session: the Windows build this machine can run, in its prefix.
-        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "wine"))
         from harness import WineSession
 
         with WineSession(build_dir=str(pathlib.Path(a.windows_build) / "tests" / "wine")) as wine:

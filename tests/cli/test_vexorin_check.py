@@ -17,7 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 from checkfile_reader import CheckFile  # noqa: E402
 from test_vexorin_build import case, check, read_to_end, results  # noqa: E402
 

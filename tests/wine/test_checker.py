@@ -6,7 +6,7 @@ image given by --image), changes the folder as the scenario needs, and lets vxdr
 start the checker, read its dialog and message boxes and press their buttons.
 
 usage: test_checker.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD [-k NAME]
-Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
+Runs in a Wine session of tests/support/harness.py (Xvfb when DISPLAY is not usable, the
 ja_JP.UTF-8 locale, a prefix beside the driver shared with the other Wine tests).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
@@ -19,7 +19,8 @@ import sys
 import tempfile
 import time
 
-from harness import Box, WineSession, run_scenarios, to_wine_path, unescape
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from harness import Box, WineSession, run_scenarios, to_wine_path, unescape  # noqa: E402
 
 DIALOG = "ファイルチェッカー"
 LINE1 = "ダウンロードからやり直してください."

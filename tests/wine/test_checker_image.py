@@ -17,7 +17,7 @@ import struct
 import sys
 import xml.etree.ElementTree as ElementTree
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import Checks  # noqa: E402
 
 SIZE_GOAL = 16384

@@ -19,7 +19,7 @@ import tempfile
 import time
 import traceback
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import (Box, HarnessError, WineSession, from_wine_path, parse_box,  # noqa: E402
                      png_size, quote, to_wine_path, unescape)
 

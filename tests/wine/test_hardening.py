@@ -10,7 +10,7 @@ MinGW-w64 compiler of the Windows build that Wine runs, holds a file open withou
 FindFirstFileW reports it.
 
 usage: test_hardening.py --windows-build build/windows [--cc MINGW_GCC] [-k NAME]
-Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
+Runs in a Wine session of tests/support/harness.py (Xvfb when DISPLAY is not usable, the
 ja_JP.UTF-8 locale, the prefix beside the driver that the other Wine tests share).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
@@ -25,7 +25,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from checkfile_reader import CheckFile  # noqa: E402
 from harness import Box, WineSession, quote, run_scenarios, to_wine_path  # noqa: E402

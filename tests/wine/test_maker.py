@@ -7,7 +7,7 @@ vxdriver.exe start the maker, read its windows and message boxes, type, press ke
 click. Results are checked from what the driver printed and from the files on disk.
 
 usage: test_maker.py --maker VexorinMake.exe --driver vxdriver.exe [-k NAME] [--screenshots DIR]
-Runs in a Wine session of tests/wine/harness.py (display, prefix, locale). Needs the MinGW-w64
+Runs in a Wine session of tests/support/harness.py (display, prefix, locale). Needs the MinGW-w64
 compiler of that build too, for a small helper that holds a file open without sharing. With
 --screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import WineSession, quote, to_wine_path as wine_path, unescape  # noqa: E402
 from test_hardening import HELPER_SOURCE  # noqa: E402  (its "hold" command holds a file open)
 

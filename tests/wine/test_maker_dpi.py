@@ -21,7 +21,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import Checks, WineSession, current_arch, quote  # noqa: E402
 from test_maker import MAIN, MAIN_LAYOUT, USAGE, Run, Session, start  # noqa: E402
 

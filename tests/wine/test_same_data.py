@@ -17,8 +17,7 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checkfile_reader import CheckFile  # noqa: E402
 from harness import Checks, WineArch, WineSession, to_wine_path  # noqa: E402
 from test_code_pages import BUILT_BOX, MAKER, make_checker  # noqa: E402

@@ -8,7 +8,7 @@ Prints one line per check and a closing "N passed, M failed"; exits non-zero on 
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from harness import Checks  # noqa: E402
 import wine_arch  # noqa: E402
 

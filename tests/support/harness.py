@@ -18,7 +18,7 @@ What a session does:
   ``Xvfb :N -screen 0 1024x768x24`` on a free N and stops it (and the Wine
   processes that used it) when the session ends.
 * Build: the Windows build the test command chose for this machine
-  (tests/wine/wine_arch.py, handed over in $VX_WINE_ARCH and $VX_WINE_WHY; asked
+  (tests/support/wine_arch.py, handed over in $VX_WINE_ARCH and $VX_WINE_WHY; asked
   here when they are not set). The i686 build runs with Debian's ``wine`` in a
   32-bit prefix; the x86-64 build, where the machine runs no 32-bit code, with
   the 64-bit loader in a 64-bit prefix of its own. A session says which, and why,
