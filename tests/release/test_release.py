@@ -27,7 +27,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from harness import Checks  # noqa: E402
+from checks import Checks  # noqa: E402
 from test_checker_image import SIZE_GOAL, ALLOWED_DLLS, Pe, manifest_checks, parse_version_info  # noqa: E402
 
 RT_RCDATA, RT_VERSION = 10, 16

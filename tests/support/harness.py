@@ -283,56 +283,6 @@ def _display_in_use(num):
 
 # ------------------------------------------------------------------ session
 
-class Checks:
-    """Counts and prints the outcome of each check; a test script ends with its summary line."""
-
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-        self.skipped = 0
-
-    def skip(self, name, why):
-        """A check that cannot be made on this kind of machine: said and counted, never hidden."""
-        self.skipped += 1
-        print("skip %s\n     skipped: %s" % (name, why))
-        sys.stdout.flush()
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("ok   " + name)
-        else:
-            self.failed += 1
-            print("FAIL %s\n     %s" % (name, detail))
-        sys.stdout.flush()
-        return ok
-
-    def summary(self):
-        """Prints the closing 'N passed, M failed' line; returns the exit status."""
-        skipped = ", %d skipped" % self.skipped if self.skipped else ""
-        print("%d passed, %d failed%s" % (self.passed, self.failed, skipped))
-        return 1 if self.failed else 0
-
-
-def run_scenarios(scenarios, session, only=None):
-    """Runs each scenario(session, checks) whose name contains `only`, so that one broken
-    scenario never hides the others; closes the session and returns the exit status."""
-    checks = Checks()
-    try:
-        for scenario in scenarios:
-            if only and only not in scenario.__name__:
-                continue
-            began = time.time()
-            try:
-                scenario(session, checks)
-            except Exception as e:  # noqa: BLE001 - reported as a failed check
-                checks.check(scenario.__name__, False, "%s: %s" % (type(e).__name__, e))
-            print("     (%s: %.1f s)" % (scenario.__name__, time.time() - began))
-    finally:
-        session.close()
-    return checks.summary()
-
-
 class WineSession:
     def __init__(self, prefix=None, build_dir=None, display=None, verbose=False,
                  screen="1024x768x24", locale="ja_JP.UTF-8", arch=None, announce=True):

@@ -20,7 +20,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import Box, WineSession, run_scenarios, to_wine_path, unescape  # noqa: E402
+from checks import Checks, run_scenarios  # noqa: E402
+from harness import Box, WineSession, to_wine_path, unescape  # noqa: E402
 
 DIALOG = "ファイルチェッカー"
 LINE1 = "ダウンロードからやり直してください."
@@ -259,12 +260,11 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     args = parser.parse_args()
-    for path in (args.checker, args.driver, args.build):
-        if not os.path.exists(path):
-            print("missing: " + path)
-            print("0 passed, 1 failed")
-            return 1
-
+    missing = [path for path in (args.checker, args.driver, args.build) if not os.path.exists(path)]
+    if missing:
+        t = Checks()
+        t.check("the programs are there", False, "missing: " + ", ".join(missing))
+        return t.summary()
     return run_scenarios(SCENARIOS, Session(args), args.only)
 
 

@@ -18,7 +18,7 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import Checks  # noqa: E402
+from checks import Checks  # noqa: E402
 
 SIZE_GOAL = 16384
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}

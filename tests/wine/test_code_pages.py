@@ -17,7 +17,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import Box, quote, run_scenarios, to_wine_path  # noqa: E402
+from checks import run_scenarios  # noqa: E402
+from harness import Box, quote, to_wine_path  # noqa: E402
 from test_checker import SUCCESS_BOX, TWO_LINES, Session as CheckerSession, error_box  # noqa: E402
 
 LOCALES = (("ja_JP.UTF-8", 932), ("C.UTF-8", 1252))

@@ -28,7 +28,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
 from checkfile_reader import CheckFile  # noqa: E402
-from harness import Box, WineSession, quote, run_scenarios, to_wine_path  # noqa: E402
+from checks import run_scenarios  # noqa: E402
+from harness import Box, WineSession, quote, to_wine_path  # noqa: E402
 from test_vexorin_build import read_to_end  # noqa: E402
 
 LINE1 = "ダウンロードからやり直してください."

@@ -19,7 +19,8 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checkfile_reader import CheckFile  # noqa: E402
-from harness import Checks, WineArch, WineSession, to_wine_path  # noqa: E402
+from checks import Checks  # noqa: E402
+from harness import WineArch, WineSession, to_wine_path  # noqa: E402
 from test_code_pages import BUILT_BOX, MAKER, make_checker  # noqa: E402
 import wine_arch  # noqa: E402
 

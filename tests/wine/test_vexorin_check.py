@@ -21,7 +21,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from harness import WineSession, run_scenarios, to_wine_path  # noqa: E402
+from checks import run_scenarios  # noqa: E402
+from harness import WineSession, to_wine_path  # noqa: E402
 
 TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 600000, "z.txt": b"z"}
 
