@@ -5,7 +5,6 @@ Windows build under Wine with Japanese names.
 usage: test_vexorin_build.py --build PATH [--windows-build DIR]
 """
 import argparse
-import hashlib
 import os
 import pathlib
 import pty
@@ -17,28 +16,13 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
-from checkfile_reader import CheckFile  # noqa: E402
+from checkfile_reader import DEFAULT_MESSAGES, CheckFile  # noqa: E402
 from checks import Checks, check  # noqa: E402
+from terminal import read_to_end  # noqa: E402
 
-DEFAULT_1 = "ダウンロードからやり直してください."
-DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
 
 def sjis(text):
     return text.encode("cp932")
-
-
-def read_to_end(fd):
-    """What a program on the pseudo-terminal `fd` still writes, up to the end of its side."""
-    out = b""
-    while True:
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:  # EIO: the program has ended and its terminal is gone
-            break
-        if not chunk:
-            break
-        out += chunk
-    return out
 
 
 class Tree:
@@ -96,7 +80,7 @@ def digests_of_a_few_hundred_files_match_md5sum(tool, image):
         folders = {sjis("\\".join(p.relative_to(tree.root).parts)) + b"\\" for p in tree.root.rglob("*") if p.is_dir()}
         check(set(cf.folders) == folders, "folder records differ")
         check(cf.folders.index(b"empty\\deeper\\") < cf.folders.index(b"empty\\"), "folders come after their contents")
-        check(cf.messages == [sjis(DEFAULT_1 + "\n" + DEFAULT_2)] * 2 + [sjis(DEFAULT_1)], "default messages")
+        check(cf.messages == [sjis(m) for m in DEFAULT_MESSAGES], "default messages")
         if image:
             check(cf.image == pathlib.Path(image).read_bytes(), "the built-in checker image is written unchanged")
         check("成功: ファイルチェッカーが正常に作成できました." in r.stderr.decode(), "success text on stderr")

@@ -18,13 +18,10 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
-from checkfile_reader import CheckFile  # noqa: E402
+from checkfile_reader import DEFAULT_MESSAGES, CheckFile  # noqa: E402
 from checks import Checks, check  # noqa: E402
-from test_vexorin_build import read_to_end  # noqa: E402
+from terminal import read_to_end  # noqa: E402
 
-DEFAULT_1 = "ダウンロードからやり直してください."
-DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
-DEFAULTS = [DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1]
 CUSTOM = ["フォルダがない\n二行目", "ファイルがない", "壊れている"]
 INTACT = "すべてのファイルは正常です.\n"
 LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.\n"
@@ -76,7 +73,7 @@ def checker_file(folders, records, messages=("", "", ""), total=0, image=b"MZ no
 
 def the_checkers_texts_and_exit_statuses(check_tool, build):
     for messages in (None, CUSTOM):
-        shown = messages or DEFAULTS
+        shown = messages or DEFAULT_MESSAGES
         tree = Tree(build, messages)
         try:
             r = run(check_tool, cwd=tree.root)

@@ -18,49 +18,22 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checks import run_scenarios  # noqa: E402
-from harness import WineSession, quote, to_wine_path as wine_path, unescape  # noqa: E402
-from test_hardening import HELPER_SOURCE  # noqa: E402  (its "hold" command holds a file open)
+from checkfile_reader import LINE1, LINE2  # noqa: E402
+from drive_maker import MAIN, MAIN_LAYOUT, USAGE, Session, start  # noqa: E402
+from harness import WineSession, quote, to_wine_path as wine_path  # noqa: E402
 
-MAIN = "ヴェクソリン"
 ADV = "高度な設定"
 PROGRESS = "ファイルチェッカーを作成中..."
 BROWSER = "フォルダーの参照"  # Wine's own caption of the shell folder browser
 
-LINE1 = "ダウンロードからやり直してください."
-LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
 DEFAULT_MEMO = {1106: LINE1 + "\r\n" + LINE2 + "\r\n", 1108: LINE1 + "\r\n" + LINE2 + "\r\n", 1110: LINE1 + "\r\n"}
 FIRST_RUN_SETTINGS = ("\r\nVexorin.exe\r\n" + LINE1 + "\r\n" + LINE2 + "\r\n--\r\n" + LINE1 + "\r\n" + LINE2 +
                       "\r\n--\r\n" + LINE1 + "\r\n--\r\n").encode("cp932")
 
-USAGE = [
-    "【使い方】",
-    "　[チェックするフォルダ]を指定し、[ファイルチェッカーの作成]をクリックすると、「チェックするフォルダ」の中に、"
-    "ファイルチェッカー（標準ではVexorin.exe）が作成されます。",
-    "　",
-    "　このファイルチェッカーは、ファイルチェッカーのあるフォルダを基準に、そのフォルダ以下のすべてのフォルダとファイルの"
-    "内容をチェックします。",
-    "　",
-    "　配布するときはこのファイルチェッカーごと配布し、ユーザーに実行してもらうことにより、ファイルの破損や不適切なフォルダ"
-    "構造などをチェックすることができます。",
-]
-
-# Control ids, as in maker/gui/resource.h.
-MAIN_LAYOUT = {  # id: (left, top, width, height, text) in the window's client pixels
-    1001: (8, 8, 469, 253, "[ﾁｪｯｸするﾌｫﾙﾀﾞ]を指定して[ﾌｧｲﾙﾁｪｯｶｰの作成]をｸﾘｯｸしてください"),
-    1002: (24, 36, 153, 21, "チェックするフォルダ"),
-    1003: (20, 80, 32, 32, ""),
-    1004: (168, 36, 233, 20, ""),
-    1005: (56, 88, 401, 161, None),
-    1006: (400, 36, 65, 21, "参照..."),
-    1007: (180, 268, 189, 25, "ファイルチェッカーの作成(&M)"),
-    1008: (376, 268, 97, 25, "閉じる(&C)"),
-    1009: (8, 268, 117, 25, "高度な設定..."),
-}
-ADV_LAYOUT = {
+ADV_LAYOUT = {  # as MAIN_LAYOUT (tests/support/drive_maker.py)
     1101: (8, 8, 441, 325, "作成するファイルチェッカー名や警告メッセージを指定してください"),
     1102: (28, 32, 237, 19, "作成するﾌｧｲﾙﾁｪｯｶｰ名 (*.exe)"),
     1103: (260, 32, 165, 20, "Vexorin.exe"),
@@ -90,124 +63,6 @@ BIG_FILE = 1536 * 1024 * 1024
 
 def box(caption, text, icon, buttons=("OK",)):
     return {"caption": caption, "text": text, "buttons": list(buttons), "icon": icon}
-
-
-class Run:
-    """What one vxdriver script printed, in order."""
-
-    def __init__(self, returncode, output):
-        self.returncode = returncode
-        self.output = output
-        self.boxes, self.texts, self.windows, self.focus, self.rects = [], [], [], [], []
-        self.exit_code, self.failure = None, None
-        command = ""
-        for line in output.splitlines():
-            if line.startswith("> "):
-                command = line[2:].split(" ", 1)[0]
-                continue
-            m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
-            if m:
-                buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
-                self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
-                                   "buttons": buttons, "icon": m.group(4)})
-            m = re.match(r"^TEXT (\d+)=(.*)$", line)
-            if m and command == "text":  # not the echo of a wait-text
-                self.texts.append((int(m.group(1)), unescape(m.group(2))))
-            m = re.match(r"^WINDOW class=\S+ client=(\d+)x(\d+) .*caption=(.*)$", line)
-            if m:
-                self.windows.append({"caption": unescape(m.group(3)), "client": (int(m.group(1)), int(m.group(2))),
-                                     "controls": []})
-            m = re.match(r"^CTRL id=(\d+) class=(\S+) rect=(-?\d+),(-?\d+),(\d+),(\d+) .*style=0x([0-9A-Fa-f]+) "
-                         r"ex=0x[0-9A-Fa-f]+ flags=(\S*) text=(.*)$", line)
-            if m and self.windows:
-                self.windows[-1]["controls"].append({
-                    "id": int(m.group(1)), "class": m.group(2),
-                    "rect": tuple(int(m.group(i)) for i in range(3, 7)), "style": int(m.group(7), 16),
-                    "flags": m.group(8).split(","), "text": unescape(m.group(9))})
-            m = re.match(r"^FOCUS id=(-?\d+) ", line)
-            if m and command == "focus":
-                self.focus.append(int(m.group(1)))
-            m = re.match(r"^RECT x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)$", line)
-            if m:
-                self.rects.append(tuple(int(m.group(i)) for i in range(1, 5)))
-            m = re.match(r"^EXIT (-?\d+)$", line)
-            if m:
-                self.exit_code = int(m.group(1))
-            if line.startswith("FAIL:"):
-                self.failure = line
-
-    def text_of(self, control, nth=0):
-        found = [t for cid, t in self.texts if cid == control]
-        return found[nth] if nth < len(found) else None
-
-
-class Session:
-    """A Wine session of the harness, the tools, and a folder for the scenarios' files."""
-
-    def __init__(self, args, wine):
-        self.args = args
-        self.wine = wine
-        self.env = wine.env
-        self.root = tempfile.mkdtemp(prefix="vxmaker-")
-        self.drive_c = os.path.join(wine.prefix, "drive_c")
-        self.hold_exe = None
-
-    def close(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-        shutil.rmtree(os.path.join(self.drive_c, "vxmaker-tests"), ignore_errors=True)
-
-    def place(self, name, under_c=False):
-        """A fresh folder for one scenario, holding a copy of the maker; returns the folder.
-        Under drive C: when the shell folder browser must reach it (Wine's Z: drive has no
-        volume information, and the browser cannot walk into it)."""
-        base = os.path.join(self.drive_c, "vxmaker-tests") if under_c else self.root
-        path = os.path.join(base, name)
-        shutil.rmtree(path, ignore_errors=True)
-        os.makedirs(os.path.join(path, "maker"))
-        shutil.copy(self.args.maker, os.path.join(path, "maker", "VexorinMake.exe"))
-        return path
-
-    @staticmethod
-    def tree(path, files):
-        """Fills `path` with {relative path: bytes, or an int for a sparse file of that size};
-        a relative path ending with "/" is an empty folder."""
-        os.makedirs(path, exist_ok=True)
-        for relative, content in files.items():
-            full = os.path.join(path, relative)
-            if relative.endswith("/"):
-                os.makedirs(full, exist_ok=True)
-                continue
-            os.makedirs(os.path.dirname(full), exist_ok=True)
-            with open(full, "wb") as f:
-                if isinstance(content, int):
-                    f.truncate(content)
-                else:
-                    f.write(content)
-        return path
-
-    def hold_helper(self):
-        if self.hold_exe is None:
-            source = os.path.join(self.root, "hold.c")
-            with open(source, "w") as f:
-                f.write(HELPER_SOURCE)
-            self.hold_exe = os.path.join(self.root, "hold.exe")
-            subprocess.run([self.args.cc or self.wine.arch.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
-        return self.hold_exe
-
-    def drive(self, lines, timeout=300, snapshot_dir=None):
-        """Runs a vxdriver script; every process it started is ended by the driver itself."""
-        result = self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout,
-                                      snapshot_dir=snapshot_dir)
-        run = Run(result.returncode, "\n".join(result.lines))
-        run.snapshots = result.snapshots
-        if result.timed_out:
-            run.failure = run.failure or "driver timed out"
-        return run
-
-
-def start(place):
-    return ["start " + quote(wine_path(os.path.join(place, "maker", "VexorinMake.exe"))),
-            "wait-window %s 60000" % MAIN]
 
 
 def settings_path(place):

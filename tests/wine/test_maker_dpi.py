@@ -23,8 +23,8 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checks import Checks  # noqa: E402
+from drive_maker import MAIN_LAYOUT, USAGE, Run, Session, start  # noqa: E402
 from harness import WineSession, current_arch, quote  # noqa: E402
-from test_maker import MAIN, MAIN_LAYOUT, USAGE, Run, Session, start  # noqa: E402
 
 DPI = 144
 FACE = "ＭＳ Ｐゴシック"
