@@ -5,7 +5,6 @@ Windows build under Wine with Japanese names.
 usage: test_vexorin_build.py --build PATH [--windows-build DIR]
 """
 import argparse
-import hashlib
 import os
 import pathlib
 import pty
@@ -16,50 +15,14 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from checkfile_reader import CheckFile  # noqa: E402
-
-DEFAULT_1 = "ダウンロードからやり直してください."
-DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
-
-results = {"passed": 0, "failed": 0}
-
-
-def case(fn):
-    def run(*args):
-        name = fn.__name__
-        try:
-            fn(*args)
-            results["passed"] += 1
-            print(f"PASS {name}")
-        except Exception as e:  # noqa: BLE001 - every failure is reported and counted
-            results["failed"] += 1
-            print(f"FAIL {name}: {e!r}")
-
-    return run
-
-
-def check(cond, what):
-    if not cond:
-        raise AssertionError(what)
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from checkfile_reader import DEFAULT_MESSAGES, CheckFile  # noqa: E402
+from checks import Checks, check  # noqa: E402
+from terminal import read_to_end  # noqa: E402
 
 
 def sjis(text):
     return text.encode("cp932")
-
-
-def read_to_end(fd):
-    """What a program on the pseudo-terminal `fd` still writes, up to the end of its side."""
-    out = b""
-    while True:
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:  # EIO: the program has ended and its terminal is gone
-            break
-        if not chunk:
-            break
-        out += chunk
-    return out
 
 
 class Tree:
@@ -92,7 +55,6 @@ def md5sums(root):
     return out
 
 
-@case
 def digests_of_a_few_hundred_files_match_md5sum(tool, image):
     tree = Tree()
     try:
@@ -118,7 +80,7 @@ def digests_of_a_few_hundred_files_match_md5sum(tool, image):
         folders = {sjis("\\".join(p.relative_to(tree.root).parts)) + b"\\" for p in tree.root.rglob("*") if p.is_dir()}
         check(set(cf.folders) == folders, "folder records differ")
         check(cf.folders.index(b"empty\\deeper\\") < cf.folders.index(b"empty\\"), "folders come after their contents")
-        check(cf.messages == [sjis(DEFAULT_1 + "\n" + DEFAULT_2)] * 2 + [sjis(DEFAULT_1)], "default messages")
+        check(cf.messages == [sjis(m) for m in DEFAULT_MESSAGES], "default messages")
         if image:
             check(cf.image == pathlib.Path(image).read_bytes(), "the built-in checker image is written unchanged")
         check("成功: ファイルチェッカーが正常に作成できました." in r.stderr.decode(), "success text on stderr")
@@ -126,7 +88,6 @@ def digests_of_a_few_hundred_files_match_md5sum(tool, image):
         tree.cleanup()
 
 
-@case
 def exit_codes_and_refusals(tool, image):
     tree = Tree()
     try:
@@ -153,7 +114,6 @@ def exit_codes_and_refusals(tool, image):
         tree.cleanup()
 
 
-@case
 def messages_and_name_are_stored_in_code_page_932(tool, image):
     tree = Tree()
     try:
@@ -170,7 +130,6 @@ def messages_and_name_are_stored_in_code_page_932(tool, image):
         tree.cleanup()
 
 
-@case
 def the_overwrite_question_is_asked_on_a_terminal(tool, image):
     tree = Tree()
     try:
@@ -193,7 +152,6 @@ def the_overwrite_question_is_asked_on_a_terminal(tool, image):
         tree.cleanup()
 
 
-@case
 def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
     exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
     tree = Tree()
@@ -230,7 +188,6 @@ def windows_build_under_wine_stores_the_same_data(tool, windows_build, wine):
         tree.cleanup()
 
 
-@case
 def windows_build_on_a_system_without_code_page_932(tool, windows_build, wine):
     """With Wine's ANSI code page 1252 the stored data must still be code page 932, also when
     the target folder's own path has a character that code page 932 lacks."""
@@ -268,7 +225,6 @@ def write_sparse(path, size, marks):
             f.write(data)
 
 
-@case
 def jobs_1_and_4_write_the_same_checker_file(tool, image):
     """Byte for byte the same checker from one job and from four, over empty files, sizes
     around the 256 KiB chunk, a sparse file above 4 GiB, Japanese names (表 ends in 0x5C)
@@ -297,7 +253,6 @@ def jobs_1_and_4_write_the_same_checker_file(tool, image):
         tree.cleanup()
 
 
-@case
 def the_first_unopenable_file_in_scan_order_is_reported(tool, image):
     """Two links that lead nowhere among many files: one job or four, the one reported is
     the first that the scan lists, and nothing is written."""
@@ -321,7 +276,6 @@ def the_first_unopenable_file_in_scan_order_is_reported(tool, image):
         tree.cleanup()
 
 
-@case
 def ctrl_c_mid_build_leaves_the_folder_as_it_was(tool, image):
     """Ctrl+C on the terminal while a large file is read: one job or two, the build stops
     (exit 130), the old checker and everything else stay as they were, and the progress
@@ -371,23 +325,22 @@ def main():
     ap.add_argument("--image", default="")
     ap.add_argument("--windows-build", default="")
     a = ap.parse_args()
-    digests_of_a_few_hundred_files_match_md5sum(a.build, a.image)
-    exit_codes_and_refusals(a.build, a.image)
-    messages_and_name_are_stored_in_code_page_932(a.build, a.image)
-    the_overwrite_question_is_asked_on_a_terminal(a.build, a.image)
-    jobs_1_and_4_write_the_same_checker_file(a.build, a.image)
-    the_first_unopenable_file_in_scan_order_is_reported(a.build, a.image)
-    ctrl_c_mid_build_leaves_the_folder_as_it_was(a.build, a.image)
+    t = Checks()
+    t.case(digests_of_a_few_hundred_files_match_md5sum, a.build, a.image)
+    t.case(exit_codes_and_refusals, a.build, a.image)
+    t.case(messages_and_name_are_stored_in_code_page_932, a.build, a.image)
+    t.case(the_overwrite_question_is_asked_on_a_terminal, a.build, a.image)
+    t.case(jobs_1_and_4_write_the_same_checker_file, a.build, a.image)
+    t.case(the_first_unopenable_file_in_scan_order_is_reported, a.build, a.image)
+    t.case(ctrl_c_mid_build_leaves_the_folder_as_it_was, a.build, a.image)
     if a.windows_build:
         # The Wine tests' own session: the Windows build this machine can run, in its prefix.
-        sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "wine"))
         from harness import WineSession
 
         with WineSession(build_dir=str(pathlib.Path(a.windows_build) / "tests" / "wine")) as wine:
-            windows_build_under_wine_stores_the_same_data(a.build, a.windows_build, wine)
-            windows_build_on_a_system_without_code_page_932(a.build, a.windows_build, wine)
-    print(f"{results['passed']} passed, {results['failed']} failed")
-    return 1 if results["failed"] else 0
+            t.case(windows_build_under_wine_stores_the_same_data, a.build, a.windows_build, wine)
+            t.case(windows_build_on_a_system_without_code_page_932, a.build, a.windows_build, wine)
+    return t.summary()
 
 
 if __name__ == "__main__":

@@ -17,13 +17,11 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
-from checkfile_reader import CheckFile  # noqa: E402
-from test_vexorin_build import case, check, read_to_end, results  # noqa: E402
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
+from checkfile_reader import DEFAULT_MESSAGES, CheckFile  # noqa: E402
+from checks import Checks, check  # noqa: E402
+from terminal import read_to_end  # noqa: E402
 
-DEFAULT_1 = "ダウンロードからやり直してください."
-DEFAULT_2 = "また、フォルダ構造ごと解凍しているか確認してください."
-DEFAULTS = [DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1 + "\n" + DEFAULT_2, DEFAULT_1]
 CUSTOM = ["フォルダがない\n二行目", "ファイルがない", "壊れている"]
 INTACT = "すべてのファイルは正常です.\n"
 LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.\n"
@@ -73,10 +71,9 @@ def checker_file(folders, records, messages=("", "", ""), total=0, image=b"MZ no
     return image + block + b"VXR!" + struct.pack("<IQ", len(block), total)
 
 
-@case
 def the_checkers_texts_and_exit_statuses(check_tool, build):
     for messages in (None, CUSTOM):
-        shown = messages or DEFAULTS
+        shown = messages or DEFAULT_MESSAGES
         tree = Tree(build, messages)
         try:
             r = run(check_tool, cwd=tree.root)
@@ -103,7 +100,6 @@ def the_checkers_texts_and_exit_statuses(check_tool, build):
             tree.cleanup()
 
 
-@case
 def all_json_and_md5sum(check_tool, build):
     tree = Tree(build)
     try:
@@ -152,7 +148,6 @@ def all_json_and_md5sum(check_tool, build):
         tree.cleanup()
 
 
-@case
 def the_default_checker_and_the_one_other_exe(check_tool, build):
     tree = Tree(build, name="check.exe")
     try:
@@ -176,7 +171,6 @@ def the_default_checker_and_the_one_other_exe(check_tool, build):
         tree.cleanup()
 
 
-@case
 def hostile_checker_files(check_tool, build):
     tree = Tree(build)
     try:
@@ -224,7 +218,6 @@ def hostile_checker_files(check_tool, build):
         tree.cleanup()
 
 
-@case
 def progress_only_on_a_terminal(check_tool, build):
     tree = Tree(build)
     try:
@@ -243,7 +236,6 @@ def progress_only_on_a_terminal(check_tool, build):
         tree.cleanup()
 
 
-@case
 def jobs_1_and_4_give_the_same_results(check_tool, build):
     """Problems of every kind among many files that the jobs finish out of order: damaged files
     (one of several chunks), missing files, a folder and a named pipe in files' places, a file
@@ -302,14 +294,14 @@ def main():
     ap.add_argument("--build", required=True)
     a = ap.parse_args()
     a.check, a.build = os.path.abspath(a.check), os.path.abspath(a.build)
-    the_checkers_texts_and_exit_statuses(a.check, a.build)
-    all_json_and_md5sum(a.check, a.build)
-    the_default_checker_and_the_one_other_exe(a.check, a.build)
-    hostile_checker_files(a.check, a.build)
-    progress_only_on_a_terminal(a.check, a.build)
-    jobs_1_and_4_give_the_same_results(a.check, a.build)
-    print(f"{results['passed']} passed, {results['failed']} failed")
-    return 1 if results["failed"] else 0
+    t = Checks()
+    t.case(the_checkers_texts_and_exit_statuses, a.check, a.build)
+    t.case(all_json_and_md5sum, a.check, a.build)
+    t.case(the_default_checker_and_the_one_other_exe, a.check, a.build)
+    t.case(hostile_checker_files, a.check, a.build)
+    t.case(progress_only_on_a_terminal, a.check, a.build)
+    t.case(jobs_1_and_4_give_the_same_results, a.check, a.build)
+    return t.summary()
 
 
 if __name__ == "__main__":

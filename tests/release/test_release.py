@@ -25,11 +25,11 @@ import tempfile
 import time
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "wine"))
-from harness import Checks  # noqa: E402
-from test_checker_image import SIZE_GOAL, ALLOWED_DLLS, Pe, manifest_checks, parse_version_info  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
+from pe_image import (ALLOWED_DLLS, RT_RCDATA, RT_VERSION, SIZE_GOAL, Pe, manifest_checks,  # noqa: E402
+                      parse_version_info)
 
-RT_RCDATA, RT_VERSION = 10, 16
 DESCRIPTIONS = {"VexorinMake.exe": "ヴェクソリン ファイルチェッカー作成ツール",
                 "vexorin-build.exe": "ヴェクソリン ファイルチェッカー作成ツール (コマンドライン版)",
                 "vexorin-check.exe": "ヴェクソリン フォルダ検査ツール (コマンドライン版)"}

@@ -6,114 +6,26 @@ image given by --image), changes the folder as the scenario needs, and lets vxdr
 start the checker, read its dialog and message boxes and press their buttons.
 
 usage: test_checker.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD [-k NAME]
-Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
+Runs in a Wine session of tests/support/harness.py (Xvfb when DISPLAY is not usable, the
 ja_JP.UTF-8 locale, a prefix beside the driver shared with the other Wine tests).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
 import argparse
 import os
-import re
 import shutil
-import subprocess
 import sys
-import tempfile
-import time
 
-from harness import Box, WineSession, run_scenarios, to_wine_path, unescape
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checkfile_reader import LINE1, TWO_LINES  # noqa: E402
+from checks import Checks, run_scenarios  # noqa: E402
+from drive_checker import DIALOG, SUCCESS_BOX, Session, error_box, expect_run, start  # noqa: E402
+from harness import Box, quote, to_wine_path  # noqa: E402
 
-DIALOG = "ファイルチェッカー"
-LINE1 = "ダウンロードからやり直してください."
-LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
-TWO_LINES = LINE1 + "\n" + LINE2
 LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています."
-SUCCESS_BOX = Box("チェック終了", "すべてのファイルは正常です.", ["OK"], "none")
 STOP_BOX = Box("終了確認", "中断しても良いですか？", ["OK", "キャンセル"], "question")
 # Big enough that the run is still going when a test presses a button: the checker reads
 # 512 KiB per timer tick, and the file is sparse, so it costs no disk.
 BIG_FILE = 160 * 1024 * 1024
-
-
-def error_box(text):
-    return Box("エラー", text, ["OK"], "warning")
-
-
-
-def quote(text):
-    """An argument of a vxdriver script line."""
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n") + '"'
-
-
-
-class Run:
-    """What one vxdriver script printed: boxes, control texts, the exit code."""
-
-    def __init__(self, result):
-        self.ok = result.ok
-        self.failure = result.failure
-        self.transcript = result.transcript()
-        self.boxes = result.boxes
-        codes = result.exit_codes
-        self.exit_code = codes[-1] if codes else None
-        self.texts = []
-        for line in result.output:
-            m = re.match(r"^TEXT (\d+)=(.*)$", line)
-            if m:
-                self.texts.append((int(m.group(1)), unescape(m.group(2))))
-
-    def kbytes(self):
-        """The KByte figures that control 1001 showed, in the order read."""
-        return [int(m.group(1)) for cid, t in self.texts if cid == 1001
-                for m in [re.match(r"^(\d+) KByte Checked\. \(\d+％\)$", t)] if m]
-
-
-class Session:
-    """The Wine session (display, prefix, locale) and the tools, shared by all scenarios."""
-
-    def __init__(self, args):
-        self.args = args
-        self.wine = WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver)))
-        self.wine.start()
-        self.root = tempfile.mkdtemp(prefix="vxchk-")
-
-    def close(self):
-        self.wine.close()
-        shutil.rmtree(self.root, ignore_errors=True)
-
-    def folder(self, name, files):
-        """A fresh folder below the session's root, with `files` {relative path: bytes or size}."""
-        path = os.path.join(self.root, name)
-        os.makedirs(path)
-        for relative, content in files.items():
-            full = os.path.join(path, relative)
-            os.makedirs(os.path.dirname(full), exist_ok=True)
-            with open(full, "wb") as f:
-                if isinstance(content, int):
-                    f.truncate(content)  # sparse: the size costs no disk
-                else:
-                    f.write(content)
-        return path
-
-    def build(self, folder, name="Vexorin.exe"):
-        result = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, folder],
-                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if result.returncode != 0:
-            raise RuntimeError("vexorin-build failed: " + result.stdout.decode("utf-8", "replace"))
-        return os.path.join(folder, name)
-
-    def drive(self, lines, timeout=240, **options):
-        """Runs a vxdriver script; every process it started is ended by the driver itself."""
-        return Run(self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout, **options))
-
-
-def start(exe, workdir=None):
-    return "start %s %s" % (quote(to_wine_path(exe)), quote(to_wine_path(workdir)) if workdir else "-")
-
-
-def expect_run(t, name, run, boxes, exit_code=0):
-    """The driver got through its script, these boxes were shown in order, the exit code."""
-    t.check(name + ": script ran to its end", run.ok and run.failure is None, run.transcript[-3000:])
-    t.check(name + ": boxes", run.boxes == boxes, "got %r\n     want %r" % (run.boxes, boxes))
-    t.check(name + ": exit code %d" % exit_code, run.exit_code == exit_code, "got %r" % run.exit_code)
 
 
 # --- Scenarios --------------------------------------------------------------------------------
@@ -258,12 +170,11 @@ def main():
     parser.add_argument("--build", required=True)
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     args = parser.parse_args()
-    for path in (args.checker, args.driver, args.build):
-        if not os.path.exists(path):
-            print("missing: " + path)
-            print("0 passed, 1 failed")
-            return 1
-
+    missing = [path for path in (args.checker, args.driver, args.build) if not os.path.exists(path)]
+    if missing:
+        t = Checks()
+        t.check("the programs are there", False, "missing: " + ", ".join(missing))
+        return t.summary()
     return run_scenarios(SCENARIOS, Session(args), args.only)
 
 

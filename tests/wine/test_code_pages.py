@@ -16,12 +16,14 @@ import shutil
 import subprocess
 import sys
 
-from harness import Box, quote, run_scenarios, to_wine_path
-from test_checker import SUCCESS_BOX, TWO_LINES, Session as CheckerSession, error_box
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checkfile_reader import TWO_LINES  # noqa: E402
+from checks import run_scenarios  # noqa: E402
+from drive_checker import SUCCESS_BOX, Session as CheckerSession, error_box  # noqa: E402
+from drive_maker import BUILT_BOX, MAIN, make_checker, start_maker  # noqa: E402
+from harness import Box, quote, to_wine_path  # noqa: E402
 
 LOCALES = (("ja_JP.UTF-8", 932), ("C.UTF-8", 1252))
-MAKER = "ヴェクソリン"
-BUILT_BOX = Box("成功", "ファイルチェッカーが正常に作成できました.", ["OK"], "none")
 TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 70000}
 
 
@@ -55,16 +57,6 @@ def code_page_of(result):
         if line.startswith("CODEPAGE acp="):
             return int(line.split()[1].split("=")[1])
     return None
-
-
-def start_maker(maker):
-    return ["start %s -" % quote(to_wine_path(maker)), "wait-window %s 60000" % MAKER]
-
-
-def make_checker(maker, folder):
-    """Script lines: start the maker, build a checker for `folder`, answer the box it ends with."""
-    return start_maker(maker) + ["settext 1004 " + quote(to_wine_path(folder)), "press 1007", "wait-box 120000",
-                                 "press OK", "gone"]
 
 
 def check_ran(t, name, result, locale, code_page):
@@ -152,7 +144,7 @@ def scenario_same_data_from_every_maker(s, t):
 
     def makes(name, locale, code_page):
         maker = s.maker_in("maker-" + locale)
-        result = s.drive_in(locale, make_checker(maker, folder) + ["wait-window " + MAKER, "key ESCAPE",
+        result = s.drive_in(locale, make_checker(maker, folder) + ["wait-window " + MAIN, "key ESCAPE",
                                                                 "expect-exit 0 20000"])
         check_ran(t, name, result, locale, code_page)
         t.check(name + ": the maker's success box", result.boxes == [BUILT_BOX], result.boxes)
@@ -221,7 +213,7 @@ def scenario_maker_in_a_korean_folder(s, t):
 
         os.remove(settings)
         os.makedirs(settings)  # a folder where the file should be: it can be neither read nor written
-        result = s.drive_in(locale, start[:1] + ["wait-box 60000", "press OK", "gone", "wait-window " + MAKER,
+        result = s.drive_in(locale, start[:1] + ["wait-box 60000", "press OK", "gone", "wait-window " + MAIN,
                                               "key ESCAPE", "wait-box", "press OK", "gone", "kill"])
         check_ran(t, name + " (unusable settings file)", result, locale, code_page)
         path = to_wine_path(settings)

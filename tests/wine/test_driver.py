@@ -17,9 +17,9 @@ import subprocess
 import sys
 import tempfile
 import time
-import traceback
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
 from harness import (Box, HarnessError, WineSession, from_wine_path, parse_box,  # noqa: E402
                      png_size, quote, to_wine_path, unescape)
 
@@ -47,15 +47,10 @@ class Ctx:
         return self.wine.run_driver(self.driver, script, **kw)
 
 
-class Failed(AssertionError):
-    pass
-
-
 def check(cond, msg, res=None):
+    """Ends the test as failed, with the driver's transcript when there is one, unless cond holds."""
     if not cond:
-        if res is not None:
-            msg += "\n--- transcript ---\n" + res.transcript()
-        raise Failed(msg)
+        raise AssertionError(msg + ("\n--- transcript ---\n" + res.transcript() if res is not None else ""))
 
 
 def check_ok(res):
@@ -326,6 +321,21 @@ def window_close_confirmation(ctx):
 
 
 @test
+def keys_wait_until_the_window_takes_them(ctx):
+    # Behind its box the window is disabled: a key posted now would be lost, so `key` waits.
+    res = ctx.run("""
+        start {s} - window
+        wait-window "サンプル ウィンドウ"
+        syscommand close
+        wait-box
+        wait-window "サンプル ウィンドウ"
+        timeout 500
+        key ALT+F4
+    """.format(s=ctx.s))
+    check_fails(res, "takes no keys after 500 ms: it is disabled")
+
+
+@test
 def window_controls_without_ids(ctx):
     res = ctx.run("""
         start {s} - window
@@ -504,37 +514,19 @@ def main():
     ctx.sample = os.path.abspath(args.sample)
     ctx.screens = os.path.abspath(args.screens) if args.screens else None
     selected = [t for t in TESTS if not args.filter or args.filter in t.__name__]
-    passed = failed = 0
-    t_all = time.time()
+    checks = Checks()
     try:
         with tempfile.TemporaryDirectory(prefix="vxdriver-test-") as tmp, \
                 WineSession(prefix=args.prefix, build_dir=os.path.dirname(ctx.driver),
                             verbose=args.verbose) as wine:
             ctx.tmp, ctx.wine = tmp, wine
-            if args.verbose:
-                print("session ready after %.1f s (DISPLAY=%s, prefix %s)"
-                      % (time.time() - t_all, wine.display, wine.prefix), flush=True)
             for t in selected:
-                t0 = time.time()
-                try:
-                    t(ctx)
-                    passed += 1
-                    print("PASS %s (%.1f s)" % (t.__name__, time.time() - t0), flush=True)
-                except Failed as e:
-                    failed += 1
-                    print("FAIL %s: %s" % (t.__name__, e), flush=True)
-                except Exception:
-                    failed += 1
-                    print("FAIL %s: exception\n%s" % (t.__name__, traceback.format_exc()), flush=True)
+                checks.case(t, ctx)
     except HarnessError as e:
-        print("environment problem: %s" % e, file=sys.stderr)
-        print("%d passed, %d failed" % (passed, failed + len(selected) - passed - failed))
+        checks.check("a usable Wine session", False, "environment problem: %s" % e)
+        checks.summary()
         return 2
-    if args.verbose:
-        print("total %.1f s" % (time.time() - t_all))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed or not selected else 0
-
+    return checks.summary()
 
 if __name__ == "__main__":
     sys.exit(main())

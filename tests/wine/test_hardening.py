@@ -10,7 +10,7 @@ MinGW-w64 compiler of the Windows build that Wine runs, holds a file open withou
 FindFirstFileW reports it.
 
 usage: test_hardening.py --windows-build build/windows [--cc MINGW_GCC] [-k NAME]
-Runs in a Wine session of tests/wine/harness.py (Xvfb when DISPLAY is not usable, the
+Runs in a Wine session of tests/support/harness.py (Xvfb when DISPLAY is not usable, the
 ja_JP.UTF-8 locale, the prefix beside the driver that the other Wine tests share).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
 """
@@ -25,78 +25,17 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
-from checkfile_reader import CheckFile  # noqa: E402
-from harness import Box, WineSession, quote, run_scenarios, to_wine_path  # noqa: E402
-from test_vexorin_build import read_to_end  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checkfile_reader import TWO_LINES, CheckFile  # noqa: E402
+from checks import run_scenarios  # noqa: E402
+from drive_checker import SUCCESS_BOX, Run, error_box, expect_run, start  # noqa: E402
+from harness import WineSession, to_wine_path  # noqa: E402
+from terminal import read_to_end  # noqa: E402
+from trees import write_tree  # noqa: E402
+from wine_helper import build_helper  # noqa: E402
 
-LINE1 = "ダウンロードからやり直してください."
-LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
-TWO_LINES = LINE1 + "\n" + LINE2
-SUCCESS_BOX = Box("チェック終了", "すべてのファイルは正常です.", ["OK"], "none")
 FILE_ATTRIBUTE_DIRECTORY = 0x10
 FILE_ATTRIBUTE_REPARSE_POINT = 0x400
-
-HELPER_SOURCE = r"""
-#include <windows.h>
-#include <stdio.h>
-
-static void put(const wchar_t *text) {
-    char out[1024];
-    int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, NULL, NULL);
-    if (n > 0) fwrite(out, 1, n - 1, stdout);
-}
-
-/* hold FILE: opens FILE without sharing it, says HELD, keeps it open until stdin ends.
-   list FOLDER: one line per entry as FindFirstFileW reports it: attributes, reparse tag,
-   the folder identity (volume serial and file index) where one can be had, and the name. */
-int wmain(int argc, wchar_t **argv) {
-    if (argc == 3 && lstrcmpW(argv[1], L"hold") == 0) {
-        char buffer[16];
-        DWORD n;
-        HANDLE h = CreateFileW(argv[2], GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
-        if (h == INVALID_HANDLE_VALUE) { printf("FAILED %lu\n", GetLastError()); fflush(stdout); return 1; }
-        printf("HELD\n");
-        fflush(stdout);
-        while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &n, NULL) && n > 0) {}
-        CloseHandle(h);
-        return 0;
-    }
-    if (argc == 3 && lstrcmpW(argv[1], L"list") == 0) {
-        wchar_t pattern[MAX_PATH], path[MAX_PATH];
-        WIN32_FIND_DATAW data;
-        HANDLE find;
-        wsprintfW(pattern, L"%s\\*.*", argv[2]);
-        find = FindFirstFileW(pattern, &data);
-        if (find == INVALID_HANDLE_VALUE) { printf("FAILED %lu\n", GetLastError()); return 1; }
-        do {
-            BY_HANDLE_FILE_INFORMATION info;
-            HANDLE h;
-            printf("%08lx %08lx ", data.dwFileAttributes,
-                   (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? data.dwReserved0 : 0);
-            wsprintfW(path, L"%s\\%s", argv[2], data.cFileName);
-            h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-            if (h != INVALID_HANDLE_VALUE && GetFileInformationByHandle(h, &info)) {
-                printf("%08lx:%08lx%08lx ", info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
-            } else {
-                printf("-:- ");
-            }
-            if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-            put(data.cFileName);
-            printf("\n");
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
-        return 0;
-    }
-    return 2;
-}
-"""
-
-
-def error_box(text):
-    return Box("エラー", text, ["OK"], "warning")
 
 
 class Session:
@@ -108,12 +47,8 @@ class Session:
         self.builder = build / "cli" / "vexorin-build.exe"
         self.driver = build / "tests" / "wine" / "vxdriver.exe"
         self.root = pathlib.Path(tempfile.mkdtemp(prefix="vxhard-"))
-        self.helper = self.root / "vxhelper.exe"
-        source = self.root / "vxhelper.c"
-        source.write_text(HELPER_SOURCE)
         self.wine = WineSession(build_dir=str(self.driver.parent))
-        subprocess.run([args.cc or self.wine.arch.cc, "-municode", "-static", "-o", str(self.helper), str(source)],
-                       check=True)
+        self.helper = build_helper(args.cc or self.wine.arch.cc, str(self.root))
         self.wine.start()
 
     def close(self):
@@ -124,9 +59,7 @@ class Session:
         """A fresh folder below the session's root, with `files` {relative path: bytes}."""
         path = self.root / name
         path.mkdir()
-        for relative, content in files.items():
-            (path / relative).parent.mkdir(parents=True, exist_ok=True)
-            (path / relative).write_bytes(content)
+        write_tree(str(path), files)
         return path
 
     def build(self, folder, *extra):
@@ -156,23 +89,12 @@ class Session:
         return entries
 
     def drive(self, lines, timeout=240):
-        return self.wine.run_driver(str(self.driver), "\n".join(lines), timeout=timeout)
+        return Run(self.wine.run_driver(str(self.driver), "\n".join(lines), timeout=timeout))
 
 
 def release(helper):
     helper.stdin.close()
     helper.wait(timeout=60)
-
-
-def start(exe):
-    return "start %s -" % quote(to_wine_path(exe))
-
-
-def expect_run(t, name, run, boxes):
-    t.check(name + ": script ran to its end", run.ok and run.failure is None, run.transcript()[-3000:])
-    t.check(name + ": boxes", run.boxes == boxes, "got %r\n     want %r" % (run.boxes, boxes))
-    codes = run.exit_codes
-    t.check(name + ": exit code 0", codes and codes[-1] == 0, "got %r" % codes)
 
 
 def run_checker(s, exe):

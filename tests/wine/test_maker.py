@@ -7,7 +7,7 @@ vxdriver.exe start the maker, read its windows and message boxes, type, press ke
 click. Results are checked from what the driver printed and from the files on disk.
 
 usage: test_maker.py --maker VexorinMake.exe --driver vxdriver.exe [-k NAME] [--screenshots DIR]
-Runs in a Wine session of tests/wine/harness.py (display, prefix, locale). Needs the MinGW-w64
+Runs in a Wine session of tests/support/harness.py (display, prefix, locale). Needs the MinGW-w64
 compiler of that build too, for a small helper that holds a file open without sharing. With
 --screenshots, also saves pictures of the three windows into DIR (needs ImageMagick).
 Prints one line per check and a closing "N passed, M failed"; exits non-zero on failure.
@@ -18,48 +18,22 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import WineSession, quote, to_wine_path as wine_path, unescape  # noqa: E402
-from test_hardening import HELPER_SOURCE  # noqa: E402  (its "hold" command holds a file open)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import run_scenarios  # noqa: E402
+from checkfile_reader import LINE1, LINE2  # noqa: E402
+from drive_maker import MAIN, MAIN_LAYOUT, USAGE, Session, start  # noqa: E402
+from harness import WineSession, quote, to_wine_path as wine_path  # noqa: E402
 
-MAIN = "ヴェクソリン"
 ADV = "高度な設定"
 PROGRESS = "ファイルチェッカーを作成中..."
 BROWSER = "フォルダーの参照"  # Wine's own caption of the shell folder browser
 
-LINE1 = "ダウンロードからやり直してください."
-LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
 DEFAULT_MEMO = {1106: LINE1 + "\r\n" + LINE2 + "\r\n", 1108: LINE1 + "\r\n" + LINE2 + "\r\n", 1110: LINE1 + "\r\n"}
 FIRST_RUN_SETTINGS = ("\r\nVexorin.exe\r\n" + LINE1 + "\r\n" + LINE2 + "\r\n--\r\n" + LINE1 + "\r\n" + LINE2 +
                       "\r\n--\r\n" + LINE1 + "\r\n--\r\n").encode("cp932")
 
-USAGE = [
-    "【使い方】",
-    "　[チェックするフォルダ]を指定し、[ファイルチェッカーの作成]をクリックすると、「チェックするフォルダ」の中に、"
-    "ファイルチェッカー（標準ではVexorin.exe）が作成されます。",
-    "　",
-    "　このファイルチェッカーは、ファイルチェッカーのあるフォルダを基準に、そのフォルダ以下のすべてのフォルダとファイルの"
-    "内容をチェックします。",
-    "　",
-    "　配布するときはこのファイルチェッカーごと配布し、ユーザーに実行してもらうことにより、ファイルの破損や不適切なフォルダ"
-    "構造などをチェックすることができます。",
-]
-
-# Control ids, as in maker/gui/resource.h.
-MAIN_LAYOUT = {  # id: (left, top, width, height, text) in the window's client pixels
-    1001: (8, 8, 469, 253, "[ﾁｪｯｸするﾌｫﾙﾀﾞ]を指定して[ﾌｧｲﾙﾁｪｯｶｰの作成]をｸﾘｯｸしてください"),
-    1002: (24, 36, 153, 21, "チェックするフォルダ"),
-    1003: (20, 80, 32, 32, ""),
-    1004: (168, 36, 233, 20, ""),
-    1005: (56, 88, 401, 161, None),
-    1006: (400, 36, 65, 21, "参照..."),
-    1007: (180, 268, 189, 25, "ファイルチェッカーの作成(&M)"),
-    1008: (376, 268, 97, 25, "閉じる(&C)"),
-    1009: (8, 268, 117, 25, "高度な設定..."),
-}
-ADV_LAYOUT = {
+ADV_LAYOUT = {  # as MAIN_LAYOUT (tests/support/drive_maker.py)
     1101: (8, 8, 441, 325, "作成するファイルチェッカー名や警告メッセージを指定してください"),
     1102: (28, 32, 237, 19, "作成するﾌｧｲﾙﾁｪｯｶｰ名 (*.exe)"),
     1103: (260, 32, 165, 20, "Vexorin.exe"),
@@ -91,124 +65,6 @@ def box(caption, text, icon, buttons=("OK",)):
     return {"caption": caption, "text": text, "buttons": list(buttons), "icon": icon}
 
 
-class Run:
-    """What one vxdriver script printed, in order."""
-
-    def __init__(self, returncode, output):
-        self.returncode = returncode
-        self.output = output
-        self.boxes, self.texts, self.windows, self.focus, self.rects = [], [], [], [], []
-        self.exit_code, self.failure = None, None
-        command = ""
-        for line in output.splitlines():
-            if line.startswith("> "):
-                command = line[2:].split(" ", 1)[0]
-                continue
-            m = re.match(r"^BOX caption=(.*) text=(.*) buttons=(.*) icon=(\w+)$", line)
-            if m:
-                buttons = [unescape(b).replace("\\,", ",") for b in re.split(r"(?<!\\),", m.group(3))]
-                self.boxes.append({"caption": unescape(m.group(1)), "text": unescape(m.group(2)),
-                                   "buttons": buttons, "icon": m.group(4)})
-            m = re.match(r"^TEXT (\d+)=(.*)$", line)
-            if m and command == "text":  # not the echo of a wait-text
-                self.texts.append((int(m.group(1)), unescape(m.group(2))))
-            m = re.match(r"^WINDOW class=\S+ client=(\d+)x(\d+) .*caption=(.*)$", line)
-            if m:
-                self.windows.append({"caption": unescape(m.group(3)), "client": (int(m.group(1)), int(m.group(2))),
-                                     "controls": []})
-            m = re.match(r"^CTRL id=(\d+) class=(\S+) rect=(-?\d+),(-?\d+),(\d+),(\d+) .*style=0x([0-9A-Fa-f]+) "
-                         r"ex=0x[0-9A-Fa-f]+ flags=(\S*) text=(.*)$", line)
-            if m and self.windows:
-                self.windows[-1]["controls"].append({
-                    "id": int(m.group(1)), "class": m.group(2),
-                    "rect": tuple(int(m.group(i)) for i in range(3, 7)), "style": int(m.group(7), 16),
-                    "flags": m.group(8).split(","), "text": unescape(m.group(9))})
-            m = re.match(r"^FOCUS id=(-?\d+) ", line)
-            if m and command == "focus":
-                self.focus.append(int(m.group(1)))
-            m = re.match(r"^RECT x=(-?\d+) y=(-?\d+) w=(\d+) h=(\d+)$", line)
-            if m:
-                self.rects.append(tuple(int(m.group(i)) for i in range(1, 5)))
-            m = re.match(r"^EXIT (-?\d+)$", line)
-            if m:
-                self.exit_code = int(m.group(1))
-            if line.startswith("FAIL:"):
-                self.failure = line
-
-    def text_of(self, control, nth=0):
-        found = [t for cid, t in self.texts if cid == control]
-        return found[nth] if nth < len(found) else None
-
-
-class Session:
-    """A Wine session of the harness, the tools, and a folder for the scenarios' files."""
-
-    def __init__(self, args, wine):
-        self.args = args
-        self.wine = wine
-        self.env = wine.env
-        self.root = tempfile.mkdtemp(prefix="vxmaker-")
-        self.drive_c = os.path.join(wine.prefix, "drive_c")
-        self.hold_exe = None
-
-    def close(self):
-        shutil.rmtree(self.root, ignore_errors=True)
-        shutil.rmtree(os.path.join(self.drive_c, "vxmaker-tests"), ignore_errors=True)
-
-    def place(self, name, under_c=False):
-        """A fresh folder for one scenario, holding a copy of the maker; returns the folder.
-        Under drive C: when the shell folder browser must reach it (Wine's Z: drive has no
-        volume information, and the browser cannot walk into it)."""
-        base = os.path.join(self.drive_c, "vxmaker-tests") if under_c else self.root
-        path = os.path.join(base, name)
-        shutil.rmtree(path, ignore_errors=True)
-        os.makedirs(os.path.join(path, "maker"))
-        shutil.copy(self.args.maker, os.path.join(path, "maker", "VexorinMake.exe"))
-        return path
-
-    @staticmethod
-    def tree(path, files):
-        """Fills `path` with {relative path: bytes, or an int for a sparse file of that size};
-        a relative path ending with "/" is an empty folder."""
-        os.makedirs(path, exist_ok=True)
-        for relative, content in files.items():
-            full = os.path.join(path, relative)
-            if relative.endswith("/"):
-                os.makedirs(full, exist_ok=True)
-                continue
-            os.makedirs(os.path.dirname(full), exist_ok=True)
-            with open(full, "wb") as f:
-                if isinstance(content, int):
-                    f.truncate(content)
-                else:
-                    f.write(content)
-        return path
-
-    def hold_helper(self):
-        if self.hold_exe is None:
-            source = os.path.join(self.root, "hold.c")
-            with open(source, "w") as f:
-                f.write(HELPER_SOURCE)
-            self.hold_exe = os.path.join(self.root, "hold.exe")
-            subprocess.run([self.args.cc or self.wine.arch.cc, "-municode", "-static", "-o", self.hold_exe, source], check=True)
-        return self.hold_exe
-
-    def drive(self, lines, timeout=300, snapshot_dir=None):
-        """Runs a vxdriver script; every process it started is ended by the driver itself."""
-        result = self.wine.run_driver(self.args.driver, "\n".join(lines), timeout=timeout,
-                                      snapshot_dir=snapshot_dir)
-        run = Run(result.returncode, "\n".join(result.lines))
-        run.snapshots = result.snapshots
-        if result.timed_out:
-            run.failure = run.failure or "driver timed out"
-        return run
-
-
-def start(place):
-    return ["start " + quote(wine_path(os.path.join(place, "maker", "VexorinMake.exe"))),
-            "wait-window %s 60000" % MAIN]
-
-
 def settings_path(place):
     return os.path.join(place, "maker", "VexorinMake.INI")
 
@@ -236,39 +92,24 @@ def open_adv():
     return ["wait-window " + MAIN, "press 1009", "wait-window " + ADV]
 
 
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, scenario, what, ok, detail=None):
-        if ok:
-            self.passed += 1
-            print("ok   %s: %s" % (scenario, what))
-        else:
-            self.failed += 1
-            print("FAIL %s: %s%s" % (scenario, what, "" if detail is None else "\n     " + repr(detail)))
-        sys.stdout.flush()
-        return ok
-
-    def run_ok(self, scenario, run):
-        return self.check(scenario, "driver script ran through", run.returncode == 0 and run.failure is None,
-                          run.failure or run.output[-3000:])
+def run_ok(c, scenario, run):
+    return c.check(scenario + ": driver script ran through", run.returncode == 0 and run.failure is None,
+                   run.failure or run.output[-3000:])
 
 
 def check_layout(c, scenario, window, caption, client, layout, tab_order):
-    c.check(scenario, caption + ": client area", window["client"] == client, window["client"])
+    c.check(scenario + ": " + caption + ": client area", window["client"] == client, window["client"])
     controls = {ctl["id"]: ctl for ctl in window["controls"]}
     missing = sorted(set(layout) - set(controls))
-    c.check(scenario, caption + ": every control is there", not missing, missing)
+    c.check(scenario + ": " + caption + ": every control is there", not missing, missing)
     misplaced = {cid: controls[cid]["rect"] for cid, want in layout.items()
                  if cid in controls and controls[cid]["rect"] != want[:4]}
-    c.check(scenario, caption + ": every control at its position and size", not misplaced, misplaced)
+    c.check(scenario + ": " + caption + ": every control at its position and size", not misplaced, misplaced)
     wrong = {cid: controls[cid]["text"] for cid, want in layout.items()
              if cid in controls and want[4] is not None and controls[cid]["text"] != want[4]}
-    c.check(scenario, caption + ": every control shows its text", not wrong, wrong)
+    c.check(scenario + ": " + caption + ": every control shows its text", not wrong, wrong)
     stops = [ctl["id"] for ctl in window["controls"] if ctl["style"] & WS_TABSTOP]
-    c.check(scenario, caption + ": tab order", stops == tab_order, stops)
+    c.check(scenario + ": " + caption + ": tab order", stops == tab_order, stops)
 
 
 # ---------------------------------------------------------------- scenarios
@@ -285,30 +126,30 @@ def scenario_first_start(s, c):
         "press 1009", "wait-window " + ADV, "controls", "rect", "focus",
         "press 1112", "gone",
         "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
+    run_ok(c, name, run)
     if len(run.windows) < 2 or len(run.rects) < 2:
-        c.check(name, "both windows listed", False, run.output[-2000:])
+        c.check(name + ": both windows listed", False, run.output[-2000:])
         return
     main, adv = run.windows[0], run.windows[1]
     check_layout(c, name, main, MAIN, (487, 299), MAIN_LAYOUT, [1004, 1006, 1007, 1008, 1009])
     usage = {ctl["id"]: ctl for ctl in main["controls"]}[1005]["text"]
-    c.check(name, "usage memo holds its six lines", usage.split("\r\n")[:6] == USAGE and
+    c.check(name + ": usage memo holds its six lines", usage.split("\r\n")[:6] == USAGE and
             usage.replace("\r\n", "") == "".join(USAGE), usage)
-    c.check(name, "usage memo is read-only", usage and {ctl["id"]: ctl for ctl in main["controls"]}[1005]["style"] & 0x800,
+    c.check(name + ": usage memo is read-only", usage and {ctl["id"]: ctl for ctl in main["controls"]}[1005]["style"] & 0x800,
             hex({ctl["id"]: ctl for ctl in main["controls"]}[1005]["style"]))
     check_layout(c, name, adv, ADV, (458, 371), ADV_LAYOUT,
                  [1103, 1106, 1108, 1110, 1111, 1112, 1113])
     x, y, w, h = run.rects[0]
-    c.check(name, "main window centred on the 1024 x 768 screen",
+    c.check(name + ": main window centred on the 1024 x 768 screen",
             abs(x - (1024 - w) // 2) <= 1 and abs(y - (768 - h) // 2) <= 1, run.rects[0])
     ax, ay, aw, ah = run.rects[1]
-    c.check(name, "advanced dialog centred over the main window",
+    c.check(name + ": advanced dialog centred over the main window",
             abs(ax - (x + (w - aw) // 2)) <= 1 and abs(ay - (y + (h - ah) // 2)) <= 1, (run.rects[0], run.rects[1]))
-    c.check(name, "focus starts in the folder field, Tab moves to browse, then make",
+    c.check(name + ": focus starts in the folder field, Tab moves to browse, then make",
             run.focus[:3] == [1004, 1006, 1007], run.focus)
-    c.check(name, "advanced dialog opens with focus in the name field", run.focus[3:4] == [1103], run.focus)
-    c.check(name, "exit code 0", run.exit_code == 0, run.exit_code)
-    c.check(name, "Esc closed the window and wrote the 11 default lines", read_settings(place) == FIRST_RUN_SETTINGS,
+    c.check(name + ": advanced dialog opens with focus in the name field", run.focus[3:4] == [1103], run.focus)
+    c.check(name + ": exit code 0", run.exit_code == 0, run.exit_code)
+    c.check(name + ": Esc closed the window and wrote the 11 default lines", read_settings(place) == FIRST_RUN_SETTINGS,
             read_settings(place))
 
 
@@ -322,16 +163,16 @@ def scenario_missing_folder(s, c):
         "press 1007", "wait-box", "windows", "press OK", "gone",
         "wait-window " + MAIN, "settext 1004 " + quote(file_path), "key RETURN", "wait-box", "press OK", "gone",
         "wait-window " + MAIN, "text 1004", "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
+    run_ok(c, name, run)
     tail = "は存在しません.\nファイルチェッカーの作成を中止します."
-    c.check(name, "empty field: the box names an empty folder (two spaces)",
+    c.check(name + ": empty field: the box names an empty folder (two spaces)",
             run.boxes[:1] == [box("エラー", "チェックするフォルダ  " + tail, "none")], run.boxes)
-    c.check(name, "a file is no folder: the box names it",
+    c.check(name + ": a file is no folder: the box names it",
             run.boxes[1:2] == [box("エラー", "チェックするフォルダ " + file_path + " " + tail, "none")], run.boxes)
-    c.check(name, "no progress dialog was shown", "caption=" + PROGRESS not in
+    c.check(name + ": no progress dialog was shown", "caption=" + PROGRESS not in
             "\n".join(l for l in run.output.splitlines() if " visible=1 " in l), run.output)
-    c.check(name, "the field keeps its text", run.text_of(1004) == file_path, run.texts)
-    c.check(name, "nothing was written beside the file", sorted(os.listdir(os.path.join(place, "data"))) == ["file.txt"])
+    c.check(name + ": the field keeps its text", run.text_of(1004) == file_path, run.texts)
+    c.check(name + ": nothing was written beside the file", sorted(os.listdir(os.path.join(place, "data"))) == ["file.txt"])
 
 
 def scenario_build_and_check(s, c):
@@ -353,28 +194,28 @@ def scenario_build_and_check(s, c):
         "wait-window " + MAIN, "press 1007", "wait-box 60000", "press OK", "gone",
         "wait-box 120000", "press OK", "gone", "no-box 500",
         "wait-window " + MAIN])
-    c.run_ok(name, run)
-    c.check(name, "the folder field starts with the saved folder", run.text_of(1004) == "Z:\\old", run.texts)
+    run_ok(c, name, run)
+    c.check(name + ": the folder field starts with the saved folder", run.text_of(1004) == "Z:\\old", run.texts)
     success = box("成功", "ファイルチェッカーが正常に作成できました.", "none")
     question = box("上書き確認", "Old.exe に上書きしますか？", "question", ("OK", "キャンセル"))
-    c.check(name, "build, overwrite question, build: the expected boxes",
+    c.check(name + ": build, overwrite question, build: the expected boxes",
             run.boxes == [success, question, success], run.boxes)
     checker = os.path.join(tree, "Old.exe")
-    c.check(name, "the checker carries the saved checker name", os.path.isfile(checker), os.listdir(tree))
-    c.check(name, "a build leaves the settings file as it was", read_settings(place) == old_settings,
+    c.check(name + ": the checker carries the saved checker name", os.path.isfile(checker), os.listdir(tree))
+    c.check(name + ": a build leaves the settings file as it was", read_settings(place) == old_settings,
             read_settings(place))
     if not os.path.isfile(checker):
         return
     with open(checker, "rb") as f:
         data = f.read()
-    c.check(name, "the checker is an executable with the check data and trailer at its end",
+    c.check(name + ": the checker is an executable with the check data and trailer at its end",
             data[:2] == b"MZ" and data[-16:-12] == b"VXR!", data[:2] + data[-16:-12])
     messages = data[:-16].split(b"\0")
-    c.check(name, "the saved messages went into the checker", messages[-4:-1] == [b"f", b"n", b"b"], messages[-5:])
+    c.check(name + ": the saved messages went into the checker", messages[-4:-1] == [b"f", b"n", b"b"], messages[-5:])
 
     run = s.drive(["start " + quote(wine_path(checker)), "wait-box 120000", "press OK", "expect-exit 0 30000"])
-    c.run_ok(name + "/checker", run)
-    c.check(name, "the written checker finds every file intact",
+    run_ok(c, name + "/checker", run)
+    c.check(name + ": the written checker finds every file intact",
             run.boxes == [box("チェック終了", "すべてのファイルは正常です.", "none")], run.boxes)
 
 
@@ -389,17 +230,17 @@ def scenario_overwrite(s, c):
 
     run = s.drive(prepare + ["wait-box", "press キャンセル", "gone", "no-box 1500",
                              "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
-    c.check(name, "Cancel: the question and nothing after it", run.boxes == [question], run.boxes)
-    c.check(name, "Cancel: the folder is as it was", snapshot(tree) == before, sorted(snapshot(tree)))
+    run_ok(c, name, run)
+    c.check(name + ": Cancel: the question and nothing after it", run.boxes == [question], run.boxes)
+    c.check(name + ": Cancel: the folder is as it was", snapshot(tree) == before, sorted(snapshot(tree)))
 
     run = s.drive(prepare + ["wait-box", "press OK", "gone", "wait-box 60000", "press OK", "gone", "no-box 500",
                              "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
-    c.check(name, "OK: the question, then the success box",
+    run_ok(c, name, run)
+    c.check(name + ": OK: the question, then the success box",
             run.boxes == [question, box("成功", "ファイルチェッカーが正常に作成できました.", "none")], run.boxes)
     with open(os.path.join(tree, "Vexorin.exe"), "rb") as f:
-        c.check(name, "OK: the old file was replaced by a checker", f.read(2) == b"MZ")
+        c.check(name + ": OK: the old file was replaced by a checker", f.read(2) == b"MZ")
 
 
 def scenario_empty_folder(s, c):
@@ -410,10 +251,10 @@ def scenario_empty_folder(s, c):
         "settext 1004 " + quote(wine_path(tree) + "\\"),
         "press 1007", "wait-box", "press OK", "gone", "no-box 1500",
         "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
-    c.check(name, "the empty-folder warning, and nothing else",
+    run_ok(c, name, run)
+    c.check(name + ": the empty-folder warning, and nothing else",
             run.boxes == [box("エラー", "対象フォルダにファイルやフォルダがありません.", "warning")], run.boxes)
-    c.check(name, "nothing written", os.listdir(tree) == [], os.listdir(tree))
+    c.check(name + ": nothing written", os.listdir(tree) == [], os.listdir(tree))
 
 
 def scenario_cancel(s, c):
@@ -431,17 +272,17 @@ def scenario_cancel(s, c):
         "wait-text 1201 " + quote(reading) + " 60000", "text 1202",
         "press 1203", "gone 60000", "no-box 1500",
         "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
-    if c.check(name, "progress dialog listed", len(run.windows) == 1 and len(run.rects) == 2, run.output[-2000:]):
+    run_ok(c, name, run)
+    if c.check(name + ": progress dialog listed", len(run.windows) == 1 and len(run.rects) == 2, run.output[-2000:]):
         check_layout(c, name, run.windows[0], PROGRESS, (434, 99), PROGRESS_LAYOUT, [1203])
         (x, y, w, h), (px, py, pw, ph) = run.rects
-        c.check(name, "progress dialog centred over the main window",
+        c.check(name + ": progress dialog centred over the main window",
                 abs(px - (x + (w - pw) // 2)) <= 1 and abs(py - (y + (h - ph) // 2)) <= 1, run.rects)
-    c.check(name, "no message at all", run.boxes == [], run.boxes)
+    c.check(name + ": no message at all", run.boxes == [], run.boxes)
     progress = run.text_of(1202) or ""
-    c.check(name, "the progress line counts kilobytes of file 1 of 1",
+    c.check(name + ": the progress line counts kilobytes of file 1 of 1",
             re.match(r"^\d+ KByte processed\. \(1/1\)$", progress) is not None, progress)
-    c.check(name, "nothing written into the folder", snapshot(tree) == before, sorted(snapshot(tree)))
+    c.check(name + ": nothing written into the folder", snapshot(tree) == before, sorted(snapshot(tree)))
 
 
 def scenario_held_file(s, c):
@@ -455,7 +296,7 @@ def scenario_held_file(s, c):
                               start_new_session=True)
     try:
         held = helper.stdout.readline().decode().strip()
-        if not c.check(name, "helper holds the file", held == "HELD", held):
+        if not c.check(name + ": helper holds the file", held == "HELD", held):
             return
         run = s.drive(start(place) + [
             "settext 1004 " + quote(wine_path(tree)),
@@ -466,12 +307,12 @@ def scenario_held_file(s, c):
     finally:
         helper.stdin.close()
         helper.wait(timeout=60)
-    c.run_ok(name, run)
-    c.check(name, "the open-failure warning names the file",
+    run_ok(c, name, run)
+    c.check(name + ": the open-failure warning names the file",
             run.boxes[:1] == [box("エラー", "locked.bin のオープンに失敗しました.", "warning")], run.boxes)
-    c.check(name, "the dialog showed that file while the warning was up",
+    c.check(name + ": the dialog showed that file while the warning was up",
             run.text_of(1201) == "locked.bin を処理中...", run.texts)
-    c.check(name, "no checker written", sorted(os.listdir(tree)) == ["locked.bin"], os.listdir(tree))
+    c.check(name + ": no checker written", sorted(os.listdir(tree)) == ["locked.bin"], os.listdir(tree))
 
 
 NAME_CASES = [  # typed, kept after OK
@@ -499,22 +340,22 @@ def scenario_names(s, c):
     lines += open_adv() + ["settext 1103 " + quote("last"), "key RETURN", "gone",
                            "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"]
     run = s.drive(lines)
-    c.run_ok(name, run)
+    run_ok(c, name, run)
     kept = [t for cid, t in run.texts if cid == 1103]
     for i, (typed, expected) in enumerate(NAME_CASES):
-        c.check(name, "%r becomes %r" % (typed, expected), kept[i:i + 1] == [expected], kept)
+        c.check(name + ": %r becomes %r" % (typed, expected), kept[i:i + 1] == [expected], kept)
     n = len(NAME_CASES)
-    c.check(name, "an empty name becomes Vexorin.exe", kept[n:n + 1] == ["Vexorin.exe"], kept)
-    c.check(name, "an empty name is announced",
+    c.check(name + ": an empty name becomes Vexorin.exe", kept[n:n + 1] == ["Vexorin.exe"], kept)
+    c.check(name + ": an empty name is announced",
             run.boxes[:1] == [box("エラー", "[作成するﾌｧｲﾙﾁｪｯｶｰ名]は必ず必要です.\nVexorin.exeに設定します.", "none")],
             run.boxes[:1])
     bad_box = box("エラー", "[作成するﾌｧｲﾙﾁｪｯｶｰ名]に有効でない文字（半角の \\ / : * ? \" < > | ）が\n含まれています.",
                   "none")
-    c.check(name, "each forbidden name is refused with the box", run.boxes[1:] == [bad_box] * 3, run.boxes[1:])
-    c.check(name, "a refused name stays in the open dialog as typed",
+    c.check(name + ": each forbidden name is refused with the box", run.boxes[1:] == [bad_box] * 3, run.boxes[1:])
+    c.check(name + ": a refused name stays in the open dialog as typed",
             kept[n + 1:n + 4] == ["a:b", "x\\y.exe", "p|q"], kept[n + 1:])
     saved = read_settings(place)
-    c.check(name, "Enter accepts the dialog; Esc in the main window saves its name",
+    c.check(name + ": Enter accepts the dialog; Esc in the main window saves its name",
             saved is not None and saved.split(b"\r\n")[1] == b"last.exe", saved)
 
 
@@ -538,17 +379,17 @@ def scenario_defaults_and_cancel(s, c):
                   ["press 1113", "press 1111", "gone"] +                    # default, then OK
                   open_adv() + read_all + ["key ESCAPE", "gone",
                                            "wait-window " + MAIN, "press 1008", "expect-exit 0 20000"])
-    c.run_ok(name, run)
+    run_ok(c, name, run)
     seen = [dict(zip([1103, 1106, 1108, 1110], [run.text_of(cid, k) for cid in [1103, 1106, 1108, 1110]]))
             for k in range(7)]
-    c.check(name, "the dialog opens with the saved values", seen[0] == mine, seen[0])
-    c.check(name, "the default button puts the standard values in", seen[1] == defaults, seen[1])
-    c.check(name, "Cancel after the default button returns to the saved values", seen[2] == mine, seen[2])
-    c.check(name, "the close box undoes an edit", seen[3] == mine, seen[3])
-    c.check(name, "Alt+D is the default button", seen[4] == defaults, seen[4])
-    c.check(name, "Alt+C cancels", seen[5] == mine, seen[5])
-    c.check(name, "OK after the default button keeps the standard values", seen[6] == defaults, seen[6])
-    c.check(name, "the close button saved the accepted values",
+    c.check(name + ": the dialog opens with the saved values", seen[0] == mine, seen[0])
+    c.check(name + ": the default button puts the standard values in", seen[1] == defaults, seen[1])
+    c.check(name + ": Cancel after the default button returns to the saved values", seen[2] == mine, seen[2])
+    c.check(name + ": the close box undoes an edit", seen[3] == mine, seen[3])
+    c.check(name + ": Alt+D is the default button", seen[4] == defaults, seen[4])
+    c.check(name + ": Alt+C cancels", seen[5] == mine, seen[5])
+    c.check(name + ": OK after the default button keeps the standard values", seen[6] == defaults, seen[6])
+    c.check(name + ": the close button saved the accepted values",
             read_settings(place) == ("C:\\\r\n" + FIRST_RUN_SETTINGS.decode("cp932")[2:]).encode("cp932"),
             read_settings(place))
 
@@ -575,11 +416,11 @@ def scenario_browse(s, c):
         "settext 1004 " + quote("C:\\no such folder"), "press 1006", "wait-dialog " + BROWSER,
         "press キャンセル", "gone", "wait-window " + MAIN, "text 1004",
         "wait-focus 1006", "key ESCAPE", "expect-exit 0 20000"])
-    c.run_ok(name, run)
-    c.check(name, "OK on the pre-selected folder gives it back", run.text_of(1004, 0) == windows_folder, run.texts)
-    c.check(name, "Cancel keeps a field that names no folder", run.text_of(1004, 1) == "C:\\no such folder",
+    run_ok(c, name, run)
+    c.check(name + ": OK on the pre-selected folder gives it back", run.text_of(1004, 0) == windows_folder, run.texts)
+    c.check(name + ": Cancel keeps a field that names no folder", run.text_of(1004, 1) == "C:\\no such folder",
             run.texts)
-    c.check(name, "the main window has the keyboard again: Esc saves the field's text",
+    c.check(name + ": the main window has the keyboard again: Esc saves the field's text",
             (read_settings(place) or b"").startswith(b"C:\\no such folder\r\n"), read_settings(place))
 
 
@@ -595,20 +436,21 @@ def scenario_settings_failures(s, c):
                   ["text 1103", "text 1106", "press 1112", "gone",
                    "wait-window " + MAIN, "key ESCAPE", "wait-box", "press OK", "gone",
                    "wait-window " + MAIN, "exists", "kill"])
-    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+    c.check(name + ": driver script ran through", run.failure is None, run.failure or run.output[-2000:])
     path = wine_path(settings_path(place))
-    c.check(name, "the read failure names the settings file",
+    c.check(name + ": the read failure names the settings file",
             run.boxes[:1] == [box("エラー", "設定ファイル %s を読み込めませんでした." % path, "error")], run.boxes)
-    c.check(name, "the usage text is there, the settings fields are empty",
+    c.check(name + ": the usage text is there, the settings fields are empty",
             run.text_of(1004) == "" and (run.text_of(1005) or "").startswith(USAGE[0]) and
             run.text_of(1103) == "" and run.text_of(1106) == "", run.texts)
-    c.check(name, "the write failure names the settings file and the window stays",
+    c.check(name + ": the write failure names the settings file and the window stays",
             run.boxes[1:] == [box("エラー", "設定ファイル %s に書き込めませんでした." % path, "error")], run.boxes)
 
 
-def scenario_screenshots(s, c, folder):
-    """Pictures of the three windows for the documentation."""
+def scenario_screenshots(s, c):
+    """Pictures of the three windows for the documentation, into the folder --screenshots names."""
     name = "screenshots"
+    folder = os.path.abspath(s.args.screenshots)
     # Wine's stand-in for the maker's font is monospaced; the proportional IPA font is
     # closer to what Windows shows, so the pictures use it.
     for face in ("ＭＳ Ｐゴシック", "MS PGothic"):
@@ -625,25 +467,15 @@ def scenario_screenshots(s, c, folder):
         "press 1007", "wait-window " + PROGRESS, "wait-text 1201 " + quote("data\\big.bin を処理中...") + " 60000",
         "sleep 300", "snapshot maker-progress", "press 1203", "gone 60000",
         "wait-window " + MAIN, "kill"], snapshot_dir=folder)
-    c.check(name, "driver script ran through", run.failure is None, run.failure or run.output[-2000:])
-    c.check(name, "three pictures taken", sorted(run.snapshots) == ["maker-advanced", "maker-main", "maker-progress"],
+    c.check(name + ": driver script ran through", run.failure is None, run.failure or run.output[-2000:])
+    c.check(name + ": three pictures taken", sorted(run.snapshots) == ["maker-advanced", "maker-main", "maker-progress"],
             run.snapshots)
     shutil.rmtree(place, ignore_errors=True)
 
 
-SCENARIOS = [
-    ("first-start", scenario_first_start),
-    ("missing-folder", scenario_missing_folder),
-    ("build", scenario_build_and_check),
-    ("overwrite", scenario_overwrite),
-    ("empty-folder", scenario_empty_folder),
-    ("cancel", scenario_cancel),
-    ("held-file", scenario_held_file),
-    ("names", scenario_names),
-    ("defaults", scenario_defaults_and_cancel),
-    ("browse", scenario_browse),
-    ("settings-failures", scenario_settings_failures),
-]
+SCENARIOS = [scenario_first_start, scenario_missing_folder, scenario_build_and_check, scenario_overwrite,
+             scenario_empty_folder, scenario_cancel, scenario_held_file, scenario_names, scenario_defaults_and_cancel,
+             scenario_browse, scenario_settings_failures]
 
 
 def main():
@@ -654,23 +486,9 @@ def main():
     parser.add_argument("-k", dest="only", help="run only scenarios whose name contains this")
     parser.add_argument("--screenshots", help="also save pictures of the three windows into this folder")
     args = parser.parse_args()
-    checks = Checks()
     with WineSession(build_dir=os.path.dirname(os.path.abspath(args.driver))) as wine:
-        session = Session(args, wine)
-        try:
-            for scenario_name, scenario in SCENARIOS:
-                if args.only and args.only not in scenario_name:
-                    continue
-                try:
-                    scenario(session, checks)
-                except Exception as error:  # a broken scenario counts as a failure; the others still run
-                    checks.check(scenario_name, "scenario completed", False, "%s: %s" % (type(error).__name__, error))
-            if args.screenshots:
-                scenario_screenshots(session, checks, os.path.abspath(args.screenshots))
-        finally:
-            session.close()
-    print("%d passed, %d failed" % (checks.passed, checks.failed))
-    return 0 if checks.failed == 0 and checks.passed > 0 else 1
+        return run_scenarios(SCENARIOS + ([scenario_screenshots] if args.screenshots else []), Session(args, wine),
+                             args.only)
 
 
 if __name__ == "__main__":

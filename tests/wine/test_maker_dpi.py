@@ -21,9 +21,10 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Checks, WineSession, current_arch, quote  # noqa: E402
-from test_maker import MAIN, MAIN_LAYOUT, USAGE, Run, Session, start  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
+from drive_maker import MAIN_LAYOUT, USAGE, Run, Session, start  # noqa: E402
+from harness import WineSession, current_arch, quote  # noqa: E402
 
 DPI = 144
 FACE = "ＭＳ Ｐゴシック"

@@ -17,11 +17,12 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "cli"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checkfile_reader import CheckFile  # noqa: E402
-from harness import Checks, WineArch, WineSession, to_wine_path  # noqa: E402
-from test_code_pages import BUILT_BOX, MAKER, make_checker  # noqa: E402
+from checks import Checks  # noqa: E402
+from drive_maker import BUILT_BOX, MAIN, make_checker  # noqa: E402
+from harness import WineArch, WineSession, to_wine_path  # noqa: E402
+from trees import write_tree  # noqa: E402
 import wine_arch  # noqa: E402
 
 # One entry per folder: the lists follow the order in which the file system hands out a
@@ -108,7 +109,7 @@ def run_build(t, label, build, folder, expected):
         maker = os.path.join(place, "VexorinMake.exe")
         shutil.copy(os.path.join(build, "maker", "gui", "VexorinMake.exe"), maker)
         result = session.run_driver(os.path.join(build, "tests", "wine", "vxdriver.exe"), "\n".join(
-            make_checker(maker, folder) + ["wait-window " + MAKER, "key ESCAPE", "expect-exit 0 20000"]),
+            make_checker(maker, folder) + ["wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"]),
             timeout=300)
         t.check(label + " maker: built with its success box", result.ok and result.boxes == [BUILT_BOX],
                 result.transcript()[-3000:])
@@ -128,11 +129,7 @@ def main():
     t = Checks()
     root = tempfile.mkdtemp(prefix="vxsame-")
     try:
-        folder = os.path.join(root, "表の木")
-        for relative, content in TREE.items():
-            os.makedirs(os.path.dirname(os.path.join(folder, relative)), exist_ok=True)
-            with open(os.path.join(folder, relative), "wb") as f:
-                f.write(content)
+        folder = write_tree(os.path.join(root, "表の木"), TREE)
         r = subprocess.run([args.build, "--yes", "--image", os.path.join(args.windows, "checker",
                                                                           "vexorin-checker.exe"), folder],
                            stdin=subprocess.DEVNULL, capture_output=True, timeout=300)

@@ -5,7 +5,7 @@ same JSON report and the same md5sum list, intact and with a problem of every ki
 refusal of a checker whose stored path leaves the folder.
 
 usage: test_vexorin_check.py --windows-check EXE --check PATH --build PATH [-k NAME]
-Runs in a Wine session of tests/wine/harness.py (the ja_JP.UTF-8 locale, the prefix beside
+Runs in a Wine session of tests/support/harness.py (the ja_JP.UTF-8 locale, the prefix beside
 the Windows build). Prints one line per check and a closing "N passed, M failed"; exits
 non-zero on failure.
 """
@@ -20,8 +20,10 @@ import subprocess
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import WineSession, run_scenarios, to_wine_path  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import run_scenarios  # noqa: E402
+from harness import WineSession, to_wine_path  # noqa: E402
+from trees import write_tree  # noqa: E402
 
 TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 600000, "z.txt": b"z"}
 
@@ -41,9 +43,7 @@ class Session:
 
     def tree(self, name):
         folder = self.root / name
-        for rel, data in TREE.items():
-            (folder / rel).parent.mkdir(parents=True, exist_ok=True)
-            (folder / rel).write_bytes(data)
+        write_tree(str(folder), TREE)
         r = subprocess.run([self.args.build, "--yes", str(folder)], capture_output=True, timeout=300)
         if r.returncode != 0:
             raise RuntimeError("vexorin-build: %s" % r.stderr.decode())

@@ -8,8 +8,8 @@ Prints one line per check and a closing "N passed, M failed"; exits non-zero on 
 import os
 import sys
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Checks  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from checks import Checks  # noqa: E402
 import wine_arch  # noqa: E402
 
 # The same program as the probe's, but it exits with status 1 (mov ebx, 1): never a yes.

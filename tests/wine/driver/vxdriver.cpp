@@ -103,7 +103,8 @@
 // Input:
 //   key <keys>                    post WM_KEYDOWN/WM_KEYUP for one key to the
 //                                 focused control of the current window (or to
-//                                 the window itself). <keys> is a key name with
+//                                 the window itself), once it takes keys (see
+//                                 below). <keys> is a key name with
 //                                 optional modifiers joined by '+', in any order:
 //                                 ESCAPE, RETURN, TAB, F4+ALT, ALT+F4, SPACE, ...
 //                                 With ALT the key goes as WM_SYSKEYDOWN with the
@@ -113,7 +114,8 @@
 //                                 GetKeyState() does not see them - use `input`.
 //   input <keys>                  SendInput (real keyboard events, key state
 //                                 included) after SetForegroundWindow
-//   type <text>                   post one WM_CHAR per character to the focus
+//   type <text>                   post one WM_CHAR per character to the focus,
+//                                 once the current window takes keys
 //   syscommand <close|minimize|maximize|restore>  WM_SYSCOMMAND (settled)
 //   command <id>                  WM_COMMAND(id, 0) to the current window, what
 //                                 a menu item or accelerator sends (settled)
@@ -139,6 +141,14 @@
 // after 2 s. So `press X` followed by `expect-text` sees the click's effect.
 // Keyboard input (key, type, input) must go through the program's message
 // loop and is therefore posted: follow it with a wait-* command.
+//
+// A posted key is lost when a modal loop that does not hand it on takes it, so
+// `key` and `type` first wait (up to the default timeout) until the current
+// window takes keys: it is enabled (no modal window of the program is still
+// open over it), it is the active window of its thread, and no message box of
+// the target is closing. A closing box is hidden by EndDialog before its own
+// loop has ended; under Wine that loop still takes the next message posted to
+// the thread and, the box being ended, drops it instead of dispatching it.
 //
 // Observed under Wine 8 (differs from Windows, so tests should not rely on
 // it): Escape, SC_CLOSE and Alt+F4 end an MB_OK box with IDCANCEL, where
@@ -1502,11 +1512,39 @@ void cmdWaitFocus(const Line& ln) {
     }
 }
 
+// Why the current window cannot take a posted key yet, or an empty text when it can.
+std::wstring notTakingKeys(HWND cur) {
+    if (!IsWindowEnabled(cur)) return L"it is disabled";
+    GUITHREADINFO gi = {};
+    gi.cbSize = sizeof(gi);
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(cur, nullptr), &gi) || gi.hwndActive != cur)
+        return L"it is not the active window (active: " +
+               (gi.hwndActive ? L"\"" + esc(captionText(gi.hwndActive)) + L"\"" : std::wstring(L"none")) + L")";
+    for (HWND h : targetWindows(false))
+        if (!IsWindowVisible(h) && isMessageBox(h)) return L"a message box is still closing";
+    return std::wstring();
+}
+
+// Waits until the current window takes posted keys (see the notes at the top).
+HWND waitTakingKeys() {
+    HWND cur = needCur();
+    DWORD to = g_defaultTimeout;
+    DWORD t0 = GetTickCount();
+    for (;;) {
+        std::wstring why = notTakingKeys(cur);
+        if (why.empty()) return cur;
+        failIfTargetExited(L"the window to take keys");
+        if (!IsWindow(cur)) fail(L"current window no longer exists");
+        if (GetTickCount() - t0 > to) fail(L"the current window takes no keys after " + num(to) + L" ms: " + why);
+        Sleep(kPoll);
+    }
+}
+
 void cmdKey(const Line& ln) {
     needArgs(ln, 1, 1, L"key <keys>");
     KeySpec k = parseKeys(ln.args[1]);
     bool isChild;
-    HWND to = focusTarget(needCur(), &isChild);
+    HWND to = focusTarget(waitTakingKeys(), &isChild);
     postKey(to, k);
 }
 
@@ -1524,7 +1562,7 @@ void cmdInput(const Line& ln) {
 void cmdType(const Line& ln) {
     needArgs(ln, 1, 1, L"type <text>");
     bool isChild;
-    HWND to = focusTarget(needCur(), &isChild);
+    HWND to = focusTarget(waitTakingKeys(), &isChild);
     for (wchar_t c : ln.args[1]) PostMessageW(to, WM_CHAR, c, 1);
 }
 

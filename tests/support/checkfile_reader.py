@@ -1,6 +1,13 @@
 """Reads a checker file independently of the C++ code, for the command-line tests."""
 import struct
 
+# The messages a checker carries when it is given none: for a missing folder and for a missing
+# file both lines, for a damaged file the first one alone.
+LINE1 = "ダウンロードからやり直してください."
+LINE2 = "また、フォルダ構造ごと解凍しているか確認してください."
+TWO_LINES = LINE1 + "\n" + LINE2
+DEFAULT_MESSAGES = [TWO_LINES, TWO_LINES, LINE1]
+
 
 class CheckFile:
     def __init__(self, data: bytes):
