@@ -27,7 +27,8 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
     way, `md5deep -r -j<cores>` (several threads, like vexorin-build's jobs), vexorin-build
     and vexorin-check with their default jobs, each tool's time as a multiple of the others';
     the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) and over the lane
-    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) on tree; and
+    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) and every lane kernel by name
+    (VEXORIN_LANES=avx2-gather, avx2-transpose, ...) on tree; and
     one 1 GiB file by vexorin-build --jobs 1, vexorin-build, `openssl md5` and md5sum.
 Every run reads from the page cache. Each run's CPU time (user + system, of the program and
 all its children; under Wine the wineserver's too) and its wall-clock time are taken; each
@@ -358,13 +359,19 @@ def jobs_steps(a, work, tree, build, cores, say):
     cmds = {"--jobs %d" % j: [build, "--yes", "--jobs", str(j), tree] for j in jobs}
     # The threads without lanes, then every lane width the tools may pick (the CPU's widest
     # is what runs by default; a width this CPU lacks runs the next narrower one).
-    for lanes in ("0", "4", "8", "16"):
+    # Then every kernel by name (a name the program does not know makes it list them): each
+    # width that has two kernels, one gathering the message words and one transposing the
+    # blocks, runs both.
+    _, _, err, _ = timed([build, "--yes", tree], env=dict(os.environ, VEXORIN_LANES="?"))
+    named = (err.decode("ascii", "replace").split("name of a kernel", 1)[-1].splitlines() or [""])[0]
+    kernels = [k.strip() for k in named.lstrip(":").split(",") if k.strip()]
+    for lanes in ["0", "4", "8", "16"] + kernels:
         env = dict(os.environ, VEXORIN_LANES=lanes)
         cmds["--jobs %d, lanes %s" % (cores, lanes)] = ([build, "--yes", "--jobs", str(cores), tree], env)
     walls, cpus = measure(cmds, a.rounds)
     say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1; lanes: VEXORIN_LANES):")
     for name in cmds:
-        say("  vexorin-build %-18s wall %.3f s  CPU %.3f s  %.2f x" %
+        say("  vexorin-build %-30s wall %.3f s  CPU %.3f s  %.2f x" %
             (name, median(walls[name]), median(cpus[name]), median(walls["--jobs 1"]) / median(walls[name])))
 
     folder = os.path.dirname(one)
