@@ -21,8 +21,8 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "check_run.h"
@@ -186,6 +186,7 @@ int main(int argc, char** argv) {
     printf("clock: %.3f GHz\n", hz / 1e9);
     return 0;
   }
-  fprintf(stderr, "usage: vx-bench-tool check CHECKER | scan FOLDER [ROUNDS] | read FOLDER JOBS | clock\n");
+  fprintf(stderr,
+          "usage: vx-bench-tool check CHECKER | scan FOLDER [ROUNDS] | read FOLDER JOBS | clock\n");
   return 2;
 }
