@@ -371,7 +371,7 @@ def jobs_steps(a, work, tree, build, cores, say):
     walls, cpus = measure(cmds, a.rounds)
     say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1; lanes: VEXORIN_LANES):")
     for name in cmds:
-        say("  vexorin-build %-30s wall %.3f s  CPU %.3f s  %.2f x" %
+        say("  vexorin-build %-32s wall %.3f s  CPU %.3f s  %.2f x" %
             (name, median(walls[name]), median(cpus[name]), median(walls["--jobs 1"]) / median(walls[name])))
 
     folder = os.path.dirname(one)
