@@ -2,7 +2,8 @@
 """End-to-end timings of the real programs on generated trees, all measured in one run.
 
 usage: bench/run-e2e.py [--build build/linux] [--windows-build build/windows]
-                        [--work DIR] [--rounds N] [--keep] [--no-wine] [--report FILE]
+                        [--work DIR] [--rounds N] [--keep] [--no-wine] [--only-jobs]
+                        [--report FILE]
 
 What it does, in order (docs/PERFORMANCE.md explains the method):
  1. generates the trees below --work (default /tmp/vexorin-bench):
@@ -21,10 +22,13 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
  5. the real checker under Wine and Xvfb on wine2000/ and wine20/, driven by vxdriver.exe,
     which waits for the success box and presses its OK: the time per file is the difference
     of the two runs divided by the difference of their file counts.
- 6. round by round, on tree and on tree/large: md5sum as in 2, `md5deep -r -j<cores>`
-    (several threads, like vexorin-build's jobs) and vexorin-build with its default jobs;
+ 6. round by round, on tree, tree/small and tree/large: just reading every file on as many
+    threads as cores (vx-bench-tool read, the limit), md5sum as in 2, openssl md5 the same
+    way, `md5deep -r -j<cores>` (several threads, like vexorin-build's jobs), vexorin-build
+    and vexorin-check with their default jobs, each tool's time as a multiple of the others';
     the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) and over the lane
-    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) on tree; and
+    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) and every lane kernel by name
+    (VEXORIN_LANES=avx2-gather, avx2-transpose, ...) on tree; and
     one 1 GiB file by vexorin-build --jobs 1, vexorin-build, `openssl md5` and md5sum.
 Every run reads from the page cache. Each run's CPU time (user + system, of the program and
 all its children; under Wine the wineserver's too) and its wall-clock time are taken; each
@@ -143,6 +147,8 @@ def main():
     ap.add_argument("--keep", action="store_true", help="keep the generated trees")
     ap.add_argument("--no-wine", action="store_true", help="leave out steps 4 and 5")
     ap.add_argument("--report", help="also write the summary to this file")
+    ap.add_argument("--only-jobs", action="store_true",
+                    help="generate tree alone and run step 6 alone (implies --no-wine)")
     a = ap.parse_args()
 
     build = os.path.join(a.build, "cli", "vexorin-build")
@@ -154,7 +160,7 @@ def main():
     for path in (build, check_tool, tool):
         must(os.path.exists(path), path + " is missing: build the native tree with the benchmarks")
     must(shutil.which("md5sum") and os.path.exists("/usr/bin/time"), "md5sum and /usr/bin/time are needed")
-    wine = not a.no_wine
+    wine = not a.no_wine and not a.only_jobs
     if wine:
         for path in (win_build, checker, driver):
             must(os.path.exists(path), path + " is missing: build the Windows tree (or give --no-wine)")
@@ -183,8 +189,9 @@ def main():
     log("generating the trees in %s ..." % work)
     gen(os.path.join(tree, "large"), 1000, 512 * 1024, 1536 * 1024, 1, total=1 << 30, per_folder=100)
     gen(os.path.join(tree, "small"), 20000, 0, 16384, 2, per_folder=200)
-    gen(os.path.join(many, "half1"), 50000, 0, 256, 3)
-    gen(os.path.join(many, "half2"), 50000, 0, 256, 4)
+    if not a.only_jobs:
+        gen(os.path.join(many, "half1"), 50000, 0, 256, 3)
+        gen(os.path.join(many, "half2"), 50000, 0, 256, 4)
     if wine:
         gen(os.path.join(work, "wine2000"), 2000, 0, 16384, 5, per_folder=200)
         gen(os.path.join(work, "wine20"), 20, 0, 16384, 6, per_folder=200)
@@ -198,6 +205,9 @@ def main():
     warm(work)
 
     try:
+        if a.only_jobs:
+            jobs_steps(a, work, tree, build, cores, say)
+            return
         # 2. md5sum, vexorin-build and the checker's run, round by round.
         cpu = CpuClock()
         md5sum_cmd = ["sh", "-c", 'find "$1" -type f ! -name Vexorin.exe -print0 | xargs -0 md5sum', "sh", tree]
@@ -274,10 +284,9 @@ def main():
             shutil.rmtree(work, ignore_errors=True)
         load = os.getloadavg()
         say("load average after: %.2f %.2f %.2f" % load)
-
-    if a.report:
-        with open(a.report, "w") as f:
-            f.write("\n".join(summary) + "\n")
+        if a.report:
+            with open(a.report, "w") as f:
+                f.write("\n".join(summary) + "\n")
 
 
 def jobs_steps(a, work, tree, build, cores, say):
@@ -318,33 +327,51 @@ def jobs_steps(a, work, tree, build, cores, say):
         say("  %-34s %.3f x %s's wall time (rounds %.3f-%.3f); CPU time %.3f x" %
             (label, median(w), base, min(w), max(w), median(c)))
 
-    for label, path in (("tree", tree), ("tree/large", os.path.join(tree, "large"))):
+    # The limit: just reading every file (vx-bench-tool read: open, 128 KiB reads, close, on
+    # as many threads as the tools run jobs), against which the tools' time is a multiple.
+    check_tool = os.path.join(os.path.dirname(build), "vexorin-check")
+    tool = os.path.join(os.path.dirname(os.path.dirname(build)), "bench", "vx-bench-tool")
+    for label, path in (("tree", tree), ("tree/small", os.path.join(tree, "small")),
+                        ("tree/large", os.path.join(tree, "large"))):
+        run_checked([build, "--yes", path], "vexorin-build")  # the checker file vexorin-check reads
         n = len([f for f in files_under(path) if os.path.basename(f) != "Vexorin.exe"])
         nbytes = sum(os.path.getsize(f) for f in files_under(path) if os.path.basename(f) != "Vexorin.exe")
+        each = 'find "$1" -type f ! -name Vexorin.exe -print0 | xargs -0 '
         cmds = {
-            "md5sum": ["sh", "-c", 'find "$1" -type f ! -name Vexorin.exe -print0 | xargs -0 md5sum', "sh", path],
+            "just reading": [tool, "read", path, str(cores)],
+            "md5sum": ["sh", "-c", each + "md5sum", "sh", path],
+            "openssl md5": ["sh", "-c", each + "openssl md5", "sh", path],
             "md5deep": [md5deep, "-r", "-j%d" % cores, path],
             "vexorin-build": [build, "--yes", path],
+            "vexorin-check": [check_tool, os.path.join(path, "Vexorin.exe")],
         }
-        walls, cpus = measure(cmds, a.rounds, {"md5sum": n, "md5deep": n})
+        walls, cpus = measure(cmds, a.rounds, {"md5sum": n, "openssl md5": n, "md5deep": n})
         say("%s: %d files, %d bytes, page cache, %d rounds, %d cores; median wall (CPU):" % (label, n, nbytes, a.rounds, cores))
         for name in cmds:
-            say("  %-34s wall %.3f s (CPU %.3f s)" % (name if name != "md5deep" else "md5deep -r -j%d" % cores,
-                                                    median(walls[name]), median(cpus[name])))
-        ratio_line("vexorin-build", walls, cpus, "vexorin-build", "md5deep")
-        ratio_line("vexorin-build", walls, cpus, "vexorin-build", "md5sum")
+            shown = {"md5deep": "md5deep -r -j%d" % cores, "just reading": "just reading, %d threads" % cores}
+            say("  %-34s wall %.3f s (CPU %.3f s)" % (shown.get(name, name), median(walls[name]), median(cpus[name])))
+        for name in ("vexorin-build", "vexorin-check"):
+            for base in ("just reading", "md5deep", "md5sum", "openssl md5"):
+                ratio_line(name, walls, cpus, name, base)
+        os.remove(os.path.join(path, "Vexorin.exe"))
 
     jobs = [1, 2] + [j for j in (4, 8) if j <= cores]
     cmds = {"--jobs %d" % j: [build, "--yes", "--jobs", str(j), tree] for j in jobs}
     # The threads without lanes, then every lane width the tools may pick (the CPU's widest
     # is what runs by default; a width this CPU lacks runs the next narrower one).
-    for lanes in ("0", "4", "8", "16"):
+    # Then every kernel by name (a name the program does not know makes it list them): each
+    # width that has two kernels, one gathering the message words and one transposing the
+    # blocks, runs both.
+    _, _, err, _ = timed([build, "--yes", tree], env=dict(os.environ, VEXORIN_LANES="?"))
+    named = (err.decode("ascii", "replace").split("name of a kernel", 1)[-1].splitlines() or [""])[0]
+    kernels = [k.strip() for k in named.lstrip(":").split(",") if k.strip()]
+    for lanes in ["0", "4", "8", "16"] + kernels:
         env = dict(os.environ, VEXORIN_LANES=lanes)
         cmds["--jobs %d, lanes %s" % (cores, lanes)] = ([build, "--yes", "--jobs", str(cores), tree], env)
     walls, cpus = measure(cmds, a.rounds)
     say("scaling on tree (median wall, CPU, wall speed-up over --jobs 1; lanes: VEXORIN_LANES):")
     for name in cmds:
-        say("  vexorin-build %-18s wall %.3f s  CPU %.3f s  %.2f x" %
+        say("  vexorin-build %-32s wall %.3f s  CPU %.3f s  %.2f x" %
             (name, median(walls[name]), median(cpus[name]), median(walls["--jobs 1"]) / median(walls[name])))
 
     folder = os.path.dirname(one)

@@ -25,13 +25,14 @@ bool IsRegularFile(const std::string& path) {
 }  // namespace
 
 // Opens regular files only: a named pipe or a device that an archive put in a listed file's
-// place would make the check wait for ever, so it counts as missing, as a folder does.
+// place would make the check wait for ever, so it counts as missing, as a folder does. The
+// open does not wait and the fstat after it refuses them, so no stat before it is needed.
 class RegularFilesPlatform : public PosixPlatform {
  public:
   FileRef OpenRead(const char* path) override {
     std::string native;
-    if (!Native(path, &native) || !IsRegularFile(native)) return nullptr;
-    return PosixPlatform::OpenRead(path);
+    if (!Native(path, &native)) return nullptr;
+    return OpenNative(native, true);
   }
 };
 

@@ -35,23 +35,30 @@ inline int JobsToRun(int given) {
   return jobs > ThreadGroup::kMaxThreads ? ThreadGroup::kMaxThreads : jobs;
 }
 
-// The lane kernel the tools digest with: the widest this CPU runs, or with VEXORIN_LANES set
-// to a number, the widest of at most that many lanes (0: the scalar code alone). It is there
-// to compare the kernels, and as a way around one should it misbehave on some machine. False
-// when the variable holds anything but a whole number from 0 up.
+// The lane kernel the tools digest with: the widest this CPU runs, in the form faster on this
+// kind of CPU; with VEXORIN_LANES set to a number, the widest of at most that many lanes (0:
+// the scalar code alone), or set to a kernel's name, that kernel. It is there to compare the
+// kernels, and as a way around one should it misbehave on some machine. False when the
+// variable holds anything else, or names a kernel this CPU does not run.
 inline bool LanesToUse(const Md5LaneKernel** lanes) {
   *lanes = Md5WidestLaneKernel();
   const char* text = getenv("VEXORIN_LANES");
   if (text == nullptr || *text == '\0') return true;
   long most = 0;
-  if (!ParseWholeNumber(text, 0, LONG_MAX, &most)) return false;
-  int count = 0;
-  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
-  *lanes = nullptr;
-  for (int i = 0; i < count; ++i) {
-    if (kernels[i]->width <= most) *lanes = kernels[i];
+  if (ParseWholeNumber(text, 0, LONG_MAX, &most)) {
+    *lanes = Md5PreferredLaneKernel(most > kMd5MaxLanes ? kMd5MaxLanes : static_cast<int>(most));
+    return true;
   }
-  return true;
+  *lanes = Md5UsableLaneKernelNamed(text);
+  return *lanes != nullptr;
 }
 
-inline std::string LanesError() { return "VEXORIN_LANES takes a number of lanes: 0, 4, 8 or 16"; }
+// Names the kernels that this CPU runs.
+inline std::string LanesError() {
+  std::string text =
+      "VEXORIN_LANES takes a number of lanes (0, 4, 8 or 16) or the name of a kernel";
+  int count = 0;
+  const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
+  for (int i = 0; i < count; ++i) text += (i == 0 ? ": " : ", ") + std::string(kernels[i]->name);
+  return text;
+}

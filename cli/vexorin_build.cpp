@@ -41,7 +41,8 @@ const char kUsage[] =
     "  --jobs N                digest on N threads (default: the processors this process may\n"
     "                          use), each with up to 16 files at once in the CPU's vector\n"
     "                          lanes; 1: one file after another, as the maker's window reads\n"
-    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none).\n"
+    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none);\n"
+    "VEXORIN_LANES=NAME the lane kernel of that name (an error names those this CPU runs).\n"
     "Ctrl+C stops the build and leaves the folder as it was (exit code 130).\n";
 
 // Message boxes and progress of the build job, on the terminal.

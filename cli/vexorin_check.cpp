@@ -31,7 +31,8 @@ const char kUsage[] =
     "  --jobs N   read on N threads (default: the processors this process may use), each\n"
     "             with up to 16 files at once in the CPU's vector lanes; 1: one file after\n"
     "             another, as the checker reads\n"
-    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none).\n"
+    "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none);\n"
+    "VEXORIN_LANES=NAME the lane kernel of that name (an error names those this CPU runs).\n"
     "Exit status: 0 all intact, 1 a problem found, 2 usage error, 3 no usable check data.\n";
 
 struct Options {

@@ -35,7 +35,11 @@ struct Run {
   std::atomic<bool> stop{false};                 // set by the owner's thread to end the run
   std::atomic<uint64_t> bytesRead{0};
   std::atomic<size_t> filesDone{0};
-  WakeSignal wake;  // a file finished
+  // The file the owner's thread sleeps until, so that a job wakes it only for that one: one
+  // wake-up hands over every file finished meanwhile, where a wake-up per file cost a system
+  // call or two for each.
+  std::atomic<size_t> awaited{~static_cast<size_t>(0)};
+  WakeSignal wake;  // the awaited file finished
 
   Run(Platform& p, const DigestList& l, uint32_t c, bool f)
       : platform(p), list(l), chunkSize(c), failureEndsRun(f) {}
@@ -84,9 +88,11 @@ bool DigestOne(Run& run, size_t index, unsigned char* buffer, const std::string&
 void Publish(Run& run, size_t index) {
   Slot& slot = run.slots[index];
   if (slot.digest.outcome != kDigestOk && run.failureEndsRun) run.NoteFailure(index);
-  slot.ready.store(true, std::memory_order_release);
+  // Sequentially consistent, as the owner's store of `awaited` and load of `ready` are: one
+  // of the two sides sees the other's store, so the owner never sleeps past this file.
+  slot.ready.store(true);
   run.filesDone.fetch_add(1, std::memory_order_relaxed);
-  run.wake.Signal();
+  if (run.awaited.load() == index) run.wake.Signal();
 }
 
 // What a lane job of the run is fed with.
@@ -198,7 +204,8 @@ DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, i
         break;
       }
     } else {
-      run.wake.Wait(kDigestProgressIntervalMs);
+      run.awaited.store(next);
+      if (!slot.ready.load()) run.wake.Wait(kDigestProgressIntervalMs);
     }
     uint64_t now = MonotonicMilliseconds();
     if (now - lastProgress >= kDigestProgressIntervalMs) {

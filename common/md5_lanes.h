@@ -10,7 +10,7 @@
 // meaningless), so every offset must name `blocks` * 64 readable bytes. Offsets are below
 // 2 GiB (the gathers take signed 32-bit indices); the caller advances them itself.
 struct Md5LaneKernel {
-  const char* name;  // "sse2", "avx2", "avx512"
+  const char* name;  // "sse2", "avx2-gather", "avx2-transpose", "avx512-gather", ...
   int width;         // lanes: 4, 8 or 16
   void (*compress)(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
                    size_t blocks);
@@ -19,14 +19,26 @@ struct Md5LaneKernel {
 constexpr int kMd5MaxLanes = 16;
 
 // The kernels of this build that this CPU (and its operating system, for the wider
-// registers) can run, narrowest first; their number goes to *count. Empty off x86.
+// registers) can run, narrowest first; their number goes to *count. Empty off x86. A width
+// may have two kernels, one that gathers each message word and one that loads the blocks
+// and transposes them: which is faster depends on the CPU.
 const Md5LaneKernel* const* Md5UsableLaneKernels(int* count);
 
-// The widest usable kernel, or nullptr: the digest then runs the scalar code alone.
+// The kernel of the most lanes up to `mostLanes` that this CPU runs, in the form that is the
+// faster on this kind of CPU; nullptr when there is none (the scalar code alone).
+const Md5LaneKernel* Md5PreferredLaneKernel(int mostLanes);
+
+// The widest usable kernel in its preferred form, or nullptr: the digest then runs the
+// scalar code alone.
 const Md5LaneKernel* Md5WidestLaneKernel();
+
+// The usable kernel of that name, or nullptr.
+const Md5LaneKernel* Md5UsableLaneKernelNamed(const char* name);
 
 // The kernels of an x86 build, each defined in a file compiled for its instruction set.
 // Call one only when Md5UsableLaneKernels lists it.
 extern const Md5LaneKernel kMd5LanesSse2;
 extern const Md5LaneKernel kMd5LanesAvx2;
+extern const Md5LaneKernel kMd5LanesAvx2Transpose;
 extern const Md5LaneKernel kMd5LanesAvx512;
+extern const Md5LaneKernel kMd5LanesAvx512Transpose;

@@ -7,4 +7,8 @@ const Md5LaneKernel* const* Md5UsableLaneKernels(int* count) {
   return kNone;
 }
 
+const Md5LaneKernel* Md5PreferredLaneKernel(int) { return nullptr; }
+
 const Md5LaneKernel* Md5WidestLaneKernel() { return nullptr; }
+
+const Md5LaneKernel* Md5UsableLaneKernelNamed(const char*) { return nullptr; }

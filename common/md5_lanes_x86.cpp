@@ -1,25 +1,56 @@
-// Which lane kernels this x86 CPU runs, asked once of the CPU itself.
+// Which lane kernels this x86 CPU runs, and in which form, asked once of the CPU itself.
+#include <cpuid.h>
+#include <string.h>
+
 #include "md5_lanes.h"
 
 namespace {
 
+// Whether plain loads and a transpose beat the gathers on this CPU, by vendor, from the
+// figures in docs/PERFORMANCE.md: on AMD's Zen 5 the transposing kernels ran 1.1 x (AVX2) and
+// 1.2-1.5 x (AVX-512) as fast as the gathering ones, and on Zen 3, whose gathers are long
+// microcoded sequences, the gathering AVX2 kernel made the lanes only 1.5 x as fast as the
+// scalar code. Other vendors keep the gathers until a figure says otherwise.
+bool TransposeIsFaster() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+  char vendor[13];
+  memcpy(vendor, &b, 4);
+  memcpy(vendor + 4, &d, 4);
+  memcpy(vendor + 8, &c, 4);
+  vendor[12] = '\0';
+  return strcmp(vendor, "AuthenticAMD") == 0 || strcmp(vendor, "HygonGenuine") == 0;
+}
+
 struct Usable {
-  const Md5LaneKernel* kernels[3];
+  const Md5LaneKernel* kernels[5];
   int count = 0;
+  bool preferTranspose = false;
 
   // The compiler's CPU check also asks the operating system (XGETBV) whether it saves the
   // wider registers, so a kernel is only offered where its registers survive a thread switch.
   Usable() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("sse2")) kernels[count++] = &kMd5LanesSse2;
-    if (__builtin_cpu_supports("avx2")) kernels[count++] = &kMd5LanesAvx2;
-    if (__builtin_cpu_supports("avx512f")) kernels[count++] = &kMd5LanesAvx512;
+    if (__builtin_cpu_supports("avx2")) {
+      kernels[count++] = &kMd5LanesAvx2;
+      kernels[count++] = &kMd5LanesAvx2Transpose;
+    }
+    if (__builtin_cpu_supports("avx512f")) {
+      kernels[count++] = &kMd5LanesAvx512;
+      kernels[count++] = &kMd5LanesAvx512Transpose;
+    }
+    preferTranspose = TransposeIsFaster();
   }
 };
 
 const Usable& TheUsable() {
   static const Usable usable;
   return usable;
+}
+
+bool IsTranspose(const Md5LaneKernel* kernel) {
+  return kernel == &kMd5LanesAvx2Transpose || kernel == &kMd5LanesAvx512Transpose;
 }
 
 }  // namespace
@@ -29,7 +60,25 @@ const Md5LaneKernel* const* Md5UsableLaneKernels(int* count) {
   return TheUsable().kernels;
 }
 
-const Md5LaneKernel* Md5WidestLaneKernel() {
+// SSE2 has no gather, so its one kernel is preferred either way.
+const Md5LaneKernel* Md5PreferredLaneKernel(int mostLanes) {
   const Usable& usable = TheUsable();
-  return usable.count > 0 ? usable.kernels[usable.count - 1] : nullptr;
+  const Md5LaneKernel* best = nullptr;
+  for (int i = 0; i < usable.count; ++i) {
+    const Md5LaneKernel* k = usable.kernels[i];
+    if (k->width > mostLanes) continue;
+    if (best == nullptr || k->width > best->width ||
+        (k->width == best->width && IsTranspose(k) == usable.preferTranspose))
+      best = k;
+  }
+  return best;
+}
+
+const Md5LaneKernel* Md5WidestLaneKernel() { return Md5PreferredLaneKernel(kMd5MaxLanes); }
+
+const Md5LaneKernel* Md5UsableLaneKernelNamed(const char* name) {
+  const Usable& usable = TheUsable();
+  for (int i = 0; i < usable.count; ++i)
+    if (strcmp(usable.kernels[i]->name, name) == 0) return usable.kernels[i];
+  return nullptr;
 }

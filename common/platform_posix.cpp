@@ -58,42 +58,72 @@ bool PosixPlatform::Expand(const char* text, bool path, std::string* out) const 
   }
 }
 
+PosixPlatform::PosixPlatform() : left_(new std::atomic<int64_t>[kKnownFiles]) {
+  for (int i = 0; i < kKnownFiles; ++i) left_[i].store(-1, std::memory_order_relaxed);
+}
+
 FileRef PosixPlatform::OpenRead(const char* path) {
   std::string native;
   if (!Native(path, &native)) return nullptr;
-  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC);
+  return OpenNative(native, false);
+}
+
+// One open and one fstat per file: the fstat refuses what is not a file to read and gives
+// the size, which spares the read after the last one (see Read).
+FileRef PosixPlatform::OpenNative(const std::string& native, bool regularOnly) {
+  int fd = open(native.c_str(), O_RDONLY | O_CLOEXEC | (regularOnly ? O_NONBLOCK | O_NOCTTY : 0));
   if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {  // a folder is not a file to read
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (regularOnly && !S_ISREG(st.st_mode))) {
     close(fd);
     return nullptr;
   }
+  if (fd < kKnownFiles)
+    left_[fd].store(S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1,
+                    std::memory_order_relaxed);
   return reinterpret_cast<FileRef>(static_cast<intptr_t>(fd) + 1);
 }
 
 int32_t PosixPlatform::Read(FileRef file, void* buffer, uint32_t size) {
   // read() may return less than asked before the end (signals, some file systems); keep
-  // reading so that a short count means the end of the file, as the callers expect.
+  // reading so that a short count means the end of the file, as the callers expect. Once
+  // the bytes read reach the size the file had when it was opened, that is the end too:
+  // the read that would only find it is left out. A file that has grown since reads on.
+  const int fd = Fd(file);
+  std::atomic<int64_t>* left = fd < kKnownFiles ? &left_[fd] : nullptr;
   char* p = static_cast<char*>(buffer);
   uint32_t done = 0;
   while (done < size) {
-    ssize_t n = read(Fd(file), p + done, size - done);
+    ssize_t n = read(fd, p + done, size - done);
     if (n < 0) {
       if (errno == EINTR) continue;
       return -1;
     }
     if (n == 0) break;
     done += static_cast<uint32_t>(n);
+    if (left != nullptr) {
+      const int64_t was = left->load(std::memory_order_relaxed);
+      if (was >= 0) {
+        left->store(was > n ? was - n : (was == n ? 0 : -1), std::memory_order_relaxed);
+        if (was == n) break;
+      }
+    }
   }
   return static_cast<int32_t>(done);
 }
 
 bool PosixPlatform::Seek(FileRef file, uint64_t offset) {
   if (offset > static_cast<uint64_t>(LLONG_MAX)) return false;
-  return lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) >= 0;
+  const int fd = Fd(file);
+  if (fd < kKnownFiles) left_[fd].store(-1, std::memory_order_relaxed);  // reads on to the end
+  return lseek(fd, static_cast<off_t>(offset), SEEK_SET) >= 0;
 }
 
-void PosixPlatform::Close(FileRef file) { close(Fd(file)); }
+void PosixPlatform::Close(FileRef file) {
+  const int fd = Fd(file);
+  if (fd < kKnownFiles) left_[fd].store(-1, std::memory_order_relaxed);  // the next file's own
+  close(fd);
+}
 
 bool PosixPlatform::FileSize(const char* path, uint64_t* size) {
   std::string native;

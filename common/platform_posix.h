@@ -1,5 +1,9 @@
 // The platform on Linux and other POSIX systems: code-page-932 paths become UTF-8 paths.
 #pragma once
+#include <stdint.h>
+
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include "platform.h"
@@ -9,6 +13,7 @@ bool NativePath(const char* path, std::string* out);
 
 class PosixPlatform : public Platform {
  public:
+  PosixPlatform();
   FileRef OpenRead(const char* path) override;
   int32_t Read(FileRef file, void* buffer, uint32_t size) override;
   bool Seek(FileRef file, uint64_t offset) override;
@@ -29,6 +34,12 @@ class PosixPlatform : public Platform {
   // A text to be shown, in UTF-8, the executable's folder put back for every mark.
   bool DisplayText(const char* text, std::string* out) const;
 
+ protected:
+  // Opens a native path for reading; nullptr for a folder, and with `regularOnly` for
+  // anything but a regular file (opened without waiting, so that a named pipe cannot hold
+  // the caller up).
+  FileRef OpenNative(const std::string& native, bool regularOnly);
+
  private:
   // `text` with the executable's folder put back for every mark, as a native path or as
   // UTF-8 text to be shown.
@@ -42,4 +53,9 @@ class PosixPlatform : public Platform {
   std::string folder_;
   std::string self_;
   std::string selfText_;
+  // What is left to read of each open file by its descriptor, as its size at opening said
+  // (-1: not known), so that the read that reaches the end need not be followed by one more
+  // that finds it. Each slot is used by the one thread that reads that file.
+  static constexpr int kKnownFiles = 1024;
+  std::unique_ptr<std::atomic<int64_t>[]> left_;
 };

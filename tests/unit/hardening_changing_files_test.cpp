@@ -196,3 +196,31 @@ TEST(ChangingFiles, AFileThatChangesWhileTheCheckerReadsItIsJudgedByTheBytesRead
     EXPECT_EQ(OpenDescriptors(), descriptors);
   }
 }
+
+// The platform ends a read at the size the file had when it was opened, without a read that
+// finds the end; the file's size may have changed since: one that has grown reads on to its
+// new end, one cut short stops at its new end, and after a seek it reads on to the end.
+TEST(ChangingFiles, OneReadGoesOnPastTheSizeAtOpeningWhenTheFileHasGrown) {
+  TempDir dir;
+  dir.WriteFile("f.bin", Pattern(1000, 'f'));
+  PosixPlatform platform;
+  std::string buffer(8192, '\0');
+  FileRef file = platform.OpenRead((dir.CorePath() + "f.bin").c_str());
+  ASSERT_NE(file, nullptr);
+  Append(dir.path() + "/f.bin", Pattern(500, 'g'));
+  EXPECT_EQ(platform.Read(file, &buffer[0], 8192), 1500);
+  EXPECT_EQ(buffer.substr(0, 1500), Pattern(1000, 'f') + Pattern(500, 'g'));
+  EXPECT_EQ(platform.Read(file, &buffer[0], 8192), 0);
+  platform.Close(file);
+
+  file = platform.OpenRead((dir.CorePath() + "f.bin").c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(platform.Read(file, &buffer[0], 1000), 1000);
+  CutTo(dir.path() + "/f.bin", 1200);
+  EXPECT_EQ(platform.Read(file, &buffer[0], 8192), 200);
+  EXPECT_EQ(platform.Read(file, &buffer[0], 8192), 0);
+  ASSERT_TRUE(platform.Seek(file, 100));
+  Append(dir.path() + "/f.bin", std::string(50, 'x'));
+  EXPECT_EQ(platform.Read(file, &buffer[0], 8192), 1150) << "after a seek, to the end";
+  platform.Close(file);
+}

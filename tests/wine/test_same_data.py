@@ -3,8 +3,8 @@
 vexorin-build.exe of the i686 and of the x86-64 Windows build, each run under Wine where this
 machine can run it, write byte for byte the same check data for a tree with 表.txt in ソフト\\;
 only the checker image in front differs, and it is the one of the build that wrote it. And
-each build's vexorin-build.exe writes for a tree of many files, with every lane width this CPU
-has (VEXORIN_LANES), the checker that it writes with --jobs 1.
+each build's vexorin-build.exe writes for a tree of many files, with every lane kernel this CPU
+runs (VEXORIN_LANES), the checker that it writes with --jobs 1.
 
 usage: test_same_data.py --build VEXORIN_BUILD --windows build/windows --windows-x64 build/windows-x64
 The i686 programs run only where this machine runs 32-bit code; elsewhere their checks are
@@ -70,7 +70,16 @@ def lanes_alike(t, label, build, session):
         exe = os.path.join(build, "cli", "vexorin-build.exe")
         written = os.path.join(folder, "Vexorin.exe")
         reference = None
-        for lanes, jobs in ((None, "1"), ("0", "2"), ("4", "2"), ("8", "2"), ("16", "2")):
+        # Every kernel this CPU runs, by name (AVX2 and AVX-512 each gather the message words or
+        # load and transpose the blocks): a name it does not know makes the program list them.
+        r = subprocess.run(session.command(exe, "--yes", to_wine_path(folder)),
+                           env=dict(session.env, VEXORIN_LANES="?"), stdin=subprocess.DEVNULL,
+                           capture_output=True, timeout=300)
+        named = (r.stderr.decode("ascii", "replace").split("name of a kernel", 1)[-1].splitlines() or [""])[0]
+        kernels = [k.strip() for k in named.lstrip(":").split(",") if k.strip()]
+        t.check(label + " vexorin-build.exe names its lane kernels", r.returncode == 2 and bool(kernels),
+                r.stderr[-2000:])
+        for lanes, jobs in [(None, "1"), ("0", "2")] + [(k, "2") for k in kernels]:
             env = dict(session.env)
             if lanes is not None:
                 env["VEXORIN_LANES"] = lanes
