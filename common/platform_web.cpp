@@ -27,19 +27,6 @@ const char kCheckerPath[] = {kExecutableFolderMark, '\\', '\x02', '\0'};
 
 bool IsChecker(const char* path) { return TextEqual(path, kCheckerPath); }
 
-// The path below the checker's folder in the script's form; false for a path that is not
-// below that folder or that code page 932 does not spell exactly: no such file was handed over.
-bool Relative(const char* path, std::string* out) {
-  if (path[0] != kExecutableFolderMark || path[1] != '\\') return false;
-  if (!Cp932ToUtf8(path + 2, out)) return false;
-  // After the conversion a backslash can only be a separator.
-  for (char& c : *out) {
-    if (c == '\\') c = '/';
-  }
-  if (!out->empty() && out->back() == '/') out->pop_back();
-  return true;
-}
-
 FileRef AsRef(int32_t handle) { return reinterpret_cast<FileRef>(static_cast<intptr_t>(handle)); }
 int32_t AsHandle(FileRef file) {
   return static_cast<int32_t>(reinterpret_cast<intptr_t>(file));
@@ -47,10 +34,20 @@ int32_t AsHandle(FileRef file) {
 
 }  // namespace
 
+bool WebRelativePath(const char* path, std::string* out) {
+  if (path[0] != kExecutableFolderMark || path[1] != '\\') return false;
+  if (!Cp932ToUtf8(path + 2, out)) return false;
+  // After the conversion a backslash can only be a separator.
+  for (char& c : *out) {
+    if (c == '\\') c = '/';
+  }
+  return true;
+}
+
 FileRef WebPlatform::OpenRead(const char* path) {
   if (IsChecker(path)) return AsRef(VxJsOpen("", 0, 1));
   std::string relative;
-  if (!Relative(path, &relative) || relative.empty()) return nullptr;
+  if (!WebRelativePath(path, &relative) || relative.empty()) return nullptr;
   int32_t handle = VxJsOpen(relative.data(), static_cast<uint32_t>(relative.size()), 0);
   return handle > 0 ? AsRef(handle) : nullptr;
 }
@@ -72,7 +69,7 @@ bool WebPlatform::FileSize(const char* path, uint64_t* size) {
     bytes = VxJsSize("", 0, 1);
   } else {
     std::string relative;
-    if (!Relative(path, &relative) || relative.empty()) return false;
+    if (!WebRelativePath(path, &relative) || relative.empty()) return false;
     bytes = VxJsSize(relative.data(), static_cast<uint32_t>(relative.size()), 0);
   }
   if (bytes < 0) return false;
@@ -82,7 +79,8 @@ bool WebPlatform::FileSize(const char* path, uint64_t* size) {
 
 bool WebPlatform::IsFolder(const char* path) {
   std::string relative;
-  if (!Relative(path, &relative)) return false;
+  if (!WebRelativePath(path, &relative)) return false;
+  if (!relative.empty() && relative.back() == '/') relative.pop_back();  // folders end with one
   return VxJsIsFolder(relative.data(), static_cast<uint32_t>(relative.size())) != 0;
 }
 

@@ -1,5 +1,7 @@
 // The platform of the web page: the files the browser handed the page, read through its script.
 #pragma once
+#include <string>
+
 #include "platform.h"
 
 // The folder the recipient chose in the page, as the page's worker holds it: browser File
@@ -20,3 +22,8 @@ class WebPlatform : public Platform {
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
 };
+
+// The path of a file below the checker's folder as the page's script names it: UTF-8 with "/"
+// separators. False for a path that is not below that folder or that code page 932 does not
+// spell exactly: the browser handed over no such file.
+bool WebRelativePath(const char* path, std::string* out);

@@ -26,7 +26,8 @@ def main():
     style = (HERE / "page.css").read_text()
     script = (HERE / "page.js").read_text()
     worker = (HERE / "worker.js").read_text()
-    for name, text in (("page.js", script), ("worker.js", worker)):
+    digest_worker = (HERE / "digest_worker.js").read_text()
+    for name, text in (("page.js", script), ("worker.js", worker), ("digest_worker.js", digest_worker)):
         if "</script" in text.lower():
             raise SystemExit(f"{name} must not hold a closing script tag")
     # default-src 'none' forbids every fetch, connection, frame, font and image; the worker
@@ -39,6 +40,7 @@ def main():
         "@STYLE@": style,
         "@PAGE@": script,
         "@WORKER@": worker,
+        "@DIGEST_WORKER@": digest_worker,
         "@WASM_SIMD@": base64.b64encode(pathlib.Path(args.simd).read_bytes()).decode(),
         "@WASM_SCALAR@": base64.b64encode(pathlib.Path(args.scalar).read_bytes()).decode(),
     }

@@ -9,6 +9,7 @@
 #include "check_report.h"
 #include "check_run.h"
 #include "cp932_convert.h"
+#include "md5.h"
 #include "md5_lanes.h"
 #include "platform_web.h"
 
@@ -100,3 +101,27 @@ VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
   result += JsonReport(report, folderLabel + "/" + checker, folderLabel, ToUtf8Here);
   result += '\0';
 }
+
+// The MD5 of the page's digest workers: md5.cpp's, one context per file being read.
+VX_WEB_EXPORT("vx_md5_begin") Md5Context* Md5Begin() {
+  Md5Context* context = new Md5Context;
+  Md5Init(context);
+  return context;
+}
+VX_WEB_EXPORT("vx_md5_update") void Md5Add(Md5Context* context, const unsigned char* data,
+                                           uint32_t size) {
+  Md5Update(context, data, size);
+}
+// Writes the digest to the context's first 16 bytes, where the script reads it, and keeps the
+// context until vx_md5_free.
+VX_WEB_EXPORT("vx_md5_end") unsigned char* Md5End(Md5Context* context) {
+  unsigned char digest[16];
+  Md5Final(context, digest);
+  unsigned char* out = reinterpret_cast<unsigned char*>(context);
+  for (int i = 0; i < 16; ++i) out[i] = digest[i];
+  return out;
+}
+VX_WEB_EXPORT("vx_md5_free") void Md5Free(Md5Context* context) { delete context; }
+
+// A buffer of the script's own, for the bytes it hands to vx_md5_update.
+VX_WEB_EXPORT("vx_alloc") unsigned char* Alloc(uint32_t size) { return new unsigned char[size]; }

@@ -68,8 +68,13 @@
   const simd = params.get('lanes') !== '0' && WebAssembly.validate(simdProbe);
   const wasmBytes = Uint8Array.from(atob($(simd ? 'vx-wasm-simd' : 'vx-wasm-scalar').textContent.trim()), c => c.charCodeAt(0));
   const workerUrl = URL.createObjectURL(new Blob([$('vx-worker').textContent], {type: 'text/javascript'}));
+  const digestUrl = URL.createObjectURL(new Blob([$('vx-digest-worker').textContent], {type: 'text/javascript'}));
+  // Digest workers, one per core the browser reports, at most 8 ("workers=0": none, the check
+  // worker reads every file itself, several at once in the SIMD lanes).
+  const digestWorkers = params.get('workers') === '0' ? 0 : Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8));
 
   let worker = null;
+  let pool = [];      // the digest workers of the current check
   let job = null;     // what the current check was started with
   let begun = null;   // {files, bytes, at}
   const state = window.vexorinPage = {phase: 'idle', simd};
@@ -94,6 +99,60 @@
   function stopWorker() {
     if (worker) worker.terminate();
     worker = null;
+    for (const w of pool) w.terminate();
+    pool = [];
+  }
+
+  // Digests the files the check asked for (null: not handed over) in the digest workers, in
+  // batches as each worker gets done, and hands the digests back to the check in its order.
+  function digestAll(files) {
+    const count = files.length;
+    const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
+    const read = [];
+    let next = 0;
+    let done = 0;
+    const check = worker;
+    for (let w = 0; w < Math.min(digestWorkers, count); ++w) {
+      const digester = new Worker(digestUrl);
+      pool.push(digester);
+      read.push(0);
+      const feed = () => {
+        const tasks = [];
+        let size = 0;
+        while (next < count && tasks.length < 64 && size < 64 * 1048576) {
+          tasks.push({index: next, file: files[next]});
+          size += files[next] ? files[next].size : 0;
+          ++next;
+        }
+        if (tasks.length) digester.postMessage({tasks});
+      };
+      digester.onmessage = (e) => {
+        const m = e.data;
+        if (m.type === 'read') {
+          read[w] = m.bytes;
+          showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
+        } else if (m.type === 'done') {
+          for (const r of m.results) {
+            digests.outcomes[r.index] = r.outcome;
+            digests.bytes[r.index] = r.bytes;
+            digests.md5s.set(r.md5, 16 * r.index);
+          }
+          done += m.results.length;
+          if (done === count) {
+            for (const x of pool) x.terminate();
+            pool = [];
+            check.postMessage({digests}, [digests.outcomes.buffer, digests.bytes.buffer, digests.md5s.buffer]);
+          } else {
+            feed();
+          }
+        } else if (m.type === 'failed') {
+          message(T.failed + m.message);
+        }
+      };
+      digester.onerror = (e) => message(T.failed + (e.message || ''));
+      digester.postMessage({wasm: wasmBytes});
+      feed();
+    }
   }
   function megabytes(n) { return (n / 1048576).toFixed(1) + ' MB'; }
 
@@ -110,7 +169,7 @@
     worker = new Worker(workerUrl);
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
-    worker.postMessage({wasm: wasmBytes, entries, folders, root, checker, lanes: simd});
+    worker.postMessage({wasm: wasmBytes, entries, folders, root, checker, lanes: simd, workers: digestWorkers > 0});
   }
 
   function receive(m) {
@@ -119,6 +178,8 @@
       state.checker = m.checker;
     } else if (m.type === 'progress') {
       showProgress(m);
+    } else if (m.type === 'digest') {
+      digestAll(m.files);
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {

@@ -16,6 +16,10 @@ const reader = new FileReaderSync();
 let bytesRead = 0;
 let filesDone = 0;
 let lastPost = 0;
+let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the digests are in
+let wanted = [];      // the files the check asked for, in its order
+let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
+let current = null;   // the check under way: {checker, lanes}
 
 function view(ptr, length) { return new Uint8Array(wasm.memory.buffer, ptr, length); }
 function utf8(ptr, length) { return new TextDecoder().decode(view(ptr, length).slice()); }
@@ -88,6 +92,13 @@ const platform = {
     return new TextEncoder().encodeInto(text, view(out, capacity)).written;
   },
   now_ms() { return performance.now(); },
+  digest_mode() { return digestMode; },
+  want(index, ptr, length) { wanted[index] = length ? utf8(ptr, length) : ''; },
+  digest(index, md5, bytes) {
+    view(md5, 16).set(digests.md5s.subarray(16 * index, 16 * index + 16));
+    new Float64Array(wasm.memory.buffer, bytes, 1)[0] = digests.bytes[index];
+    return digests.outcomes[index];
+  },
 };
 
 async function load(bytes) {
@@ -169,17 +180,35 @@ function checkersBelow(root) {
   return found;
 }
 
-function run(base, checker, lanes) {
+function run(base, checker, lanes, workers) {
   useFolder(base);
   checkerFile = checker.file;
   put(base);
   wasm.vx_set_folder_label();
+  const name = checker.path.slice(base.length + 1);
   postMessage({type: 'begin', files: wasm.vx_listed_files(), bytes: wasm.vx_listed_bytes(),
-               folder: base, checker: checker.path.slice(base.length + 1)});
+               folder: base, checker: name});
   bytesRead = 0;
   filesDone = 0;
-  put(checker.path.slice(base.length + 1));
-  wasm.vx_check(lanes ? 1 : 0);
+  current = {name, lanes};
+  if (workers) {
+    // The check asks for the files it wants; the page's digest workers digest them.
+    digestMode = 1;
+    wanted = [];
+    put(name);
+    wasm.vx_check(0);
+    if (wanted.length) {
+      postMessage({type: 'digest', files: wanted.map(p => (p !== '' && files.get(p)) || null)});
+      return;
+    }
+  }
+  finish();
+}
+
+function finish() {
+  digestMode = digests ? 2 : 0;
+  put(current.name);
+  wasm.vx_check(current.lanes ? 1 : 0);
   const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
   progress(true);
   postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3])});
@@ -188,18 +217,23 @@ function run(base, checker, lanes) {
 onmessage = async (event) => {
   const job = event.data;
   try {
+    if (job.digests) {
+      digests = job.digests;
+      finish();
+      return;
+    }
     await load(job.wasm);
     entries = job.entries;
     explicitFolders = job.folders;
     const root = job.root;
     if (job.checker) {
       const chosen = entries.find(e => e.path === root + '/' + job.checker);
-      run(root, chosen, job.lanes);
+      run(root, chosen, job.lanes, job.workers);
       return;
     }
     const here = checkerIn(root);
     if (here.checker) {
-      run(root, here.checker, job.lanes);
+      run(root, here.checker, job.lanes, job.workers);
     } else if (here.several) {
       postMessage({type: 'several', names: here.several});
     } else {

@@ -269,13 +269,15 @@ const shots = args.screenshots;
     fs.writeFileSync(file, bytes);
   }
   fs.truncateSync(path.join(damaged, 'e/14.bin'), CHUNK);
-  for (const lanes of [true, false]) {
-    const edgePage = lanes ? page : (await openPage(pageUrl + '?lanes=0')).page;
-    check(await edgePage.evaluate(() => window.vexorinPage.simd) === lanes, `the ${lanes ? 'SIMD' : 'scalar'} build runs`);
+  // Through the digest workers (the MD5 of md5.cpp), and through the check worker alone: the
+  // lane digest with the SIMD kernel, and the scalar build.
+  for (const [query, simd] of [['', true], ['?workers=0', true], ['?workers=0&lanes=0', false]]) {
+    const edgePage = query ? (await openPage(pageUrl + query)).page : page;
+    check(await edgePage.evaluate(() => window.vexorinPage.simd) === simd, `${query}: the ${simd ? 'SIMD' : 'scalar'} build runs`);
     shown = await checkFolder(edgePage, edgeTree);
-    same(shown.text, INTACT, `edge sizes (${lanes ? 'SIMD lanes' : 'scalar'}): every digest is the native one`);
+    same(shown.text, INTACT, `edge sizes (${query}): every digest is the native one`);
     shown = await checkFolder(edgePage, damaged);
-    same(pageReport(shown), nativeReport(damaged), `edge sizes damaged (${lanes ? 'SIMD lanes' : 'scalar'}): the report is the native one`);
+    same(pageReport(shown), nativeReport(damaged), `edge sizes damaged (${query}): the report is the native one`);
   }
 
   // Hostile check data: every seed of the check data's fuzz target as the checker gives the
