@@ -159,6 +159,7 @@
   function start(entries, folders, root, source, checker) {
     stopWorker();
     job = {entries, folders, root, source};
+    state.startedAt = performance.now();
     show('choose', false);
     show('outcome', false);
     show('work', true);
@@ -225,7 +226,8 @@
     show('work', false);
     show('outcome', true);
     state.result = m;
-    state.seconds = begun ? (performance.now() - begun.at) / 1000 : 0;
+    // From the folder handed over to the result, as a recipient waits.
+    state.seconds = (performance.now() - state.startedAt) / 1000;
     $('result').textContent = m.text.replace(/\n$/, '');
     $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
     const list = $('problems');

@@ -371,7 +371,7 @@ const shots = args.screenshots;
   if (shots) {
     const ja = await openPage(pageUrl);
     await ja.page.setInputFiles('#folder', big);
-    await ja.page.waitForFunction(() => /MB\/s/.test(document.getElementById('counts').textContent));
+    await ja.page.waitForFunction(() => document.getElementById('bar').value > 0.25);
     await ja.page.screenshot({path: path.join(shots, 'web-working.png'), fullPage: true});
     await ja.context.close();
   }
