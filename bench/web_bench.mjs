@@ -51,7 +51,7 @@ const workers = await page.evaluate(() => Math.max(1, Math.min(navigator.hardwar
 
 async function pageSeconds(dir) {
   await page.evaluate(() => { document.body.dataset.phase = 'idle'; });
-  await page.setInputFiles('#folder', dir);
+  await page.setInputFiles('#folder', dir, {timeout: 0});
   await page.waitForFunction(() => ['done', 'message'].includes(document.body.dataset.phase), null, {timeout: 1800000});
   const r = await page.evaluate(() => [window.vexorinPage.seconds, window.vexorinPage.result && window.vexorinPage.result.outcome]);
   if (r[1] !== 'intact') throw new Error(`${dir}: the page says ${r[1]}`);

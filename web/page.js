@@ -170,7 +170,10 @@
     worker = new Worker(workerUrl);
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
-    worker.postMessage({wasm: wasmBytes, entries, folders, root, checker, lanes: simd, workers: digestWorkers > 0});
+    // Each File handed to a worker costs the browser a registration of its own: the check
+    // worker gets only the .exe files' when the digest workers read the rest.
+    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
+    worker.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0});
   }
 
   function receive(m) {
@@ -180,7 +183,8 @@
     } else if (m.type === 'progress') {
       showProgress(m);
     } else if (m.type === 'digest') {
-      digestAll(m.files);
+      const byPath = new Map(job.entries.map(e => [e.path, e.file]));
+      digestAll(m.paths.map(p => (p !== '' && byPath.get(m.folder + '/' + p)) || null));
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {
@@ -262,7 +266,8 @@
 
   $('copy').onclick = async () => {
     const r = state.result;
-    const text = r ? (r.outcome === 'unusable' ? r.text : r.text + (r.outcome === 'problems' ? '\n' + r.all : '')) : $('result').textContent;
+    // vexorin-check's text, then, when there are problems, every one as --all lists them.
+    const text = r ? r.text + (r.outcome === 'problems' ? r.all : '') : $('result').textContent;
     try {
       await navigator.clipboard.writeText(text);
     } catch (e) {
@@ -281,7 +286,10 @@
   // folder: empty ones stay unseen), each path beginning with the chosen folder's name.
   $('folder').onchange = () => {
     const picked = [...$('folder').files];
-    if (!picked.length) return;
+    if (!picked.length) {
+      message(T.none);  // a folder without files: the browser hands over nothing at all
+      return;
+    }
     const entries = picked.map(file => ({path: file.webkitRelativePath, file}));
     const root = entries[0].path.split('/')[0];
     $('folder').value = '';

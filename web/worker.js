@@ -5,7 +5,9 @@
 'use strict';
 
 let wasm = null;
-let entries = [];        // {path, file}: every file handed over, its path from the chosen folder
+// {path, file}: every file handed over, its path from the chosen folder. With digest workers
+// only the .exe files come with their File: the page hands the others to the digest workers.
+let entries = [];
 let explicitFolders = [];  // folders the page saw itself (a drop shows empty ones too)
 let files = new Map();   // path below the checker's folder -> File
 let folders = new Set();  // folders below the checker's folder ("" is the folder itself)
@@ -21,8 +23,12 @@ let wanted = [];      // the files the check asked for, in its order
 let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
 let current = null;   // the check under way: {checker, lanes}
 
+// Made once: a decoder costs more to make than most paths cost to decode.
+const utf8Decoder = new TextDecoder();
+const cp932Decoders = [new TextDecoder('shift_jis'), new TextDecoder('shift_jis', {fatal: true})];
+
 function view(ptr, length) { return new Uint8Array(wasm.memory.buffer, ptr, length); }
-function utf8(ptr, length) { return new TextDecoder().decode(view(ptr, length).slice()); }
+function utf8(ptr, length) { return utf8Decoder.decode(view(ptr, length).slice()); }
 
 function progress(force) {
   const now = performance.now();
@@ -85,7 +91,7 @@ const platform = {
   decode_cp932(ptr, length, out, capacity, exact) {
     let text;
     try {
-      text = new TextDecoder('shift_jis', {fatal: exact !== 0}).decode(view(ptr, length).slice());
+      text = cp932Decoders[exact !== 0 ? 1 : 0].decode(view(ptr, length).slice());
     } catch (e) {
       return -1;
     }
@@ -198,7 +204,7 @@ function run(base, checker, lanes, workers) {
     put(name);
     wasm.vx_check(0);
     if (wanted.length) {
-      postMessage({type: 'digest', files: wanted.map(p => (p !== '' && files.get(p)) || null)});
+      postMessage({type: 'digest', folder: base, paths: wanted.map(p => (files.has(p) ? p : ''))});
       return;
     }
   }
@@ -210,7 +216,7 @@ function finish() {
   put(current.name);
   wasm.vx_check(current.lanes ? 1 : 0);
   const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
-  progress(true);
+  if (!digests) progress(true);
   postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3])});
 }
 

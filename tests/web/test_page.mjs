@@ -355,6 +355,11 @@ const shots = args.screenshots;
   shown = await checkFolder(page, tree);
   same(shown.text, 'ファイル ソフト\\深い\\data.bin が壊れています.\n壊れている', 'http: damaged file, the distributor\'s own message');
   same(pageReport(shown), nativeReport(tree), 'http: the report is the native one');
+  await context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: new URL(url).origin});
+  await page.click('#copy');
+  await page.waitForFunction(() => document.getElementById('copied').textContent !== '');
+  same(await page.evaluate(() => navigator.clipboard.readText()),
+       `${shown.text}\n${nativeAll(tree)}`, 'copy result: the result and every problem as text');
 
   // A file above 4 GiB (sparse) is read whole and right; the check at work can be stopped.
   const big = path.join(scratch, String(++folders), 'big');
