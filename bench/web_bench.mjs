@@ -5,6 +5,7 @@
 // the page's renderer process, its workers included) over 100,000 files.
 //
 // usage: node bench/web_bench.mjs [--build build/linux] [--work DIR] [--rounds 3] [--keep]
+//                                 [--memory-only]
 // Needs what tests/web needs (tools/install-deps.sh): Chromium and playwright-core.
 import {execFileSync, spawnSync} from 'node:child_process';
 import fs from 'node:fs';
@@ -19,7 +20,7 @@ const {chromium} = require('playwright-core');
 const args = {build: path.join(root, 'build/linux'), work: path.join(os.tmpdir(), 'vexorin-web-bench'), rounds: '3'};
 for (let i = 2; i < process.argv.length; ++i) {
   const key = process.argv[i].replace(/^--/, '');
-  args[key] = key === 'keep' ? true : process.argv[++i];
+  args[key] = key === 'keep' || key === 'memory-only' ? true : process.argv[++i];
 }
 const rounds = Number(args.rounds);
 const check = path.join(args.build, 'cli/vexorin-check');
@@ -45,7 +46,7 @@ gen(many, 100000, 0, 256, 3);
 
 const browser = await chromium.launch({executablePath: '/usr/bin/chromium',
   args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update', '--no-first-run']});
-const page = await browser.newPage();
+let page = await browser.newPage();
 await page.goto(pageUrl);
 const workers = await page.evaluate(() => Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8)));
 
@@ -81,7 +82,7 @@ function rendererRss() {
 const cpu = (fs.readFileSync('/proc/cpuinfo', 'utf8').match(/model name\s*:\s*(.*)/) || [])[1];
 console.log(`${cpu}, ${os.cpus().length} cores, load ${os.loadavg().map(x => x.toFixed(2)).join(' ')}; ` +
             `page: Chromium, ${workers} digest workers; vexorin-check --jobs ${workers}`);
-for (const [name, dir] of [['1 GiB in 1,000 files', large], ['20,000 files', small]]) {
+for (const [name, dir] of args['memory-only'] ? [] : [['1 GiB in 1,000 files', large], ['20,000 files', small]]) {
   warm(dir);
   await pageSeconds(dir);  // a first round warms the browser's side too
   const pageTimes = [];
@@ -97,6 +98,10 @@ for (const [name, dir] of [['1 GiB in 1,000 files', large], ['20,000 files', sma
               `${(p / n).toFixed(2)} ×`);
 }
 
+// A fresh tab, so that nothing of the rounds above is counted.
+await page.close();
+page = await browser.newPage();
+await page.goto(pageUrl);
 warm(many);
 const before = rendererRss();
 let peak = before;

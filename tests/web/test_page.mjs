@@ -33,6 +33,7 @@ const TREE = {
   'ソフト/readme.txt': Buffer.from('soft'),
   'ソフト/深い/data.bin': Buffer.alloc(768000, 7).map((_, i) => i & 255),  // more than one chunk
   'ソフト/空.txt': Buffer.alloc(0),
+  'ソフト/波～.txt': Buffer.from('nami'),  // U+FF5E: 0x8160 in the check data, as Windows maps it
   'z.txt': Buffer.from('zzz'),
 };
 // The padding edges of MD5 (55, 56, 64 bytes) and the edges of the lane buffers (64 KiB) and of
