@@ -65,18 +65,19 @@ function nativeSeconds(dir) {
   return Number(process.hrtime.bigint() - t) / 1e9;
 }
 
-// The renderer processes of the browser (one tab: its page and its workers), resident set.
+// The tab's resident set: the largest renderer process of the browser (the tab's, which holds
+// its page and its workers; the browser may keep a spare renderer beside it).
 function rendererRss() {
-  let total = 0;
+  let largest = 0;
   for (const pid of fs.readdirSync('/proc').filter(p => /^\d+$/.test(p))) {
     try {
       const cmd = fs.readFileSync(`/proc/${pid}/cmdline`, 'utf8');
       if (!cmd.includes('chromium') || !cmd.includes('--type=renderer')) continue;
       const m = /VmRSS:\s+(\d+) kB/.exec(fs.readFileSync(`/proc/${pid}/status`, 'utf8'));
-      if (m) total += Number(m[1]) * 1024;
+      if (m) largest = Math.max(largest, Number(m[1]) * 1024);
     } catch (e) { /* gone */ }
   }
-  return total;
+  return largest;
 }
 
 const cpu = (fs.readFileSync('/proc/cpuinfo', 'utf8').match(/model name\s*:\s*(.*)/) || [])[1];
