@@ -53,8 +53,8 @@ DigestRunResult DigestConcurrently(Platform& platform, const DigestList& list, i
     if (watcher.Cancelled()) return kRunCancelled;
     FileDigest digest;
     double bytes = 0;
-    digest.outcome = static_cast<DigestOutcome>(
-        VxJsDigest(static_cast<uint32_t>(i), digest.md5, &bytes));
+    digest.outcome =
+        static_cast<DigestOutcome>(VxJsDigest(static_cast<uint32_t>(i), digest.md5, &bytes));
     digest.bytes = static_cast<uint64_t>(bytes);
     bool goOn = watcher.FileDone(i, digest);
     if ((digest.outcome != kDigestOk && failures == kFailureEndsRun) || !goOn) return kRunStopped;

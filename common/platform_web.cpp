@@ -28,9 +28,7 @@ const char kCheckerPath[] = {kExecutableFolderMark, '\\', '\x02', '\0'};
 bool IsChecker(const char* path) { return TextEqual(path, kCheckerPath); }
 
 FileRef AsRef(int32_t handle) { return reinterpret_cast<FileRef>(static_cast<intptr_t>(handle)); }
-int32_t AsHandle(FileRef file) {
-  return static_cast<int32_t>(reinterpret_cast<intptr_t>(file));
-}
+int32_t AsHandle(FileRef file) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(file)); }
 
 }  // namespace
 

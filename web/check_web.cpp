@@ -108,8 +108,8 @@ VX_WEB_EXPORT("vx_md5_begin") Md5Context* Md5Begin() {
   Md5Init(context);
   return context;
 }
-VX_WEB_EXPORT("vx_md5_update") void Md5Add(Md5Context* context, const unsigned char* data,
-                                           uint32_t size) {
+VX_WEB_EXPORT("vx_md5_update")
+void Md5Add(Md5Context* context, const unsigned char* data, uint32_t size) {
   Md5Update(context, data, size);
 }
 // Writes the digest to the context's first 16 bytes, where the script reads it, and keeps the
