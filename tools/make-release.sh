@@ -3,7 +3,9 @@
 #   Vexorin-<version>-windows-x86.zip     the i686 programs, readme.txt (Shift-JIS), LICENSE.txt
 #   Vexorin-<version>-linux-<arch>.tar.gz  vexorin-build and vexorin-check, statically linked,
 #                                         and LICENSE
-#   SHA256SUMS                            the digests of both
+#   vexorin-check.html                    the page that checks a folder in the browser (also in
+#                                         the zip), for distributors to host beside their download
+#   SHA256SUMS                            the digests of the three
 # The same commit gives the same bytes in any checkout: the builds carry no time or path, and
 # the archives take their entry times from the commit. A tree with uncommitted changes is
 # named <version>-dirty, never the release. Nothing reaches dist/ unless every step succeeded.
@@ -40,7 +42,9 @@ cmake -S . -B $win -G Ninja --toolchain "$top/cmake/mingw-i686.cmake" -DCMAKE_BU
 cmake --build $win --parallel "$jobs" --target $(cut -f1 $win/release-files.txt)
 cmake -S . -B $lin -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXORIN_VERSION_SUFFIX="$suffix" \
   -DVEXORIN_WINDOWS_BUILD_DIR="$top/$win" -DCMAKE_EXE_LINKER_FLAGS="-static -s" >/dev/null
-cmake --build $lin --parallel "$jobs" --target $(cut -f1 $lin/release-files.txt)
+cmake --build $lin --parallel "$jobs" --target $(cut -f1 $lin/release-files.txt) vexorin-check-page
+page=$lin/web/vexorin-check.html
+[ -f "$page" ] || { say "$page was not built: it needs clang's WebAssembly target (tools/install-deps.sh)"; exit 1; }
 
 # NAME=FILE arguments of the packer for the programs of one build.
 programs() {
@@ -65,17 +69,18 @@ tarball=Vexorin-$full-linux-$(uname -m).tar.gz
 mapfile -t win_programs < <(programs $win)
 mapfile -t lin_programs < <(programs $lin)
 python3 tools/release/pack.py zip "$stage/$zip" "Vexorin-$full" "$epoch" "${win_programs[@]}" \
-  "readme.txt=$stage/files/readme.txt" "LICENSE.txt=$stage/files/LICENSE.txt"
+  "vexorin-check.html=$page" "readme.txt=$stage/files/readme.txt" "LICENSE.txt=$stage/files/LICENSE.txt"
 python3 tools/release/pack.py tar "$stage/$tarball" "Vexorin-$full" "$epoch" "${lin_programs[@]}" \
   "LICENSE=LICENSE"
-(cd "$stage" && sha256sum "$zip" "$tarball" >SHA256SUMS)
+cp "$page" "$stage/vexorin-check.html"
+(cd "$stage" && sha256sum "$zip" "$tarball" vexorin-check.html >SHA256SUMS)
 
 # Into dist/ only now, the digests last; archives of earlier runs go, so that SHA256SUMS
 # names everything dist/ holds.
-mv -f "$stage/$zip" "$stage/$tarball" dist/
+mv -f "$stage/$zip" "$stage/$tarball" "$stage/vexorin-check.html" dist/
 mv -f "$stage/SHA256SUMS" dist/
 for old in dist/Vexorin-*.zip dist/Vexorin-*.tar.gz; do
   if [ -e "$old" ] && [ "$old" != "dist/$zip" ] && [ "$old" != "dist/$tarball" ]; then rm -f "$old"; fi
 done
-say "dist/$zip, dist/$tarball and dist/SHA256SUMS for $full (commit $commit)"
+say "dist/$zip, dist/$tarball, dist/vexorin-check.html and dist/SHA256SUMS for $full (commit $commit)"
 cat dist/SHA256SUMS

@@ -89,8 +89,9 @@ def check_zip(t, data, version, epoch):
     folder = "Vexorin-%s/" % version
     programs = ["VexorinMake.exe", "vexorin-build.exe", "vexorin-check.exe"]
     names = [i.filename for i in archive.infolist()]
-    t.check("zip: one folder with the programs, readme.txt and LICENSE.txt, in this order",
-            names == [folder] + [folder + n for n in programs + ["readme.txt", "LICENSE.txt"]], names)
+    others = ["vexorin-check.html", "readme.txt", "LICENSE.txt"]
+    t.check("zip: one folder with the programs, the web page, readme.txt and LICENSE.txt, in this order",
+            names == [folder] + [folder + n for n in programs + others], names)
     t.check("zip: ASCII names only", all(n.isascii() for n in names), names)
     stamp = time.gmtime(epoch)[:6]
     stamp = stamp[:5] + (stamp[5] - stamp[5] % 2,)
@@ -99,7 +100,7 @@ def check_zip(t, data, version, epoch):
     modes = {i.filename: i.external_attr >> 16 for i in archive.infolist()}
     t.check("zip: programs 0755, other files 0644",
             all(modes[folder + n] == 0o100755 for n in programs) and
-            modes[folder + "readme.txt"] == modes[folder + "LICENSE.txt"] == 0o100644, modes)
+            all(modes[folder + n] == 0o100644 for n in others), modes)
     return {n[len(folder):]: archive.read(n) for n in names[1:] if n.startswith(folder)}
 
 
@@ -111,7 +112,7 @@ def check_readme(t, data, version):
     except UnicodeDecodeError as e:
         t.check("readme.txt: Shift-JIS", False, e)
         return
-    wanted = ["Vexorin %s" % version, "VexorinMake.INI", "vexorin-build", "vexorin-check", "260 バイト", "コードページ 932",
+    wanted = ["Vexorin %s" % version, "VexorinMake.INI", "vexorin-build", "vexorin-check", "vexorin-check.html", "260 バイト", "コードページ 932",
               "すべてのファイルは正常です.", "ファイル … が壊れています.", "MIT ライセンス", "The Vexorin authors"]
     missing = [w for w in wanted if w not in text]
     t.check("readme.txt: Japanese guide with the version, the messages, the licence", not missing, missing)
@@ -153,14 +154,20 @@ def check_release(t, clone_path, version, epoch, scratch):
     files = dist(clone_path)
     zip_name = "Vexorin-%s-windows-x86.zip" % version
     tar_name = "Vexorin-%s-linux-x86_64.tar.gz" % version
-    t.check("dist/ holds the zip, the tarball and SHA256SUMS only", sorted(files) == sorted(
-        [zip_name, tar_name, "SHA256SUMS"]), sorted(files))
-    if zip_name not in files or tar_name not in files:
+    page_name = "vexorin-check.html"
+    t.check("dist/ holds the zip, the tarball, the web page and SHA256SUMS only", sorted(files) == sorted(
+        [zip_name, tar_name, page_name, "SHA256SUMS"]), sorted(files))
+    if zip_name not in files or tar_name not in files or page_name not in files:
         return
-    sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n) for n in (zip_name, tar_name))
-    t.check("SHA256SUMS names both archives with their digests", files.get("SHA256SUMS", b"").decode() == sums,
-            files.get("SHA256SUMS"))
+    sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n) for n in (zip_name, tar_name, page_name))
+    t.check("SHA256SUMS names both archives and the page with their digests",
+            files.get("SHA256SUMS", b"").decode() == sums, files.get("SHA256SUMS"))
     entries = check_zip(t, files[zip_name], version, epoch)
+    page = files[page_name]
+    t.check("the zip's web page is the one beside the archives", entries.get(page_name) == page)
+    t.check("the web page is one file: its scripts and WebAssembly inside, every connection forbidden",
+            b"default-src 'none'" in page and b'id="vx-wasm-simd"' in page and b"<script src" not in page
+            and b"://" not in page.split(b"</head>")[0], page[:400])
     resources = {}
     for name in DESCRIPTIONS:
         if name in entries:

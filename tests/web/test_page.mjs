@@ -1,0 +1,396 @@
+// The web page vexorin-check.html in a real headless Chromium (Debian's, driven by
+// playwright-core): folders built by the real vexorin-build, chosen with the page's folder
+// button or dropped, checked by the page, and its results compared with the native
+// vexorin-check's over the same folders.
+//
+// usage: node test_page.mjs --page HTML --build VEXORIN_BUILD --check VEXORIN_CHECK
+//                           --corpus FUZZ_CORPUS_DIR [--screenshots DIR]
+import {spawnSync} from 'node:child_process';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import {pathToFileURL} from 'node:url';
+import {createRequire} from 'node:module';
+
+const require = createRequire(import.meta.url);
+const {chromium} = require('playwright-core');
+
+const args = {};
+for (let i = 2; i < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
+for (const need of ['page', 'build', 'check', 'corpus']) {
+  if (!args[need]) throw new Error(`--${need} is needed`);
+  args[need] = path.resolve(args[need]);
+}
+
+const DEFAULT_1 = 'ダウンロードからやり直してください.';
+const DEFAULT_2 = 'また、フォルダ構造ごと解凍しているか確認してください.';
+const CUSTOM = ['フォルダがない\n二行目', 'ファイルがない', '壊れている'];
+const INTACT = 'すべてのファイルは正常です.';
+const LOAD_FAILED = 'チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.';
+const TREE = {
+  '表.txt': Buffer.from('hyou'),
+  'ソフト/readme.txt': Buffer.from('soft'),
+  'ソフト/深い/data.bin': Buffer.alloc(768000, 7).map((_, i) => i & 255),  // more than one chunk
+  'ソフト/空.txt': Buffer.alloc(0),
+  'ソフト/波～.txt': Buffer.from('nami'),  // U+FF5E: 0x8160 in the check data, as Windows maps it
+  'z.txt': Buffer.from('zzz'),
+};
+// The padding edges of MD5 (55, 56, 64 bytes) and the edges of the lane buffers (64 KiB) and of
+// the checker's chunk (512 KiB), as the lane digest's unit test takes them, and enough files
+// for the lanes to be refilled.
+const LANE = 65536;
+const CHUNK = 524288;
+const EDGE_SIZES = [0, 1, 55, 56, 63, 64, 65, LANE - 1, LANE, LANE + 1, 2 * LANE, 3 * LANE + 7,
+                    CHUNK - 1, CHUNK, CHUNK + 1, 2 * CHUNK + 3];
+
+let failures = 0;
+let cases = 0;
+function check(ok, what) {
+  cases += 1;
+  if (!ok) {
+    failures += 1;
+    console.log(`FAIL: ${what}`);
+  }
+}
+function same(actual, expected, what) {
+  const a = JSON.stringify(actual);
+  const e = JSON.stringify(expected);
+  check(a === e, `${what}\n  page:   ${a}\n  wanted: ${e}`);
+}
+
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vxweb-'));
+let folders = 0;
+
+function run(tool, toolArgs, cwd) {
+  return spawnSync(tool, toolArgs, {cwd, env: {...process.env, LC_ALL: 'C.UTF-8'}, timeout: 300000});
+}
+
+// A folder `name` of `files` (path -> bytes) inside a fresh folder, with a checker built by the
+// real vexorin-build (with `messages`, and `checker` as its name, when given).
+function makeTree(files, {name = 'pack', messages = null, checker = null, emptyFolders = []} = {}) {
+  const root = path.join(scratch, String(++folders), name);
+  for (const [rel, data] of Object.entries(files)) {
+    fs.mkdirSync(path.dirname(path.join(root, rel)), {recursive: true});
+    fs.writeFileSync(path.join(root, rel), data);
+  }
+  for (const folder of emptyFolders) fs.mkdirSync(path.join(root, folder), {recursive: true});
+  const buildArgs = ['--yes'];
+  if (checker) buildArgs.push('--name', checker);
+  if (messages) {
+    ['--folder-message', '--nofile-message', '--broken-message'].forEach((flag, i) => buildArgs.push(flag, messages[i]));
+  }
+  const r = run(args.build, [...buildArgs, root]);
+  if (r.status !== 0) throw new Error(`vexorin-build: ${r.stderr}`);
+  return root;
+}
+
+function copyTree(root) {
+  const copy = path.join(scratch, String(++folders), path.basename(root));
+  fs.cpSync(root, copy, {recursive: true});
+  return copy;
+}
+
+// The native vexorin-check's --json report of `root`, with the folder named as the page names
+// it (the chosen folder's name) and without the two fields that name the checker's place.
+function nativeReport(root, checker = null) {
+  const r = run(args.check, ['--json', ...(checker ? [checker] : [])], root);
+  const report = JSON.parse(r.stdout.toString());
+  return normalise(report, root, path.basename(root));
+}
+function normalise(report, folder, label) {
+  const text = JSON.stringify(report).split(JSON.stringify(folder).slice(1, -1)).join(label);
+  const out = JSON.parse(text);
+  delete out.checker;
+  delete out.folder;
+  return out;
+}
+function nativeAll(root) {
+  return run(args.check, ['--all'], root).stdout.toString().split(root).join(path.basename(root));
+}
+
+const browser = await chromium.launch({
+  executablePath: '/usr/bin/chromium',
+  args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update',
+         '--disable-default-apps', '--disable-sync', '--no-first-run', '--disable-domain-reliability'],
+});
+
+// A page in a context of its own with `locale`; every request after the page has loaded and
+// every Content-Security-Policy violation is logged.
+async function openPage(url, locale = 'ja-JP') {
+  const context = await browser.newContext({locale});
+  const page = await context.newPage();
+  const log = {loaded: false, requests: [], violations: [], errors: []};
+  context.on('request', (request) => { if (log.loaded) log.requests.push(request.url()); });
+  page.on('pageerror', (error) => log.errors.push(String(error)));
+  await page.addInitScript(() => {
+    window.__violations = [];
+    document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(`${e.violatedDirective} ${e.blockedURI}`));
+  });
+  await page.goto(url);
+  await page.waitForFunction(() => window.vexorinPage !== undefined);
+  log.loaded = true;
+  return {page, context, log};
+}
+
+// What the page shows once it has come to an end with the folder: chosen with the folder
+// button, or dropped (synthetically, when `drop` is set).
+async function checkFolder(page, dir, {drop = false} = {}) {
+  await page.evaluate(() => { document.body.dataset.phase = 'idle'; });
+  if (drop) await dropFolder(page, dir);
+  else await page.setInputFiles('#folder', dir);
+  await page.waitForFunction(() => ['done', 'message', 'choose'].includes(document.body.dataset.phase), null, {timeout: 600000});
+  return page.evaluate(() => ({
+    phase: document.body.dataset.phase,
+    text: document.getElementById('result').textContent,
+    problems: [...document.querySelectorAll('#problems li')].map(li => li.textContent),
+    summary: document.getElementById('summary').textContent,
+    note: document.getElementById('note').hidden ? '' : document.getElementById('note').textContent,
+    choices: [...document.querySelectorAll('#choices button')].map(b => b.textContent),
+    json: window.vexorinPage.result && window.vexorinPage.phase === 'done' ? window.vexorinPage.result.json : null,
+  }));
+}
+
+function pageReport(shown) {
+  const out = JSON.parse(JSON.stringify(shown.json));
+  delete out.checker;
+  delete out.folder;
+  return out;
+}
+
+// A drop of `dir` as Chromium hands one to the page: a DataTransfer item whose entry is a
+// directory, read through readEntries in batches of at most 100 entries, then nothing.
+async function dropFolder(page, dir) {
+  const items = [];
+  const walk = (abs, rel) => {
+    for (const name of fs.readdirSync(abs).sort()) {
+      const full = path.join(abs, name);
+      const r = rel + '/' + name;
+      if (fs.statSync(full).isDirectory()) {
+        items.push({kind: 'dir', path: r});
+        walk(full, r);
+      } else {
+        items.push({kind: 'file', path: r, data: fs.readFileSync(full).toString('base64')});
+      }
+    }
+  };
+  const top = '/' + path.basename(dir);
+  walk(dir, top);
+  await page.evaluate(({top, items}) => {
+    const entryOf = new Map();
+    const children = new Map([[top, []]]);
+    const directory = (p) => ({
+      isDirectory: true, isFile: false, name: p.split('/').pop(), fullPath: p,
+      createReader() {
+        let at = 0;
+        return {readEntries(ok) {
+          const list = children.get(p);
+          const batch = list.slice(at, at + 100);
+          at += batch.length;
+          setTimeout(() => ok(batch), 0);
+        }};
+      },
+    });
+    entryOf.set(top, directory(top));
+    for (const item of items) {
+      const parent = item.path.slice(0, item.path.lastIndexOf('/'));
+      let entry;
+      if (item.kind === 'dir') {
+        children.set(item.path, []);
+        entry = directory(item.path);
+      } else {
+        const bytes = Uint8Array.from(atob(item.data), c => c.charCodeAt(0));
+        const file = new File([bytes], item.path.split('/').pop());
+        entry = {isDirectory: false, isFile: true, name: file.name, fullPath: item.path, file(ok) { setTimeout(() => ok(file), 0); }};
+      }
+      children.get(parent).push(entry);
+    }
+    const event = new Event('drop', {bubbles: true, cancelable: true});
+    Object.defineProperty(event, 'dataTransfer', {value: {items: [{kind: 'file', webkitGetAsEntry: () => entryOf.get(top)}]}});
+    document.body.dispatchEvent(event);
+  }, {top, items});
+}
+
+const pageUrl = pathToFileURL(path.resolve(args.page)).href;
+const shots = args.screenshots;
+
+// --- From file://, Japanese: the checker's texts, every problem, the JSON report. ---
+{
+  const {page, context, log} = await openPage(pageUrl);
+  check(await page.locator('h1').textContent() === 'Vexorin フォルダ検査', 'the page speaks Japanese for ja-JP');
+
+  const intact = makeTree(TREE);
+  let shown = await checkFolder(page, intact);
+  same([shown.phase, shown.text, shown.problems], ['done', INTACT, []], 'intact folder');
+  same(pageReport(shown), nativeReport(intact), 'intact: the report is the native one');
+  if (shots) await page.screenshot({path: path.join(shots, 'web-intact.png'), fullPage: true});
+
+  const defaults = `${DEFAULT_1}\n${DEFAULT_2}`;
+  let tree = copyTree(intact);
+  fs.rmSync(path.join(tree, 'ソフト/深い'), {recursive: true});
+  shown = await checkFolder(page, tree);
+  same(shown.text, `フォルダ pack/ソフト\\深い\\ が見つかりません.\n${defaults}`, 'missing folder, default message');
+  check(shown.note !== '', 'a folder missing with the folder button says that empty folders are unseen');
+  same(pageReport(shown), nativeReport(tree), 'missing folder: the report is the native one');
+
+  const custom = makeTree(TREE, {messages: CUSTOM});
+  tree = copyTree(custom);
+  fs.rmSync(path.join(tree, '表.txt'));
+  shown = await checkFolder(page, tree);
+  same(shown.text, 'ファイル 表.txt が見つかりません.\nファイルがない', 'missing file, own message');
+  tree = copyTree(custom);
+  fs.writeFileSync(path.join(tree, 'ソフト/readme.txt'), 'SOFT');
+  shown = await checkFolder(page, tree);
+  same(shown.text, 'ファイル ソフト\\readme.txt が壊れています.\n壊れている', 'damaged file, own message');
+  tree = copyTree(intact);
+  fs.writeFileSync(path.join(tree, 'z.txt'), 'zzZ');
+  shown = await checkFolder(page, tree);
+  same(shown.text, `ファイル z.txt が壊れています.\n${DEFAULT_1}`, 'damaged file, default message');
+
+  // Every problem, one line each, as vexorin-check --all lists them.
+  tree = copyTree(custom);
+  fs.rmSync(path.join(tree, 'ソフト/深い'), {recursive: true});
+  fs.rmSync(path.join(tree, '表.txt'));
+  fs.writeFileSync(path.join(tree, 'z.txt'), 'zz');
+  shown = await checkFolder(page, tree);
+  same([...shown.problems, shown.summary].join('\n') + '\n', nativeAll(tree), 'every problem, as vexorin-check --all');
+  same(shown.problems.length, 4, 'every problem listed');
+  same(pageReport(shown), nativeReport(tree), 'every problem: the report is the native one');
+  if (shots) await page.screenshot({path: path.join(shots, 'web-problems.png'), fullPage: true});
+
+  // The digests of the WebAssembly builds (SIMD lanes, and scalar) over the edge sizes.
+  const edge = {};
+  EDGE_SIZES.forEach((size, i) => { edge[`e/${i}.bin`] = Buffer.alloc(size).map((_, k) => (k * 31 + i) & 255); });
+  const edgeTree = makeTree(edge);
+  const damaged = copyTree(edgeTree);
+  for (const i of [3, 9, 13]) {
+    const file = path.join(damaged, `e/${i}.bin`);
+    const bytes = fs.readFileSync(file);
+    bytes[bytes.length - 1] ^= 1;
+    fs.writeFileSync(file, bytes);
+  }
+  fs.truncateSync(path.join(damaged, 'e/14.bin'), CHUNK);
+  // Through the digest workers (the MD5 of md5.cpp), and through the check worker alone: the
+  // lane digest with the SIMD kernel, and the scalar build.
+  for (const [query, simd] of [['', true], ['?workers=0', true], ['?workers=0&lanes=0', false]]) {
+    const edgePage = query ? (await openPage(pageUrl + query)).page : page;
+    check(await edgePage.evaluate(() => window.vexorinPage.simd) === simd, `${query}: the ${simd ? 'SIMD' : 'scalar'} build runs`);
+    shown = await checkFolder(edgePage, edgeTree);
+    same(shown.text, INTACT, `edge sizes (${query}): every digest is the native one`);
+    shown = await checkFolder(edgePage, damaged);
+    same(pageReport(shown), nativeReport(damaged), `edge sizes damaged (${query}): the report is the native one`);
+  }
+
+  // Hostile check data: every seed of the check data's fuzz target as the checker gives the
+  // native report (refused when a stored path leaves the folder), and nothing hangs.
+  for (const seed of fs.readdirSync(args.corpus).sort()) {
+    const dir = path.join(scratch, String(++folders), 'pack');
+    fs.mkdirSync(dir, {recursive: true});
+    fs.writeFileSync(path.join(dir, 'a.txt'), 'a');
+    fs.copyFileSync(path.join(args.corpus, seed), path.join(dir, 'Vexorin.exe'));
+    shown = await checkFolder(page, dir);
+    const native = nativeReport(dir);
+    if (native.outcome === 'unusable') same(shown.text, native.error, `seed ${seed}: the native refusal`);
+    else same(pageReport(shown), native, `seed ${seed}: the report is the native one`);
+  }
+
+  // Not a checker; no checker; the folder above; the folder below; two checkers.
+  let dir = path.join(scratch, String(++folders), 'pack');
+  fs.mkdirSync(dir, {recursive: true});
+  fs.writeFileSync(path.join(dir, 'Vexorin.exe'), 'MZ not a checker at all');
+  shown = await checkFolder(page, dir);
+  same(shown.text, LOAD_FAILED, 'Vexorin.exe without check data: the load failure');
+  fs.renameSync(path.join(dir, 'Vexorin.exe'), path.join(dir, 'game.exe'));
+  shown = await checkFolder(page, dir);
+  check(shown.phase === 'message' && shown.text.includes('チェッカーではありません') && shown.text.includes('game.exe'),
+        `an .exe without check data is named as no checker: ${shown.text}`);
+  shown = await checkFolder(page, path.dirname(intact));
+  check(shown.phase === 'message' && shown.text.includes('チェッカーは選んだフォルダの中の次のフォルダにあります') &&
+        shown.text.endsWith(path.basename(path.dirname(intact)) + '/pack'), `the folder above: told where the checker is: ${shown.text}`);
+  shown = await checkFolder(page, path.join(intact, 'ソフト'));
+  check(shown.phase === 'message' && shown.text.includes('一つ上の'), `the folder below: told to choose the one above: ${shown.text}`);
+  const two = makeTree(TREE, {checker: 'a.exe'});
+  fs.copyFileSync(path.join(two, 'a.exe'), path.join(two, 'b.exe'));
+  shown = await checkFolder(page, two);
+  same([shown.phase, shown.choices], ['choose', ['a.exe', 'b.exe']], 'two checkers: the page asks which');
+  await page.click('#choices button:nth-child(2)');
+  await page.waitForFunction(() => document.body.dataset.phase === 'done');
+  same([await page.locator('#result').textContent(), await page.evaluate(() => window.vexorinPage.checker)],
+       [INTACT, 'b.exe'], 'two checkers: the one chosen checks');
+
+  // Drop: empty folders are seen; through the folder button they are not.
+  const withEmpty = makeTree(TREE, {emptyFolders: ['ソフト/空フォルダ']});
+  shown = await checkFolder(page, withEmpty, {drop: true});
+  same([shown.phase, shown.text, shown.note], ['done', INTACT, ''], 'a dropped folder with an empty folder is intact');
+  shown = await checkFolder(page, withEmpty);
+  check(shown.json.problems[0].kind === 'missing-folder' && shown.note !== '', 'chosen with the button, the empty folder is unseen and the page says so');
+  // More than 100 entries in one folder: readEntries must be called until it hands out nothing.
+  const many = {};
+  for (let i = 0; i < 250; ++i) many[`many/${i}.txt`] = Buffer.from(String(i));
+  const manyTree = makeTree(many);
+  shown = await checkFolder(page, manyTree, {drop: true});
+  same([shown.text, shown.json.filesChecked], [INTACT, 250], 'a dropped folder of 250 files is read whole');
+
+  same(log.requests.filter(u => !u.startsWith('blob:')), [], 'file://: no request after load');
+  same(await page.evaluate(() => window.__violations), [], 'file://: no Content-Security-Policy violation');
+  same(log.errors, [], 'file://: no script error');
+  await context.close();
+}
+
+// --- From a static server on 127.0.0.1, English browser; stopping a check at work. ---
+{
+  const html = fs.readFileSync(args.page);
+  const server = http.createServer((req, res) => {
+    res.writeHead(200, {'Content-Type': 'text/html; charset=utf-8'});
+    res.end(html);
+  });
+  await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
+  const url = `http://127.0.0.1:${server.address().port}/vexorin-check.html`;
+  const {page, context, log} = await openPage(url, 'en-US');
+  check(await page.locator('h1').textContent() === 'Vexorin folder check', 'the page speaks English for en-US');
+  const intact = makeTree(TREE, {messages: CUSTOM});
+  let shown = await checkFolder(page, intact);
+  same(shown.text, INTACT, 'http: intact folder');
+  const tree = copyTree(intact);
+  fs.writeFileSync(path.join(tree, 'ソフト/深い/data.bin'), 'short');
+  shown = await checkFolder(page, tree);
+  same(shown.text, 'ファイル ソフト\\深い\\data.bin が壊れています.\n壊れている', 'http: damaged file, the distributor\'s own message');
+  same(pageReport(shown), nativeReport(tree), 'http: the report is the native one');
+  await context.grantPermissions(['clipboard-read', 'clipboard-write'], {origin: new URL(url).origin});
+  await page.click('#copy');
+  await page.waitForFunction(() => document.getElementById('copied').textContent !== '');
+  same(await page.evaluate(() => navigator.clipboard.readText()),
+       `${shown.text}\n${nativeAll(tree)}`, 'copy result: the result and every problem as text');
+
+  // A file above 4 GiB (sparse) is read whole and right; the check at work can be stopped.
+  const big = path.join(scratch, String(++folders), 'big');
+  fs.mkdirSync(big, {recursive: true});
+  fs.writeFileSync(path.join(big, 'small.txt'), 'x');
+  const fd = fs.openSync(path.join(big, 'huge.bin'), 'w');
+  fs.writeSync(fd, Buffer.from('end'), 0, 3, Number(process.env.VX_WEB_BIG || 4 * 1024 ** 3 + 5));
+  fs.closeSync(fd);
+  if (run(args.build, ['--yes', big]).status !== 0) throw new Error('vexorin-build of the big folder');
+  shown = await checkFolder(page, big);
+  same([shown.text, shown.json.problemCount], [INTACT, 0], 'a file above 4 GiB is checked right');
+  await page.setInputFiles('#folder', big);
+  await page.waitForFunction(() => /MB\/s/.test(document.getElementById('counts').textContent));
+  if (shots) {
+    const ja = await openPage(pageUrl);
+    await ja.page.setInputFiles('#folder', big);
+    await ja.page.waitForFunction(() => document.getElementById('bar').value > 0.25);
+    await ja.page.screenshot({path: path.join(shots, 'web-working.png'), fullPage: true});
+    await ja.context.close();
+  }
+  await page.click('#stop');
+  await page.waitForFunction(() => document.body.dataset.phase === 'message');
+  same(await page.locator('#result').textContent(), 'Stopped.', 'the stop button stops the check');
+  same(log.requests.filter(u => !u.startsWith('blob:')), [], 'http: no request after load');
+  same(await page.evaluate(() => window.__violations), [], 'http: no Content-Security-Policy violation');
+  await context.close();
+  server.close();
+}
+
+await browser.close();
+fs.rmSync(scratch, {recursive: true, force: true});
+console.log(`${cases - failures} of ${cases} checks passed`);
+process.exit(failures ? 1 : 0);

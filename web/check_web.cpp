@@ -1,0 +1,127 @@
+// The web page's check: what its worker calls in the WebAssembly module. It runs
+// vexorin-check's own check (RunCheck, with every problem) over the folder the page was
+// handed (WebPlatform) and gives back the same texts and JSON report.
+#include <stdint.h>
+
+#include <string>
+
+#include "check_output.h"
+#include "check_report.h"
+#include "check_run.h"
+#include "cp932_convert.h"
+#include "md5.h"
+#include "md5_lanes.h"
+#include "platform_web.h"
+
+#define VX_WEB_EXPORT(name) extern "C" __attribute__((export_name(name)))
+
+namespace {
+
+WebPlatform platform;
+std::string input;        // what the script wrote last through vx_input
+std::string folderLabel;  // the checker's folder as the page names it, UTF-8
+std::string result;       // the last answer, for the script to read
+
+// A text of the run in UTF-8, the page's name of the checker's folder and a "/" put back for
+// the platform's mark and its separator, as vexorin-check names the folder it was given.
+std::string ToUtf8Here(const std::string& cp932) {
+  const std::string mark = {kExecutableFolderMark, '\\'};
+  std::string out;
+  size_t from = 0;
+  for (size_t at; (at = cp932.find(mark, from)) != std::string::npos; from = at + mark.size()) {
+    out += Cp932ToUtf8Lenient(cp932.substr(from, at - from)) + folderLabel + "/";
+  }
+  return out + Cp932ToUtf8Lenient(cp932.substr(from));
+}
+
+class Quiet : public MessageSink {
+ public:
+  bool Show(const char*, const char*, MessageKind) override { return true; }
+};
+
+}  // namespace
+
+// A buffer of `size` bytes for the script to write an argument into.
+VX_WEB_EXPORT("vx_input") char* Input(uint32_t size) {
+  input.assign(size, '\0');
+  return &input[0];
+}
+
+VX_WEB_EXPORT("vx_result") const char* Result() { return result.data(); }
+VX_WEB_EXPORT("vx_result_size") uint32_t ResultSize() {
+  return static_cast<uint32_t>(result.size());
+}
+
+// The last input becomes the name the texts give the checker's folder.
+VX_WEB_EXPORT("vx_set_folder_label") void SetFolderLabel() { folderLabel = input; }
+
+// 1 when the checker file the script holds carries check data that the checker would load.
+VX_WEB_EXPORT("vx_carries_check_data") int32_t CarriesData() {
+  return CarriesCheckData(platform) ? 1 : 0;
+}
+
+// The file count and byte total that the check data lists, for the page's progress bar; the
+// file count is -1 when the checker carries no usable data.
+VX_WEB_EXPORT("vx_listed_files") double ListedFiles() {
+  CheckRun run(platform);
+  Quiet quiet;
+  return run.ReadOwnCheckData(quiet) ? run.data.fileCount : -1;
+}
+VX_WEB_EXPORT("vx_listed_bytes") double ListedBytes() {
+  CheckRun run(platform);
+  Quiet quiet;
+  return run.ReadOwnCheckData(quiet) ? static_cast<double>(run.byteTotal) : -1;
+}
+
+// Checks the folder, going on after problems, the files read in SIMD lanes unless `lanes` is
+// 0 (or the build has none). The result holds four texts, each ended by a NUL: the outcome
+// ("intact", "problems", "unusable"), vexorin-check's text (the first problem with the
+// distributor's message, or the success text), that of vexorin-check --all (one line per
+// problem and the summary line) or, when unusable, why, and its --json report. `checker`, the
+// last input, is the checker's name for the report.
+VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
+  std::string checker = input;
+  CheckReport report;
+  // Two jobs choose the concurrent digest; with no thread to start, its first job digests
+  // every file on this thread, a lane job several files at once.
+  RunCheck(platform, true, 2, nullptr, &report, lanes != 0 ? Md5WidestLaneKernel() : nullptr);
+  static const char* const kOutcomes[] = {"intact", "problems", "unusable"};
+  result = kOutcomes[report.outcome];
+  result += '\0';
+  if (report.outcome == kOutcomeUnusable) {
+    result += UnusableText(report, ToUtf8Here);
+    result += '\0';
+    result += UnusableText(report, ToUtf8Here);
+  } else {
+    result += PlainReport(report, false, ToUtf8Here);
+    result += '\0';
+    result += PlainReport(report, true, ToUtf8Here);
+  }
+  result += '\0';
+  result += JsonReport(report, folderLabel + "/" + checker, folderLabel, ToUtf8Here);
+  result += '\0';
+}
+
+// The MD5 of the page's digest workers: md5.cpp's, one context per file being read.
+VX_WEB_EXPORT("vx_md5_begin") Md5Context* Md5Begin() {
+  Md5Context* context = new Md5Context;
+  Md5Init(context);
+  return context;
+}
+VX_WEB_EXPORT("vx_md5_update")
+void Md5Add(Md5Context* context, const unsigned char* data, uint32_t size) {
+  Md5Update(context, data, size);
+}
+// Writes the digest to the context's first 16 bytes, where the script reads it, and keeps the
+// context until vx_md5_free.
+VX_WEB_EXPORT("vx_md5_end") unsigned char* Md5End(Md5Context* context) {
+  unsigned char digest[16];
+  Md5Final(context, digest);
+  unsigned char* out = reinterpret_cast<unsigned char*>(context);
+  for (int i = 0; i < 16; ++i) out[i] = digest[i];
+  return out;
+}
+VX_WEB_EXPORT("vx_md5_free") void Md5Free(Md5Context* context) { delete context; }
+
+// A buffer of the script's own, for the bytes it hands to vx_md5_update.
+VX_WEB_EXPORT("vx_alloc") unsigned char* Alloc(uint32_t size) { return new unsigned char[size]; }

@@ -1,0 +1,351 @@
+// The page: the recipient chooses or drops the unpacked folder, a worker runs the check (the
+// C++ check compiled to WebAssembly), and this script shows its progress and its result.
+'use strict';
+(() => {
+  const TEXTS = {
+    ja: {
+      title: 'Vexorin フォルダ検査',
+      intro: 'ダウンロードして解凍したフォルダを選ぶか、このページにドロップしてください。フォルダの中のチェッカー (Vexorin.exe) と同じ検査をします。チェッカーを実行する必要はありません。',
+      private: 'ファイルはこのブラウザの中だけで読まれます。このページは何も送信しません (読み込み後の通信はすべて禁止されています)。',
+      dropHere: 'ここに解凍したフォルダをドロップ',
+      pick: 'フォルダを選ぶ…',
+      working: '検査中…',
+      stop: '中止',
+      stopped: '中止しました。',
+      copy: '結果をコピー',
+      copied: 'コピーしました',
+      allProblems: 'すべての問題',
+      choose: 'チェックデータを持つ .exe が複数あります。どれで検査しますか？',
+      files: 'ファイル',
+      left: '残り約',
+      seconds: '秒',
+      none: 'このフォルダにはチェッカー (Vexorin.exe、またはチェックデータを持つ .exe) がありません。',
+      noneBelow: '解凍したフォルダの中のフォルダを選んだ場合は、一つ上の、チェッカーのあるフォルダを選んでください。',
+      notChecker: '次の .exe はチェッカーではありません (チェックデータがありません): ',
+      elsewhere: 'チェッカーは選んだフォルダの中の次のフォルダにあります。そのフォルダを選んでください: ',
+      droppedFiles: 'ファイルではなく、解凍したフォルダそのものをドロップしてください。',
+      emptyInvisible: '注意: フォルダ選択では空のフォルダが見えません。見つからないと表示されたフォルダが空のフォルダとして存在する場合は、フォルダをこのページにドロップして検査してください。',
+      failed: '検査できませんでした: ',
+      checker: 'チェッカー',
+    },
+    en: {
+      title: 'Vexorin folder check',
+      intro: 'Choose the folder you downloaded and unpacked, or drop it on this page. It is checked as its checker (Vexorin.exe) checks it, without running the checker.',
+      private: 'Your files are read inside this browser only. This page sends nothing anywhere (every connection after loading is forbidden).',
+      dropHere: 'Drop the unpacked folder here',
+      pick: 'Choose folder…',
+      working: 'Checking…',
+      stop: 'Stop',
+      stopped: 'Stopped.',
+      copy: 'Copy result',
+      copied: 'Copied',
+      allProblems: 'Every problem',
+      choose: 'More than one .exe file carries check data. Which one should check the folder?',
+      files: 'files',
+      left: 'about',
+      seconds: 's left',
+      none: 'This folder holds no checker (Vexorin.exe, or an .exe file that carries check data).',
+      noneBelow: 'If you chose a folder inside the unpacked one, choose the folder above it, the one that holds the checker.',
+      notChecker: 'These .exe files are not checkers (they carry no check data): ',
+      elsewhere: 'The checker is in this folder inside the one you chose; choose that folder: ',
+      droppedFiles: 'Drop the unpacked folder itself, not files.',
+      emptyInvisible: 'Note: a folder chosen with the button shows no empty folders. If a folder reported missing is there but empty, drop the folder on this page to check it.',
+      failed: 'The check could not run: ',
+      checker: 'Checker',
+    },
+  };
+  const lang = /^ja\b/i.test(navigator.language || '') ? 'ja' : 'en';
+  const T = TEXTS[lang];
+  document.documentElement.lang = lang;
+  document.title = T.title;
+  for (const el of document.querySelectorAll('[data-t]')) el.textContent = T[el.dataset.t];
+
+  const $ = (id) => document.getElementById(id);
+  const params = new URLSearchParams(location.search);
+  // Which build runs: the SIMD one where the browser has WebAssembly SIMD ("lanes=0" asks for
+  // the scalar build, to compare the two).
+  const simdProbe = Uint8Array.from(atob('AGFzbQEAAAABBQFgAAF7AwIBAAoIAQYAQQD9Dws='), c => c.charCodeAt(0));
+  const simd = params.get('lanes') !== '0' && WebAssembly.validate(simdProbe);
+  const wasmBytes = Uint8Array.from(atob($(simd ? 'vx-wasm-simd' : 'vx-wasm-scalar').textContent.trim()), c => c.charCodeAt(0));
+  const workerUrl = URL.createObjectURL(new Blob([$('vx-worker').textContent], {type: 'text/javascript'}));
+  const digestUrl = URL.createObjectURL(new Blob([$('vx-digest-worker').textContent], {type: 'text/javascript'}));
+  // Digest workers, one per core the browser reports, at most 8 ("workers=0": none, the check
+  // worker reads every file itself, several at once in the SIMD lanes).
+  const digestWorkers = params.get('workers') === '0' ? 0 : Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8));
+
+  let worker = null;
+  let pool = [];      // the digest workers of the current check
+  let job = null;     // what the current check was started with
+  let begun = null;   // {files, bytes, at}
+  const state = window.vexorinPage = {phase: 'idle', simd};
+
+  function show(id, on) { $(id).hidden = !on; }
+  function setPhase(phase) {
+    state.phase = phase;
+    document.body.dataset.phase = phase;
+  }
+  function message(text) {
+    stopWorker();
+    show('work', false);
+    show('outcome', true);
+    show('listTitle', false);
+    $('result').textContent = text;
+    $('result').className = 'bad';
+    $('problems').textContent = '';
+    $('summary').textContent = '';
+    show('note', false);
+    setPhase('message');
+  }
+  function stopWorker() {
+    if (worker) worker.terminate();
+    worker = null;
+    for (const w of pool) w.terminate();
+    pool = [];
+  }
+
+  // Digests the files the check asked for (null: not handed over) in the digest workers, in
+  // batches as each worker gets done, and hands the digests back to the check in its order.
+  function digestAll(files) {
+    const count = files.length;
+    const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
+    const read = [];
+    let next = 0;
+    let done = 0;
+    const check = worker;
+    for (let w = 0; w < Math.min(digestWorkers, count); ++w) {
+      const digester = new Worker(digestUrl);
+      pool.push(digester);
+      read.push(0);
+      const feed = () => {
+        const tasks = [];
+        let size = 0;
+        while (next < count && tasks.length < 64 && size < 64 * 1048576) {
+          tasks.push({index: next, file: files[next]});
+          size += files[next] ? files[next].size : 0;
+          ++next;
+        }
+        if (tasks.length) digester.postMessage({tasks});
+      };
+      digester.onmessage = (e) => {
+        const m = e.data;
+        if (m.type === 'read') {
+          read[w] = m.bytes;
+          showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
+        } else if (m.type === 'done') {
+          for (const r of m.results) {
+            digests.outcomes[r.index] = r.outcome;
+            digests.bytes[r.index] = r.bytes;
+            digests.md5s.set(r.md5, 16 * r.index);
+          }
+          done += m.results.length;
+          if (done === count) {
+            for (const x of pool) x.terminate();
+            pool = [];
+            check.postMessage({digests}, [digests.outcomes.buffer, digests.bytes.buffer, digests.md5s.buffer]);
+          } else {
+            feed();
+          }
+        } else if (m.type === 'failed') {
+          message(T.failed + m.message);
+        }
+      };
+      digester.onerror = (e) => message(T.failed + (e.message || ''));
+      digester.postMessage({wasm: wasmBytes});
+      feed();
+    }
+  }
+  function megabytes(n) { return (n / 1048576).toFixed(1) + ' MB'; }
+
+  function start(entries, folders, root, source, checker) {
+    stopWorker();
+    job = {entries, folders, root, source};
+    state.startedAt = performance.now();
+    show('choose', false);
+    show('outcome', false);
+    show('work', true);
+    $('bar').value = 0;
+    $('counts').textContent = T.working;
+    setPhase('working');
+    begun = null;
+    worker = new Worker(workerUrl);
+    worker.onmessage = (e) => receive(e.data);
+    worker.onerror = (e) => message(T.failed + (e.message || ''));
+    // Each File handed to a worker costs the browser a registration of its own: the check
+    // worker gets only the .exe files' when the digest workers read the rest.
+    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
+    worker.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0});
+  }
+
+  function receive(m) {
+    if (m.type === 'begin') {
+      begun = {files: m.files, bytes: m.bytes, at: performance.now()};
+      state.checker = m.checker;
+    } else if (m.type === 'progress') {
+      showProgress(m);
+    } else if (m.type === 'digest') {
+      const byPath = new Map(job.entries.map(e => [e.path, e.file]));
+      digestAll(m.paths.map(p => (p !== '' && byPath.get(m.folder + '/' + p)) || null));
+    } else if (m.type === 'result') {
+      finish(m);
+    } else if (m.type === 'several') {
+      stopWorker();
+      show('work', false);
+      show('choose', true);
+      const box = $('choices');
+      box.textContent = '';
+      for (const name of m.names) {
+        const button = document.createElement('button');
+        button.textContent = name;
+        button.onclick = () => start(job.entries, job.folders, job.root, job.source, name);
+        box.appendChild(button);
+      }
+      setPhase('choose');
+    } else if (m.type === 'none') {
+      let text = T.none;
+      if (m.below.length) text = T.elsewhere + m.below.join(', ');
+      else if (m.exes.length) text += '\n' + T.notChecker + m.exes.join(', ') + '\n' + T.noneBelow;
+      else text += '\n' + T.noneBelow;
+      message(text);
+    } else if (m.type === 'failed') {
+      message(T.failed + m.message);
+    }
+  }
+
+  function showProgress(m) {
+    if (!begun) return;
+    const seconds = (performance.now() - begun.at) / 1000;
+    const speed = seconds > 0 ? m.bytes / seconds : 0;
+    $('bar').value = begun.bytes > 0 ? Math.min(1, m.bytes / begun.bytes) : 0;
+    let line = `${m.files} / ${begun.files} ${T.files} · ${megabytes(m.bytes)} / ${megabytes(begun.bytes)}`;
+    if (speed > 0) {
+      line += ` · ${megabytes(speed)}/s`;
+      const left = Math.max(0, (begun.bytes - m.bytes) / speed);
+      line += ` · ${T.left} ${Math.ceil(left)} ${T.seconds}`;
+    }
+    $('counts').textContent = line;
+  }
+
+  function finish(m) {
+    stopWorker();
+    show('work', false);
+    show('outcome', true);
+    state.result = m;
+    // From the folder handed over to the result, as a recipient waits.
+    state.seconds = (performance.now() - state.startedAt) / 1000;
+    $('result').textContent = m.text.replace(/\n$/, '');
+    $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
+    const list = $('problems');
+    list.textContent = '';
+    $('summary').textContent = '';
+    if (m.outcome === 'problems') {
+      const lines = m.all.replace(/\n$/, '').split('\n');
+      $('summary').textContent = lines.pop();
+      for (const line of lines) {
+        const item = document.createElement('li');
+        item.textContent = line;
+        list.appendChild(item);
+      }
+      show('listTitle', true);
+    } else {
+      show('listTitle', false);
+      if (m.outcome === 'intact') $('summary').textContent = m.all.replace(/\n$/, '').split('\n').pop();
+    }
+    const folderMissing = m.json.problems && m.json.problems.some(p => p.kind === 'missing-folder');
+    $('note').textContent = T.emptyInvisible;
+    show('note', folderMissing && job.source === 'input');
+    setPhase('done');
+  }
+
+  $('stop').onclick = () => {
+    stopWorker();
+    $('counts').textContent = T.stopped;
+    $('stop').hidden = true;
+    setPhase('stopped');
+    setTimeout(() => { $('stop').hidden = false; show('work', false); message(T.stopped); }, 0);
+  };
+
+  $('copy').onclick = async () => {
+    const r = state.result;
+    // vexorin-check's text, then, when there are problems, every one as --all lists them.
+    const text = r ? r.text + (r.outcome === 'problems' ? r.all : '') : $('result').textContent;
+    try {
+      await navigator.clipboard.writeText(text);
+    } catch (e) {
+      const area = document.createElement('textarea');
+      area.value = text;
+      document.body.appendChild(area);
+      area.select();
+      document.execCommand('copy');
+      area.remove();
+    }
+    $('copied').textContent = T.copied;
+    setTimeout(() => { $('copied').textContent = ''; }, 2000);
+  };
+
+  // The folder button: the browser hands over every file below the chosen folder (never a
+  // folder: empty ones stay unseen), each path beginning with the chosen folder's name.
+  $('folder').onchange = () => {
+    const picked = [...$('folder').files];
+    if (!picked.length) {
+      message(T.none);  // a folder without files: the browser hands over nothing at all
+      return;
+    }
+    const entries = picked.map(file => ({path: file.webkitRelativePath, file}));
+    const root = entries[0].path.split('/')[0];
+    $('folder').value = '';
+    start(entries, [], root, 'input');
+  };
+
+  // A drop: the dropped folder's entries, walked to the end (readEntries hands out at most
+  // 100 entries a call, and nothing once the folder is done). Folders are seen, empty ones too.
+  async function walk(top) {
+    const entries = [];
+    const folders = [];
+    const pending = [top];
+    while (pending.length) {
+      const dir = pending.pop();
+      const path = dir.fullPath.replace(/^\//, '');
+      folders.push(path);
+      const reader = dir.createReader();
+      for (;;) {
+        const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+        if (!batch.length) break;
+        for (const entry of batch) {
+          if (entry.isDirectory) {
+            pending.push(entry);
+          } else if (entry.isFile) {
+            const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+            entries.push({path: entry.fullPath.replace(/^\//, ''), file});
+          }
+        }
+      }
+    }
+    return {entries, folders};
+  }
+
+  async function dropped(dataTransfer) {
+    const tops = [...dataTransfer.items].map(item => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
+    const dirs = tops.filter(entry => entry.isDirectory);
+    if (dirs.length !== 1) {
+      message(T.droppedFiles);
+      return;
+    }
+    setPhase('reading');
+    try {
+      const {entries, folders} = await walk(dirs[0]);
+      start(entries, folders, dirs[0].fullPath.replace(/^\//, ''), 'drop');
+    } catch (e) {
+      message(T.failed + String(e && e.message || e));
+    }
+  }
+  state.dropped = dropped;
+
+  const zone = document.body;
+  zone.addEventListener('dragover', (e) => { e.preventDefault(); $('drop').classList.add('over'); });
+  zone.addEventListener('dragleave', () => $('drop').classList.remove('over'));
+  zone.addEventListener('drop', (e) => {
+    e.preventDefault();
+    $('drop').classList.remove('over');
+    dropped(e.dataTransfer);
+  });
+})();

@@ -1,0 +1,252 @@
+// The page's worker: it holds the files of the chosen folder, finds the checker among them,
+// and runs the check compiled to WebAssembly, answering its platform calls (module "vx") by
+// reading slices of the browser's File objects synchronously. Only File objects the browser
+// handed over can be read: a path names one of them or nothing.
+'use strict';
+
+let wasm = null;
+// {path, file}: every file handed over, its path from the chosen folder. With digest workers
+// only the .exe files come with their File: the page hands the others to the digest workers.
+let entries = [];
+let explicitFolders = [];  // folders the page saw itself (a drop shows empty ones too)
+let files = new Map();   // path below the checker's folder -> File
+let folders = new Set();  // folders below the checker's folder ("" is the folder itself)
+let checkerFile = null;
+const handles = new Map();
+let nextHandle = 1;
+const reader = new FileReaderSync();
+let bytesRead = 0;
+let filesDone = 0;
+let lastPost = 0;
+let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the digests are in
+let wanted = [];      // the files the check asked for, in its order
+let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
+let current = null;   // the check under way: {checker, lanes}
+
+// Made once: a decoder costs more to make than most paths cost to decode.
+const utf8Decoder = new TextDecoder();
+const cp932Decoders = [new TextDecoder('shift_jis'), new TextDecoder('shift_jis', {fatal: true})];
+
+function view(ptr, length) { return new Uint8Array(wasm.memory.buffer, ptr, length); }
+function utf8(ptr, length) { return utf8Decoder.decode(view(ptr, length).slice()); }
+
+function progress(force) {
+  const now = performance.now();
+  if (!force && now - lastPost < 100) return;
+  lastPost = now;
+  postMessage({type: 'progress', bytes: bytesRead, files: filesDone});
+}
+
+function fileAt(ptr, length, checker) {
+  return checker ? checkerFile : files.get(utf8(ptr, length));
+}
+
+const platform = {
+  open(ptr, length, checker) {
+    const file = fileAt(ptr, length, checker);
+    if (!file) return 0;
+    const handle = nextHandle++;
+    handles.set(handle, {file, pos: 0, listed: !checker});
+    return handle;
+  },
+  read(handle, ptr, size) {
+    const open = handles.get(handle);
+    if (!open) return -1;
+    const end = Math.min(open.pos + size, open.file.size);
+    if (end <= open.pos) return 0;
+    let data;
+    try {
+      // One slice per call: memory stays bounded by the check's own buffers.
+      data = new Uint8Array(reader.readAsArrayBuffer(open.file.slice(open.pos, end)));
+    } catch (e) {
+      return -1;  // removed, changed or unreadable since it was chosen
+    }
+    view(ptr, data.length).set(data);
+    open.pos += data.length;
+    if (open.listed) {
+      bytesRead += data.length;
+      progress(false);
+    }
+    return data.length;
+  },
+  seek(handle, offset) {
+    const open = handles.get(handle);
+    if (!open) return 0;
+    open.pos = offset;
+    return 1;
+  },
+  close(handle) {
+    const open = handles.get(handle);
+    if (open && open.listed) {
+      ++filesDone;
+      progress(false);
+    }
+    handles.delete(handle);
+  },
+  size(ptr, length, checker) {
+    const file = fileAt(ptr, length, checker);
+    return file ? file.size : -1;
+  },
+  is_folder(ptr, length) { return folders.has(utf8(ptr, length)) ? 1 : 0; },
+  decode_cp932(ptr, length, out, capacity, exact) {
+    let text;
+    try {
+      text = cp932Decoders[exact !== 0 ? 1 : 0].decode(view(ptr, length).slice());
+    } catch (e) {
+      return -1;
+    }
+    return new TextEncoder().encodeInto(text, view(out, capacity)).written;
+  },
+  now_ms() { return performance.now(); },
+  digest_mode() { return digestMode; },
+  want(index, ptr, length) { wanted[index] = length ? utf8(ptr, length) : ''; },
+  digest(index, md5, bytes) {
+    view(md5, 16).set(digests.md5s.subarray(16 * index, 16 * index + 16));
+    new Float64Array(wasm.memory.buffer, bytes, 1)[0] = digests.bytes[index];
+    return digests.outcomes[index];
+  },
+};
+
+async function load(bytes) {
+  if (wasm) return;
+  const module = await WebAssembly.compile(bytes);
+  const imports = {vx: platform};
+  // The C library's own calls (its error output) have nowhere to go in a page.
+  for (const item of WebAssembly.Module.imports(module)) {
+    if (item.module === 'wasi_snapshot_preview1') {
+      imports[item.module] = imports[item.module] || {};
+      imports[item.module][item.name] = () => 52;  // ENOSYS
+    }
+  }
+  const instance = await WebAssembly.instantiate(module, imports);
+  wasm = instance.exports;
+  wasm._initialize();
+}
+
+function put(text) {
+  const bytes = new TextEncoder().encode(text);
+  const ptr = wasm.vx_input(bytes.length);
+  view(ptr, bytes.length).set(bytes);
+}
+
+function parent(path) {
+  const cut = path.lastIndexOf('/');
+  return cut < 0 ? '' : path.slice(0, cut);
+}
+
+function isExe(path) { return /\.exe$/i.test(path); }
+
+// Makes the folder `base` (a path from the chosen folder's parent) the checker's folder.
+function useFolder(base) {
+  const prefix = base + '/';
+  files = new Map();
+  folders = new Set(['']);
+  for (const entry of entries) {
+    if (!entry.path.startsWith(prefix)) continue;
+    const relative = entry.path.slice(prefix.length);
+    files.set(relative, entry.file);
+    for (let folder = parent(relative); folder !== ''; folder = parent(folder)) folders.add(folder);
+  }
+  for (const folder of explicitFolders) {
+    if (folder.startsWith(prefix)) folders.add(folder.slice(prefix.length));
+  }
+}
+
+function carriesData(entry) {
+  checkerFile = entry.file;
+  return wasm.vx_carries_check_data() === 1;
+}
+
+// The checker of folder `base` as vexorin-check finds it: Vexorin.exe, or else the one .exe
+// there that carries check data. Returns {checker} or {several: [names]} or {}.
+function checkerIn(base) {
+  const here = entries.filter(e => parent(e.path) === base && isExe(e.path));
+  const named = here.find(e => e.path === base + '/Vexorin.exe');
+  if (named) return {checker: named};
+  const found = here.filter(carriesData).sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+  if (found.length === 1) return {checker: found[0]};
+  if (found.length > 1) return {several: found.map(e => e.path.slice(base.length + 1))};
+  return {};
+}
+
+// Folders below `root` that hold a checker, for a recipient who chose the folder above.
+function checkersBelow(root) {
+  const bases = new Set();
+  for (const entry of entries) {
+    if (isExe(entry.path) && entry.path.startsWith(root + '/') && parent(entry.path) !== root) {
+      bases.add(parent(entry.path));
+    }
+  }
+  const found = [];
+  for (const base of [...bases].sort()) {
+    if (found.length >= 5) break;
+    const there = checkerIn(base);
+    if (there.checker || there.several) found.push(base);
+  }
+  return found;
+}
+
+function run(base, checker, lanes, workers) {
+  useFolder(base);
+  checkerFile = checker.file;
+  put(base);
+  wasm.vx_set_folder_label();
+  const name = checker.path.slice(base.length + 1);
+  postMessage({type: 'begin', files: wasm.vx_listed_files(), bytes: wasm.vx_listed_bytes(),
+               folder: base, checker: name});
+  bytesRead = 0;
+  filesDone = 0;
+  current = {name, lanes};
+  if (workers) {
+    // The check asks for the files it wants; the page's digest workers digest them.
+    digestMode = 1;
+    wanted = [];
+    put(name);
+    wasm.vx_check(0);
+    if (wanted.length) {
+      postMessage({type: 'digest', folder: base, paths: wanted.map(p => (files.has(p) ? p : ''))});
+      return;
+    }
+  }
+  finish();
+}
+
+function finish() {
+  digestMode = digests ? 2 : 0;
+  put(current.name);
+  wasm.vx_check(current.lanes ? 1 : 0);
+  const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
+  if (!digests) progress(true);
+  postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3])});
+}
+
+onmessage = async (event) => {
+  const job = event.data;
+  try {
+    if (job.digests) {
+      digests = job.digests;
+      finish();
+      return;
+    }
+    await load(job.wasm);
+    entries = job.entries;
+    explicitFolders = job.folders;
+    const root = job.root;
+    if (job.checker) {
+      const chosen = entries.find(e => e.path === root + '/' + job.checker);
+      run(root, chosen, job.lanes, job.workers);
+      return;
+    }
+    const here = checkerIn(root);
+    if (here.checker) {
+      run(root, here.checker, job.lanes, job.workers);
+    } else if (here.several) {
+      postMessage({type: 'several', names: here.several});
+    } else {
+      const exes = entries.filter(e => parent(e.path) === root && isExe(e.path)).map(e => e.path.slice(root.length + 1));
+      postMessage({type: 'none', below: checkersBelow(root), exes});
+    }
+  } catch (e) {
+    postMessage({type: 'failed', message: String(e && e.message || e)});
+  }
+};
