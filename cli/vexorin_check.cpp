@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
   TerminalProgress progress(platform);
   bool terminal = ConsoleIsTerminal();
   RunCheck(platform.platform(), all, JobsToRun(options.jobs), terminal ? &progress : nullptr,
-           &report, options.lanes);
+           &report, options.lanes, &platform.names());
   progress.End();
 
   if (options.json) WriteOutputUtf8(JsonReport(report, file, folder, toUtf8));

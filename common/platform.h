@@ -13,6 +13,11 @@ typedef void* FileRef;
 // No code-page-932 character contains this byte and no Windows name can hold it.
 constexpr char kExecutableFolderMark = '\x01';
 
+// Begins a path whose rest is the platform's own name for it, not code page 932: a file or
+// folder found on disk under a name that code page 932 cannot write (one an unpacker garbled).
+// Only the platform that handed such a path out (through a listing of names) can open it.
+constexpr char kNativePathMark = '\x02';
+
 // File and folder access by path. Paths are code-page-932 byte strings with backslash
 // separators on every platform; each implementation converts them at its own boundary.
 // OpenRead, Read and Close may be called from several threads at once, each thread on files

@@ -18,6 +18,7 @@ pkgs=(
   clang libclang-rt-14-dev valgrind
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   wine wine32:i386 wine64
+  unzip 7zip libarchive-tools
 )
 
 missing=()
