@@ -3,7 +3,8 @@
 code-page-932 names and no UTF-8 flag, as Japanese archivers write it, unpacked by Debian's
 unzip, 7-Zip, bsdtar and Python's zipfile; decomposed (NFD) copies, twin characters and
 letter case. Every such entry must be found and checked under the name it has, the cause
-said once, and a damaged file among them still reported damaged.
+said once, and a damaged file among them still reported damaged. And a folder unpacked so
+deep that its paths pass 260 bytes, which is checked where it lies.
 
 usage: test_unpacker_names.py --check PATH --build PATH
 """
@@ -203,6 +204,27 @@ def decomposed_twin_and_case_forms_are_found_one_cause_each(check_tool, build):
         shutil.rmtree(top, ignore_errors=True)
 
 
+@case
+def a_folder_deeper_than_260_bytes_builds_and_checks(check_tool, build):
+    top = pathlib.Path(tempfile.mkdtemp(prefix="vxnames-"))
+    try:
+        # 294 bytes in code page 932 to the folder, as in a deep Downloads folder.
+        deep = top.joinpath(*["長いフォルダの名前" * 2] * 7)
+        deep = deep / ("x" * (294 - len(str(deep).encode("cp932")) - 1))
+        check(len(str(deep).encode("cp932")) == 294, str(deep))
+        root = built_tree(build, deep)
+        for jobs in ("1", "4"):
+            r = run(check_tool, "--jobs", jobs, str(root / "Vexorin.exe"))
+            check(r.returncode == 0 and r.stdout.decode() == "すべてのファイルは正常です.\n",
+                  f"--jobs {jobs}: {r.returncode} {r.stdout.decode()} {r.stderr.decode()}")
+        (root / "データ" / "セーブ" / "十字架.dat").write_bytes(b"changed")
+        r = run(check_tool, str(root / "Vexorin.exe"))
+        check(r.returncode == 1 and "ファイル データ\\セーブ\\十字架.dat が壊れています." in r.stdout.decode(),
+              r.stdout.decode())
+    finally:
+        shutil.rmtree(top, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--check", required=True)
@@ -210,6 +232,7 @@ def main():
     a = ap.parse_args()
     garbled_names_of_every_unpacker_are_found_and_checked(a.check, a.build)
     decomposed_twin_and_case_forms_are_found_one_cause_each(a.check, a.build)
+    a_folder_deeper_than_260_bytes_builds_and_checks(a.check, a.build)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 
