@@ -21,14 +21,27 @@ int ExpandToWide(const char* text, const wchar_t* folder, wchar_t* out, int capa
   int length = 0;
   for (const char* piece = text;;) {
     const char* end = piece;
-    while (*end != '\0' && (folder == nullptr || *end != kExecutableFolderMark)) ++end;
+    bool foreign = *piece == kForeignNameBegin;  // a name in UTF-8 up to kForeignNameEnd
+    if (foreign) ++piece, ++end;
+    while (*end != '\0' && (foreign ? *end != kForeignNameEnd
+                                    : *end != kForeignNameBegin &&
+                                          (folder == nullptr || *end != kExecutableFolderMark))) {
+      ++end;
+    }
     if (end > piece) {
-      int n = Cp932PieceToWide(piece, static_cast<int>(end - piece),
-                               out != nullptr ? out + length : nullptr, capacity - length);
+      int n = foreign ? MultiByteToWideChar(CP_UTF8, 0, piece, static_cast<int>(end - piece),
+                                            out != nullptr ? out + length : nullptr,
+                                            out != nullptr ? capacity - length : 0)
+                      : Cp932PieceToWide(piece, static_cast<int>(end - piece),
+                                         out != nullptr ? out + length : nullptr, capacity - length);
       if (n <= 0) return -1;
       length += n;
     }
     if (*end == '\0') break;
+    if (foreign || *end == kForeignNameBegin) {
+      piece = foreign ? end + 1 : end;
+      continue;
+    }
     for (int i = 0; out != nullptr && i < folderLength; ++i) out[length + i] = folder[i];
     length += folderLength;
     piece = end + 1;
