@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "check_platform.h"
+#include "check_run.h"
 #include "cp932_convert_win.h"
 #include "platform_win.h"
 
@@ -106,15 +107,18 @@ bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return false;
   }
-  wchar_t full[MAX_PATH];
-  DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
-  if (n == 0 || n >= MAX_PATH || !impl_->platform.SetExecutablePath(full)) return false;
+  wchar_t full[kPlatformPathChars];
+  DWORD n = GetFullPathNameW(wide.c_str(), kPlatformPathChars, full, nullptr);
+  if (n == 0 || n >= static_cast<DWORD>(kPlatformPathChars) ||
+      !impl_->platform.SetExecutablePath(full)) {
+    return false;
+  }
   std::wstring whole(full, n);
   size_t cut = whole.find_last_of(L"\\/");
   *file = Utf8FromWide(whole);
   *folder = Utf8FromWide(whole.substr(0, cut == std::wstring::npos ? 0 : cut));
   folder_ = *folder;
-  char path[MAX_PATH];
+  char path[kCheckerPathSize];
   if (!impl_->platform.ExecutablePath(path, sizeof path)) return false;
   marked_ = path[0] == kExecutableFolderMark;
   return true;
