@@ -20,7 +20,7 @@ import xml.etree.ElementTree as ElementTree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Checks  # noqa: E402
 
-SIZE_GOAL = 16384
+SIZE_GOAL = 20480  # 16,384 until it took paths beyond 260 bytes (17,408 since)
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
 LANG_JAPANESE = 0x0411
 RT_ICON, RT_DIALOG, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 5, 14, 16, 24
