@@ -175,7 +175,8 @@ int main(int argc, char** argv) {
            &report, options.lanes, &platform.names());
   progress.End();
 
-  if (options.json) WriteOutputUtf8(JsonReport(report, file, folder, toUtf8));
+  if (options.json)
+    WriteOutputUtf8(JsonReport(report, EscapedUtf8(file), EscapedUtf8(folder), toUtf8));
   if (report.outcome == kOutcomeUnusable) {
     ConsoleWriteUtf8(UnusableText(report, toUtf8) + "\n");
     return kExitUnusable;

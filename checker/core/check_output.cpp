@@ -157,22 +157,27 @@ std::string CauseLines(const FormCounts& counts) {
   return out;
 }
 
-}  // namespace
-
-std::string DiskNameText(const std::string& name) {
+// `text` with every byte outside valid UTF-8, and with `backslash` every backslash, as \xNN.
+std::string Escaped(const std::string& text, bool backslash) {
   std::string out;
-  for (size_t i = 0; i < name.size();) {
-    size_t n = SequenceLength(name, i);
-    if (n == 0 || name[i] == '\\') {
-      out += Hex(static_cast<unsigned char>(name[i]));
+  for (size_t i = 0; i < text.size();) {
+    size_t n = SequenceLength(text, i);
+    if (n == 0 || (backslash && text[i] == '\\')) {
+      out += Hex(static_cast<unsigned char>(text[i]));
       ++i;
     } else {
-      out.append(name, i, n);
+      out.append(text, i, n);
       i += n;
     }
   }
   return out;
 }
+
+}  // namespace
+
+std::string DiskNameText(const std::string& name) { return Escaped(name, true); }
+
+std::string EscapedUtf8(const std::string& text) { return Escaped(text, false); }
 
 std::string ValidUtf8(const std::string& text) {
   std::string out;

@@ -21,6 +21,9 @@ std::string Printable(const std::string& text);
 // A name as found on disk (any bytes) for people and JSON: UTF-8 as it is, every other byte
 // and every backslash (which is no separator in such a name) as \xNN.
 std::string DiskNameText(const std::string& name);
+// `text` with every byte that is not part of valid UTF-8 as \xNN: a folder's name on disk,
+// shown so that bytes of another encoding can still be told apart (not as U+FFFD).
+std::string EscapedUtf8(const std::string& text);
 
 // The checker's text for the first problem, or its success text; with `all`, the fixed line
 // of every problem, one per line, then a summary line with the counts. Entries found under

@@ -225,6 +225,22 @@ def a_folder_deeper_than_260_bytes_builds_and_checks(check_tool, build):
         shutil.rmtree(top, ignore_errors=True)
 
 
+@case
+def a_folder_above_named_in_latin1_is_shown_escaped(check_tool, build):
+    top = pathlib.Path(tempfile.mkdtemp(prefix="vxnames-"))
+    try:
+        above = pathlib.Path(os.fsdecode(os.fsencode(str(top)) + b"/caf\xe9"))  # Latin-1 é
+        root = built_tree(build, above)
+        shutil.rmtree(root / "ソフト")
+        r = run(check_tool, str(root / "Vexorin.exe"))
+        text = r.stdout.decode()
+        check(r.returncode == 1 and f"フォルダ {top}/caf\\xe9/src" in text and "\ufffd" not in text, text)
+        report = json.loads(run(check_tool, "--json", str(root / "Vexorin.exe")).stdout)
+        check(report["folder"] == f"{top}/caf\\xe9/src", report["folder"])
+    finally:
+        shutil.rmtree(top, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--check", required=True)
@@ -233,6 +249,7 @@ def main():
     garbled_names_of_every_unpacker_are_found_and_checked(a.check, a.build)
     decomposed_twin_and_case_forms_are_found_one_cause_each(a.check, a.build)
     a_folder_deeper_than_260_bytes_builds_and_checks(a.check, a.build)
+    a_folder_above_named_in_latin1_is_shown_escaped(a.check, a.build)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 
