@@ -107,6 +107,19 @@ const char* OutcomeName(CheckOutcome outcome) {
   return "";
 }
 
+// The problem's text in UTF-8 with one separator style in its fixed line: a missing folder's
+// line names the checker's folder as the system writes it and the stored path after it, which
+// then takes the same separators ("/" on Linux) rather than the stored backslashes.
+std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
+  std::string text = toUtf8(problem.text);
+  if (problem.kind != kProblemFolderMissing) return text;
+  std::string stored = toUtf8(problem.path);
+  size_t at = text.find(stored);
+  if (at == std::string::npos || at >= text.find('\n') || at == 0 || text[at - 1] != '/')
+    return text;
+  return text.replace(at, stored.size(), SlashPath(problem.path, toUtf8));
+}
+
 bool Renamed(const Problem& problem) {
   return problem.kind == kProblemFolderRenamed || problem.kind == kProblemFileRenamed;
 }
@@ -221,7 +234,7 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
     if (last != nullptr && last->form != kFormOwn && counts.count[last->form] >= 2)
       out += RenamedLine(*last, counts, toUtf8) + "\n";
     if (last != nullptr) {
-      out += toUtf8(WithoutFinalLineFeed(last->text)) + "\n";
+      out += WithoutFinalLineFeed(ShownText(*last, toUtf8)) + "\n";
     } else if (counts.total > 0) {
       out += "Every listed file's content is intact; only names differ.\n";
     }
@@ -230,7 +243,7 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
   }
   for (const Problem& problem : report.problems) {
     if (problem.form != kFormOwn) out += RenamedLine(problem, counts, toUtf8) + "\n";
-    if (!Renamed(problem)) out += toUtf8(FixedLine(problem.text)) + "\n";
+    if (!Renamed(problem)) out += FixedLine(ShownText(problem, toUtf8)) + "\n";
   }
   char summary[160];
   snprintf(summary, sizeof summary, "%u folders and %u files checked, %u problems found",
@@ -273,7 +286,7 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
       out += ", \"expected\": " + JsonString(problem.expected) +
              ", \"actual\": " + JsonString(problem.actual);
     }
-    std::string text = toUtf8(problem.text);
+    std::string text = ShownText(problem, toUtf8);
     if (problem.form != kFormOwn) {
       out += std::string(", \"foundAs\": \"") + NameFormId(problem.form) +
              "\", \"nameOnDisk\": " + JsonString(DiskNameText(problem.diskName));

@@ -80,7 +80,10 @@ def same_results_as_the_native_program(s, t):
         t.check(state + ": the same exit status", native[0] == windows[0] and native[0] == (0 if state == "intact" else 1),
                 "native %d, Windows %d" % (native[0], windows[0]))
         # Redirected, the Windows program writes the system's code page, 932 here.
-        want = native[1].decode("utf-8").replace(str(folder) + "/", to_wine_path(folder) + "\\")
+        # A folder's line takes one separator style each way: "/" natively, "\\" on Windows.
+        want = "".join(line.replace(str(folder) + "/", to_wine_path(folder) + "\\").replace("/", "\\")
+                       if line.startswith("フォルダ ") else line
+                       for line in native[1].decode("utf-8").splitlines(keepends=True))
         t.check(state + ": the same text", windows[1].decode("cp932") == want,
                 "native %r\n     Windows %r" % (want, windows[1].decode("cp932", "replace")))
 
