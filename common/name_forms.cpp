@@ -115,6 +115,7 @@ uint32_t LowerCase(uint32_t c) {
   if (c >= 0x400 && c <= 0x40F) return c + 0x50;    // Ѐ-Џ
   if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;  // full-width Ａ-Ｚ
   if (c >= 0x2160 && c <= 0x216F) return c + 0x10;  // Roman numerals Ⅰ-Ⅿ
+  if (c == 0x178) return 0xFF;                      // Ÿ, whose small letter is in Latin-1
   if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
       c != 0x17F) {
     // Latin Extended-A pairs its letters upper, lower; three runs are offset by one.
