@@ -298,6 +298,31 @@ def both_builds_refuse_the_same_names_and_name_them_whole(tool, windows_build, w
         tree.cleanup()
 
 
+@case
+def both_builds_take_a_folder_deeper_than_260_bytes(tool, windows_build, wine):
+    """A folder more than 300 bytes deep (code page 932) builds under Wine as natively, into the
+    same records: the build's limit is the checker's, not Windows's 260."""
+    exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
+    tree = Tree()
+    try:
+        deep = tree.root.joinpath(*["長いフォルダの名前" * 2] * 8)
+        check(len(str(deep).encode("cp932")) > 300, str(deep))
+        for rel, data in {"表.txt": b"hyou", "ソフト/readme.txt": b"soft"}.items():
+            (deep / rel).parent.mkdir(parents=True, exist_ok=True)
+            (deep / rel).write_bytes(data)
+        r = subprocess.run(wine.command(exe, "--yes", "Z:" + str(deep).replace("/", "\\")), capture_output=True,
+                           env=dict(wine.env, LC_ALL="ja_JP.UTF-8"), timeout=300)
+        check(r.returncode == 0, f"under Wine: {r.returncode} {r.stderr.decode('cp932', 'replace')}")
+        windows_data = CheckFile.load(deep / "Vexorin.exe")
+        r = run(tool, "--yes", str(deep))
+        check(r.returncode == 0, f"natively: {r.stderr.decode()}")
+        native_data = CheckFile.load(deep / "Vexorin.exe")
+        check(native_data.files == windows_data.files and len(native_data.files) == 2,
+              f"{native_data.files} {windows_data.files}")
+    finally:
+        tree.cleanup()
+
+
 def write_sparse(path, size, marks):
     """A file of `size` bytes holding `marks` (offset -> bytes) and holes between them."""
     with open(path, "wb") as f:
@@ -426,6 +451,7 @@ def main():
             windows_build_under_wine_stores_the_same_data(a.build, a.windows_build, wine)
             windows_build_on_a_system_without_code_page_932(a.build, a.windows_build, wine)
             both_builds_refuse_the_same_names_and_name_them_whole(a.build, a.windows_build, wine)
+            both_builds_take_a_folder_deeper_than_260_bytes(a.build, a.windows_build, wine)
     print(f"{results['passed']} passed, {results['failed']} failed")
     return 1 if results["failed"] else 0
 

@@ -297,7 +297,7 @@ TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
 
   Fixture g;
   g.dir.WriteFile("a.txt", "x");
-  std::string longName(300, 'n');
+  std::string longName(kPathCapacity, 'n');
   EXPECT_FALSE(g.Build(longName.c_str()).started);
   ASSERT_EQ(g.sink.boxes.size(), 1u);
   EXPECT_EQ(g.sink.boxes[0].text, longName + Cp932(" のパスが長すぎます."));
