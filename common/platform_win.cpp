@@ -62,13 +62,14 @@ bool ExpandInto(const char* text, const wchar_t* folder, wchar_t* out, int capac
   return true;
 }
 
-// A full path of MAX_PATH characters or more opens only in the \\?\ form (\\?\C:\...,
-// \\?\UNC\server\...), which Windows takes without its path limit. Shorter paths, and
+// A full path near MAX_PATH characters or beyond opens only in the \\?\ form (\\?\C:\...,
+// \\?\UNC\server\...), which Windows takes without its path limit; near it, so that a
+// folder's path stays usable with a search pattern ("*.*") after it. Shorter paths, and
 // paths that are not full ones, stay as they are. False when the longer form does not fit.
 bool LongForm(wchar_t* path, int capacity) {
   int n = 0;
   while (path[n] != L'\0') ++n;
-  if (n < MAX_PATH) return true;
+  if (n < MAX_PATH - 12) return true;
   bool drive = path[1] == L':' && path[2] == L'\\';
   bool unc = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
   if (!drive && !unc) return true;
