@@ -1,5 +1,6 @@
 #include "check_platform.h"
 
+#include "check_output.h"
 #include "cp932_convert.h"
 
 std::string CheckPlatform::ToUtf8(const std::string& cp932) const {
@@ -9,7 +10,12 @@ std::string CheckPlatform::ToUtf8(const std::string& cp932) const {
   size_t from = 0;
   for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
        from = mark + 1) {
-    out += Cp932ToUtf8Lenient(cp932.substr(from, mark - from)) + folder_;
+    out += Cp932ToUtf8Lenient(cp932.substr(from, mark - from)) + EscapedUtf8(folder_);
+    // The separator after the folder takes the folder's style: "/" where the system writes it.
+    if (!folder_.empty() && folder_[0] == '/' && mark + 1 < cp932.size() && cp932[mark + 1] == '\\') {
+      out += '/';
+      ++mark;
+    }
   }
   return out + Cp932ToUtf8Lenient(cp932.substr(from));
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "name_twins.h"
 #include "platform.h"
 
 class CheckPlatform {
@@ -15,6 +16,8 @@ class CheckPlatform {
   CheckPlatform& operator=(const CheckPlatform&) = delete;
 
   Platform& platform();
+  // The names on disk, for finding a listed entry that is there under another form.
+  FolderNames& names();
   // Makes the file at `utf8Path` the executable whose data the run reads and whose folder it
   // checks; false when it is not a file. `file` and `folder` receive the file's full path
   // and its folder's, in UTF-8.

@@ -36,14 +36,45 @@ class RegularFilesPlatform : public PosixPlatform {
   }
 };
 
+// Names as the file system has them: bytes, whatever their encoding.
+class PosixFolderNames : public FolderNames {
+ public:
+  explicit PosixFolderNames(const PosixPlatform& platform) : platform_(platform) {}
+
+  bool List(const std::string& folder, std::vector<std::string>* names) override {
+    std::string native;
+    if (!platform_.Native(folder.c_str(), &native)) return false;
+    DIR* dir = opendir(native.c_str());
+    if (dir == nullptr) return false;
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names->push_back(name);
+    }
+    closedir(dir);
+    return true;
+  }
+
+  std::string Join(const std::string& folder, const std::string& name, bool isFolder) override {
+    std::string native;
+    if (!platform_.Native(folder.c_str(), &native)) return std::string();
+    if (!native.empty() && native.back() != '/') native += '/';
+    return kNativePathMark + native + name + (isFolder ? "/" : "");
+  }
+
+ private:
+  const PosixPlatform& platform_;
+};
+
 struct CheckPlatform::Impl {
   RegularFilesPlatform platform;
+  PosixFolderNames names{platform};
 };
 
 CheckPlatform::CheckPlatform() : impl_(new Impl) {}
 CheckPlatform::~CheckPlatform() = default;
 
 Platform& CheckPlatform::platform() { return impl_->platform; }
+FolderNames& CheckPlatform::names() { return impl_->names; }
 
 bool CheckPlatform::UseChecker(const std::string& utf8Path, std::string* file,
                                std::string* folder) {

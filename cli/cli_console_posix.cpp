@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "cli_console.h"
+#include "cp932_convert.h"
 
 namespace {
 
@@ -58,7 +59,9 @@ bool ConsoleIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 bool ConsoleCanAsk() { return isatty(STDIN_FILENO) != 0; }
 
-void ConsoleWrite(const std::string& cp932) { WriteConverted(stderr, "CP932", cp932); }
+void ConsoleWrite(const std::string& cp932) {
+  WriteConverted(stderr, "UTF-8", Cp932TextToUtf8(cp932));
+}
 
 void ConsoleWriteUtf8(const std::string& utf8) { WriteConverted(stderr, "UTF-8", utf8); }
 

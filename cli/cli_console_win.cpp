@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "cli_console.h"
+#include "cp932_convert.h"
 #include "cp932_convert_win.h"
 
 namespace {
@@ -70,7 +71,7 @@ bool ConsoleCanAsk() {
   return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
 }
 
-void ConsoleWrite(const std::string& cp932) { WriteWide(WideFromCp932(cp932)); }
+void ConsoleWrite(const std::string& cp932) { WriteWide(WideFromUtf8(Cp932TextToUtf8(cp932))); }
 
 void ConsoleWriteUtf8(const std::string& utf8) { WriteWide(WideFromUtf8(utf8)); }
 

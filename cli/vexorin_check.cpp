@@ -173,10 +173,11 @@ int main(int argc, char** argv) {
   TerminalProgress progress(platform);
   bool terminal = ConsoleIsTerminal();
   RunCheck(platform.platform(), all, JobsToRun(options.jobs), terminal ? &progress : nullptr,
-           &report, options.lanes);
+           &report, options.lanes, &platform.names());
   progress.End();
 
-  if (options.json) WriteOutputUtf8(JsonReport(report, file, folder, toUtf8));
+  if (options.json)
+    WriteOutputUtf8(JsonReport(report, EscapedUtf8(file), EscapedUtf8(folder), toUtf8));
   if (report.outcome == kOutcomeUnusable) {
     ConsoleWriteUtf8(UnusableText(report, toUtf8) + "\n");
     return kExitUnusable;

@@ -11,3 +11,7 @@ bool Utf8ToCp932(const std::string& in, std::string* out);
 // Code page 932 as UTF-8 to be shown, going on past every byte that does not convert (it
 // becomes a stand-in character): a damaged stored name is still shown, never dropped.
 std::string Cp932ToUtf8Lenient(const std::string& cp932);
+
+// A code-page-932 text of the programs as UTF-8 to be shown: the names enclosed in
+// kForeignNameBegin and kForeignNameEnd (platform.h) are UTF-8 already and stay as they are.
+std::string Cp932TextToUtf8(const std::string& cp932);

@@ -46,7 +46,13 @@ bool Convert(bool toUtf8, const std::string& in, std::string* out) {
 }  // namespace
 
 bool Cp932ToUtf8(const std::string& in, std::string* out) { return Convert(true, in, out); }
-bool Utf8ToCp932(const std::string& in, std::string* out) { return Convert(false, in, out); }
+bool Utf8ToCp932(const std::string& in, std::string* out) {
+  // The system's converter takes some characters one way only: 〜 (U+301C) becomes 0x8160,
+  // which reads back as ～ (U+FF5E), so the stored name would name a file that is not there.
+  // Windows refuses such characters (no best fit); so does this, by converting back.
+  std::string back;
+  return Convert(false, in, out) && Convert(true, *out, &back) && back == in;
+}
 
 std::string Cp932ToUtf8Lenient(const std::string& cp932) {
   iconv_t cd = Converter(true);

@@ -13,6 +13,17 @@ typedef void* FileRef;
 // No code-page-932 character contains this byte and no Windows name can hold it.
 constexpr char kExecutableFolderMark = '\x01';
 
+// Begins a path whose rest is the platform's own name for it, not code page 932: a file or
+// folder found on disk under a name that code page 932 cannot write (one an unpacker garbled).
+// Only the platform that handed such a path out (through a listing of names) can open it.
+constexpr char kNativePathMark = '\x02';
+
+// Enclose, inside a code-page-932 text, a name as the system has it (UTF-8) that code page
+// 932 cannot write: so that a message names such a file whole (café.txt, 한글.txt), not with a
+// stand-in for each character. Whatever shows the text converts the enclosed part as UTF-8.
+constexpr char kForeignNameBegin = '\x03';
+constexpr char kForeignNameEnd = '\x04';
+
 // File and folder access by path. Paths are code-page-932 byte strings with backslash
 // separators on every platform; each implementation converts them at its own boundary.
 // OpenRead, Read and Close may be called from several threads at once, each thread on files

@@ -28,6 +28,10 @@ bool NativePath(const char* path, std::string* out) {
 }
 
 bool PosixPlatform::Native(const char* path, std::string* out) const {
+  if (path[0] == kNativePathMark) {
+    *out = path + 1;
+    return true;
+  }
   if (marked_ && selfText_ == path) {
     *out = self_;
     return true;

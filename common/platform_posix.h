@@ -29,7 +29,8 @@ class PosixPlatform : public Platform {
   // ExecutablePath hands out the marked form, as for the running executable.
   void SetExecutableNativePath(const std::string& path) { executableNativePath_ = path; }
 
-  // A path of this platform as a native one, the executable's folder put back for its mark.
+  // A path of this platform as a native one, the executable's folder put back for its mark;
+  // a path that begins with kNativePathMark is native already.
   bool Native(const char* path, std::string* out) const;
   // A text to be shown, in UTF-8, the executable's folder put back for every mark.
   bool DisplayText(const char* text, std::string* out) const;

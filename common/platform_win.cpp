@@ -8,7 +8,8 @@
 namespace {
 
 // Room for any path the programs build (at most 259 bytes) and for the longest message.
-constexpr int kWideCapacity = 2048;
+// Room for the longest path that vexorin-check takes (4,096 bytes) and the \\?\UNC prefix.
+constexpr int kWideCapacity = 4104;
 
 HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }
 
@@ -21,14 +22,27 @@ int ExpandToWide(const char* text, const wchar_t* folder, wchar_t* out, int capa
   int length = 0;
   for (const char* piece = text;;) {
     const char* end = piece;
-    while (*end != '\0' && (folder == nullptr || *end != kExecutableFolderMark)) ++end;
+    bool foreign = *piece == kForeignNameBegin;  // a name in UTF-8 up to kForeignNameEnd
+    if (foreign) ++piece, ++end;
+    while (*end != '\0' && (foreign ? *end != kForeignNameEnd
+                                    : *end != kForeignNameBegin &&
+                                          (folder == nullptr || *end != kExecutableFolderMark))) {
+      ++end;
+    }
     if (end > piece) {
-      int n = Cp932PieceToWide(piece, static_cast<int>(end - piece),
-                               out != nullptr ? out + length : nullptr, capacity - length);
+      int n = foreign ? MultiByteToWideChar(CP_UTF8, 0, piece, static_cast<int>(end - piece),
+                                            out != nullptr ? out + length : nullptr,
+                                            out != nullptr ? capacity - length : 0)
+                      : Cp932PieceToWide(piece, static_cast<int>(end - piece),
+                                         out != nullptr ? out + length : nullptr, capacity - length);
       if (n <= 0) return -1;
       length += n;
     }
     if (*end == '\0') break;
+    if (foreign || *end == kForeignNameBegin) {
+      piece = foreign ? end + 1 : end;
+      continue;
+    }
     for (int i = 0; out != nullptr && i < folderLength; ++i) out[length + i] = folder[i];
     length += folderLength;
     piece = end + 1;
@@ -45,6 +59,25 @@ bool ExpandInto(const char* text, const wchar_t* folder, wchar_t* out, int capac
     return false;
   }
   ExpandToWide(text, folder, out, capacity);
+  return true;
+}
+
+// A full path near MAX_PATH characters or beyond opens only in the \\?\ form (\\?\C:\...,
+// \\?\UNC\server\...), which Windows takes without its path limit; near it, so that a
+// folder's path stays usable with a search pattern ("*.*") after it. Shorter paths, and
+// paths that are not full ones, stay as they are. False when the longer form does not fit.
+bool LongForm(wchar_t* path, int capacity) {
+  int n = 0;
+  while (path[n] != L'\0') ++n;
+  if (n < MAX_PATH - 12) return true;
+  bool drive = path[1] == L':' && path[2] == L'\\';
+  bool unc = path[0] == L'\\' && path[1] == L'\\' && path[2] != L'?' && path[2] != L'.';
+  if (!drive && !unc) return true;
+  const wchar_t* prefix = drive ? L"\\\\?\\" : L"\\\\?\\UNC";
+  int shift = drive ? 4 : 6;
+  if (n + shift >= capacity) return false;
+  for (int i = n; i >= 0; --i) path[i + shift] = path[i];
+  for (int i = 0; prefix[i] != L'\0'; ++i) path[i] = prefix[i];
   return true;
 }
 
@@ -69,7 +102,7 @@ bool Win32Platform::WidePath(const char* path, wchar_t* out, int capacity) const
     out[i] = L'\0';
     return self_[i] == L'\0';
   }
-  return ExpandInto(path, MarkedFolder(), out, capacity);
+  return ExpandInto(path, MarkedFolder(), out, capacity) && LongForm(out, capacity);
 }
 
 FileRef Win32Platform::OpenRead(const char* path) {
@@ -115,7 +148,7 @@ bool Win32Platform::IsFolder(const char* path) {
 bool Win32Platform::SetExecutablePath(const wchar_t* path) {
   DWORD n = 0;
   for (; path[n] != L'\0'; ++n) {
-    if (n + 1 >= MAX_PATH) return false;
+    if (n + 1 >= kPlatformPathChars) return false;
     self_[n] = path[n];
   }
   self_[n] = L'\0';
@@ -128,9 +161,9 @@ bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
   if (selfGiven_) {
     while (self_[n] != L'\0') ++n;
   } else {
-    n = GetModuleFileNameW(nullptr, self_, MAX_PATH);
+    n = GetModuleFileNameW(nullptr, self_, kPlatformPathChars);
   }
-  if (n == 0 || n >= MAX_PATH) return false;
+  if (n == 0 || n >= static_cast<DWORD>(kPlatformPathChars) - 1) return false;
   if (WideToCp932(self_, buffer, static_cast<int>(capacity))) return true;
   if (buffer[0] == '\0') return false;  // too long for the buffer, not merely unwritable
   // The folder ends at the last separator: in UTF-16 no other character holds its code.
@@ -143,7 +176,7 @@ bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
   // compared, never converted back.
   selfText_[0] = kExecutableFolderMark;
   selfText_[1] = '\\';
-  WideToCp932(self_ + cut, selfText_ + 2, MAX_PATH - 2);
+  WideToCp932(self_ + cut, selfText_ + 2, kPlatformPathChars - 2);
   if (selfText_[2] == '\0') return false;
   marked_ = true;
   return TextCopy(buffer, capacity, selfText_);

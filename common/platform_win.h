@@ -8,6 +8,10 @@
 // with a `folder`, every kExecutableFolderMark becomes that folder. Null without memory.
 wchar_t* NewWideText(const char* text, const wchar_t* folder);
 
+// The longest path of the executable this platform takes, in UTF-16 units with the terminator:
+// beyond MAX_PATH, for a folder unpacked deep down (such paths are opened in the \\?\ form).
+constexpr int kPlatformPathChars = 1024;
+
 class Win32Platform : public Platform {
  public:
   FileRef OpenRead(const char* path) override;
@@ -33,9 +37,9 @@ class Win32Platform : public Platform {
   // its last separator, its whole path, and the text that stood for that path.
   bool marked_ = false;
   bool selfGiven_ = false;  // self_ holds the path of SetExecutablePath
-  wchar_t folder_[MAX_PATH];
-  wchar_t self_[MAX_PATH];
-  char selfText_[MAX_PATH];
+  wchar_t folder_[kPlatformPathChars];
+  wchar_t self_[kPlatformPathChars];
+  char selfText_[kPlatformPathChars];
 };
 
 // Message boxes owned by one window (or none). With a platform, the texts show the

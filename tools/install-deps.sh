@@ -23,6 +23,7 @@ pkgs=(
   wine wine32:i386 wine64 fonts-wine
   wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32
   chromium nodejs
+  unzip 7zip libarchive-tools
 )
 
 missing=()

@@ -87,6 +87,10 @@ const char* KindName(ProblemKind kind) {
       return "damaged-file";
     case kProblemReadFailed:
       return "read-error";
+    case kProblemFolderRenamed:
+      return "folder-under-other-name";
+    case kProblemFileRenamed:
+      return "file-under-other-name";
   }
   return "";
 }
@@ -103,7 +107,90 @@ const char* OutcomeName(CheckOutcome outcome) {
   return "";
 }
 
+// The problem's text in UTF-8 with one separator style in its fixed line: a missing folder's
+// line names the checker's folder as the system writes it and the stored path after it, which
+// then takes the same separators ("/" on Linux) rather than the stored backslashes.
+std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
+  std::string text = toUtf8(problem.text);
+  if (problem.kind != kProblemFolderMissing) return text;
+  std::string stored = toUtf8(problem.path);
+  size_t at = text.find(stored);
+  if (at == std::string::npos || at >= text.find('\n') || at == 0 || text[at - 1] != '/')
+    return text;
+  return text.replace(at, stored.size(), SlashPath(problem.path, toUtf8));
+}
+
+bool Renamed(const Problem& problem) {
+  return problem.kind == kProblemFolderRenamed || problem.kind == kProblemFileRenamed;
+}
+
+// How many problems were found under each form, and the forms in the order first found.
+struct FormCounts {
+  size_t count[kNameFormCount] = {};
+  std::vector<NameForm> order;
+  size_t total = 0;
+  explicit FormCounts(const CheckReport& report) {
+    for (const Problem& problem : report.problems) {
+      if (problem.form == kFormOwn) continue;
+      if (count[problem.form]++ == 0) order.push_back(problem.form);
+      ++total;
+    }
+  }
+};
+
+// The cause of every form that several entries share, said once for all of them.
+std::string CauseLine(NameForm form, size_t count) {
+  return std::to_string(count) + " listed entries are there under other names: " +
+         NameFormCause(form) + ".";
+}
+
+// The line of one problem found under another name; it says the cause itself unless a
+// CauseLine said it for several entries.
+std::string RenamedLine(const Problem& problem, const FormCounts& counts, const ToUtf8& toUtf8) {
+  std::string subject = problem.kind == kProblemFolderRenamed ? "folder " : "file ";
+  std::string line = subject + SlashPath(problem.path, toUtf8) + " is there as " +
+                     DiskNameText(problem.diskName);
+  if (problem.kind == kProblemFileRenamed) {
+    line += ", its content intact";
+  } else if (problem.kind == kProblemFileDamaged) {
+    line += ", but damaged";
+  } else if (problem.kind == kProblemReadFailed) {
+    line += ", but could not be read";
+  }
+  if (counts.count[problem.form] < 2) line += std::string(": ") + NameFormCause(problem.form);
+  return line + ".";
+}
+
+// The cause lines of the forms that several entries share.
+std::string CauseLines(const FormCounts& counts) {
+  std::string out;
+  for (NameForm form : counts.order) {
+    if (counts.count[form] >= 2) out += CauseLine(form, counts.count[form]) + "\n";
+  }
+  return out;
+}
+
+// `text` with every byte outside valid UTF-8, and with `backslash` every backslash, as \xNN.
+std::string Escaped(const std::string& text, bool backslash) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    size_t n = SequenceLength(text, i);
+    if (n == 0 || (backslash && text[i] == '\\')) {
+      out += Hex(static_cast<unsigned char>(text[i]));
+      ++i;
+    } else {
+      out.append(text, i, n);
+      i += n;
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string DiskNameText(const std::string& name) { return Escaped(name, true); }
+
+std::string EscapedUtf8(const std::string& text) { return Escaped(text, false); }
 
 std::string ValidUtf8(const std::string& text) {
   std::string out;
@@ -130,19 +217,42 @@ std::string Printable(const std::string& text) {
 }
 
 std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf8) {
-  std::string out;
+  FormCounts counts(report);
+  std::string out = CauseLines(counts);
   if (report.problems.empty()) out = toUtf8(kTextAllIntact) + "\n";
   if (!all) {
-    if (!report.problems.empty())
-      out = toUtf8(WithoutFinalLineFeed(report.problems[0].text)) + "\n";
+    if (!out.empty() && !report.problems.empty())
+      out += "vexorin-check --all names every such entry and its name on disk.\n";
+    // Entries under other names do not end the run: a cause said once, or the entry's own
+    // line, then the first problem that did end it, if any.
+    const Problem* last = nullptr;
+    for (const Problem& problem : report.problems) {
+      if (problem.form != kFormOwn && counts.count[problem.form] < 2)
+        out += RenamedLine(problem, counts, toUtf8) + "\n";
+      if (!Renamed(problem)) last = &problem;
+    }
+    if (last != nullptr && last->form != kFormOwn && counts.count[last->form] >= 2)
+      out += RenamedLine(*last, counts, toUtf8) + "\n";
+    if (last != nullptr) {
+      out += WithoutFinalLineFeed(ShownText(*last, toUtf8)) + "\n";
+    } else if (counts.total > 0) {
+      out += "Every listed file's content is intact; only names differ.\n";
+    }
+
     return Printable(out);
   }
-  for (const Problem& problem : report.problems) out += toUtf8(FixedLine(problem.text)) + "\n";
+  for (const Problem& problem : report.problems) {
+    if (problem.form != kFormOwn) out += RenamedLine(problem, counts, toUtf8) + "\n";
+    if (!Renamed(problem)) out += FixedLine(ShownText(problem, toUtf8)) + "\n";
+  }
   char summary[160];
-  snprintf(summary, sizeof summary, "%u folders and %u files checked, %u problems found\n",
+  snprintf(summary, sizeof summary, "%u folders and %u files checked, %u problems found",
            static_cast<unsigned>(report.foldersChecked), static_cast<unsigned>(report.filesChecked),
            static_cast<unsigned>(report.problems.size()));
-  return Printable(out + summary);
+  out += summary;
+  if (counts.total > 0)
+    out += ", " + std::to_string(counts.total) + " of them under other names";
+  return Printable(out + "\n");
 }
 
 std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8) {
@@ -167,6 +277,7 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
          ", \"foldersChecked\": " + std::to_string(report.foldersChecked) +
          ", \"filesChecked\": " + std::to_string(report.filesChecked) +
          ", \"problemCount\": " + std::to_string(report.problems.size()) + ", \"problems\": [";
+  FormCounts counts(report);
   for (size_t i = 0; i < report.problems.size(); ++i) {
     const Problem& problem = report.problems[i];
     out += std::string(i > 0 ? ", " : "") + "{\"kind\": \"" + KindName(problem.kind) +
@@ -175,7 +286,21 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
       out += ", \"expected\": " + JsonString(problem.expected) +
              ", \"actual\": " + JsonString(problem.actual);
     }
-    out += ", \"text\": " + JsonString(toUtf8(problem.text)) + "}";
+    std::string text = ShownText(problem, toUtf8);
+    if (problem.form != kFormOwn) {
+      out += std::string(", \"foundAs\": \"") + NameFormId(problem.form) +
+             "\", \"nameOnDisk\": " + JsonString(DiskNameText(problem.diskName));
+      std::string line = RenamedLine(problem, counts, toUtf8);
+      text = text.empty() ? line : line + "\n" + text;
+    }
+    out += ", \"text\": " + JsonString(text) + "}";
+  }
+  out += "], \"nameCauses\": [";
+  for (size_t i = 0; i < counts.order.size(); ++i) {
+    NameForm form = counts.order[i];
+    out += std::string(i > 0 ? ", " : "") + "{\"foundAs\": \"" + NameFormId(form) +
+           "\", \"entries\": " + std::to_string(counts.count[form]) +
+           ", \"cause\": " + JsonString(NameFormCause(form)) + "}";
   }
   return out + "]}\n";
 }

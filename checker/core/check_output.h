@@ -18,8 +18,17 @@ std::string ValidUtf8(const std::string& text);
 // bytes from a checker file cannot drive the terminal.
 std::string Printable(const std::string& text);
 
+// A name as found on disk (any bytes) for people and JSON: UTF-8 as it is, every other byte
+// and every backslash (which is no separator in such a name) as \xNN.
+std::string DiskNameText(const std::string& name);
+// `text` with every byte that is not part of valid UTF-8 as \xNN: a folder's name on disk,
+// shown so that bytes of another encoding can still be told apart (not as U+FFFD).
+std::string EscapedUtf8(const std::string& text);
+
 // The checker's text for the first problem, or its success text; with `all`, the fixed line
-// of every problem, one per line, then a summary line with the counts.
+// of every problem, one per line, then a summary line with the counts. Entries found under
+// other names come with what gave them those names: said once, first, for a cause that
+// several share, else on the entry's own line.
 std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf8);
 // Why the check data is unusable: the checker's load failure, or the first escaping path.
 std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8);

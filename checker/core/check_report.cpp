@@ -1,5 +1,7 @@
 #include "check_report.h"
 
+#include <memory>
+
 #include "check_run.h"
 #include "concurrent_digest.h"
 #include "cp932.h"
@@ -80,6 +82,23 @@ bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
   return true;
 }
 
+// What one run needs to decide after each file.
+struct FileContext {
+  CheckRun& run;
+  KeepingSink& sink;
+  bool all;
+  CheckReport* report;
+  Platform& platform;
+  NameTwinSearch* search;  // null: entries are looked for under their own names only
+};
+
+// The checker's fixed line for `path`, alone.
+std::string FixedLine(const char* format, const std::string& path) {
+  std::string line(TextLength(format) + path.size() + 2, '\0');
+  FormatText(&line[0], line.size(), format, path.c_str());
+  return line.c_str();
+}
+
 void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::string& shown,
                     CheckReport* report) {
   Problem problem;
@@ -91,9 +110,7 @@ void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::strin
     // The checker would call it damaged; but its bytes were never all read, so nothing is
     // known of them, and telling the recipient to download again may not help.
     problem.kind = kProblemReadFailed;
-    std::string line(TextLength(kTextReadFailed) + problem.path.size() + 2, '\0');
-    FormatText(&line[0], line.size(), kTextReadFailed, problem.path.c_str());
-    problem.text = line.c_str();
+    problem.text = FixedLine(kTextReadFailed, problem.path);
   } else {
     problem.kind = kProblemFileDamaged;
     problem.text = shown;
@@ -103,18 +120,60 @@ void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::strin
   report->problems.push_back(problem);
 }
 
+// The current file, missing under its own name, looked for under other forms and, when found,
+// digested under that name. False when it is not there under any form.
+bool CheckUnderOtherName(const FileContext& c, bool* intact) {
+  const char* path = RecordPath(c.run.data.fileRecords[c.run.currentIndex]);
+  NameFinding finding;
+  if (c.search == nullptr || !c.search->Find(path, &finding)) return false;
+  DigestState state;
+  std::vector<unsigned char> chunk(kCheckerChunkSize);
+  unsigned char md5[16];
+  StepResult step;
+  do {
+    uint32_t bytes = 0;
+    step = DigestFileStep(c.platform, &state, finding.path.c_str(), chunk.data(), kCheckerChunkSize,
+                          md5, &bytes);
+    if (step != kStepOpenFailed) c.run.bytesDone += bytes;
+  } while (step == kStepMore);
+  if (step == kStepOpenFailed) return false;
+  Problem problem;
+  problem.path = path;
+  problem.form = finding.form;
+  problem.diskName = finding.diskName;
+  DigestToHex(md5, c.run.actualDigest);
+  *intact = false;
+  if (state.readFailed) {
+    problem.kind = kProblemReadFailed;
+    problem.text = FixedLine(kTextReadFailed, problem.path);
+  } else if (TextEqual(c.run.actualDigest, c.run.expectedDigest)) {
+    problem.kind = kProblemFileRenamed;
+    *intact = true;
+  } else {
+    problem.kind = kProblemFileDamaged;
+    problem.text = FixedLine(kTextFileBroken, problem.path) + c.run.data.messages[2];
+    problem.expected = c.run.expectedDigest;
+    problem.actual = c.run.actualDigest;
+  }
+  c.report->problems.push_back(problem);
+  return true;
+}
+
 // What the file phase does once a file has ended with `result` (kCheckMore: it was intact and
 // the next is current); false when the phase is over. The one place both loops below decide.
-bool AfterFile(CheckRun& run, int result, bool readFailed, const KeepingSink& sink, bool all,
-               CheckReport* report) {
+bool AfterFile(const FileContext& c, int result, bool readFailed) {
   if (result == kCheckMore) return true;
   if (result == kCheckAllIntact) return false;
-  AddFileProblem(run, result, readFailed, sink.last, report);
-  if (!all) {
-    report->filesChecked = run.currentIndex + 1;
+  bool intact = false;
+  bool elsewhere = result == kCheckFileMissing && CheckUnderOtherName(c, &intact);
+  if (!elsewhere) AddFileProblem(c.run, result, readFailed, c.sink.last, c.report);
+  // A file found intact under another name ends nothing: the rest are checked as well, so
+  // that the report can say whether the whole folder was renamed the same way.
+  if (!c.all && !intact) {
+    c.report->filesChecked = c.run.currentIndex + 1;
     return false;
   }
-  return run.NextFile();
+  return c.run.NextFile();
 }
 
 void ShowProgress(CheckRun& run, CheckProgress* progress, size_t filesDone) {
@@ -125,12 +184,11 @@ void ShowProgress(CheckRun& run, CheckProgress* progress, size_t filesDone) {
 }
 
 // The file phase, one chunk per step as the checker takes it.
-void CheckFiles(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
-                CheckReport* report) {
+void CheckFiles(const FileContext& c, CheckProgress* progress) {
   for (;;) {
-    ShowProgress(run, progress, run.currentIndex);
-    int result = run.CheckStep(sink);
-    if (!AfterFile(run, result, run.digest.readFailed, sink, all, report)) return;
+    ShowProgress(c.run, progress, c.run.currentIndex);
+    int result = c.run.CheckStep(c.sink);
+    if (!AfterFile(c, result, c.run.digest.readFailed)) return;
   }
 }
 
@@ -154,13 +212,12 @@ class ListedFiles : public DigestList {
 // last chunk would have; the progress lines count the bytes read by every job.
 class CheckFeeder : public DigestWatcher {
  public:
-  CheckFeeder(CheckRun& run, KeepingSink& sink, bool all, CheckProgress* progress,
-              CheckReport* report)
-      : run_(run), sink_(sink), all_(all), progress_(progress), report_(report) {}
+  CheckFeeder(const FileContext& c, CheckProgress* progress)
+      : c_(c), run_(c.run), progress_(progress) {}
 
   bool FileDone(size_t, const FileDigest& d) override {
-    int result = run_.FileDigested(d.outcome != kDigestOpenFailed, d.md5, d.bytes, sink_);
-    return AfterFile(run_, result, d.outcome == kDigestReadFailed, sink_, all_, report_);
+    int result = run_.FileDigested(d.outcome != kDigestOpenFailed, d.md5, d.bytes, c_.sink);
+    return AfterFile(c_, result, d.outcome == kDigestReadFailed);
   }
 
   void Progress(const DigestProgress& p) override {
@@ -175,22 +232,21 @@ class CheckFeeder : public DigestWatcher {
   bool Cancelled() override { return false; }  // vexorin-check ends on Ctrl+C as it is
 
  private:
+  const FileContext& c_;
   CheckRun& run_;
-  KeepingSink& sink_;
-  bool all_;
   CheckProgress* progress_;
-  CheckReport* report_;
 };
 
 // The file phase with `jobs` files read at once; the same report as CheckFiles.
-void CheckFilesConcurrently(Platform& platform, CheckRun& run, KeepingSink& sink, bool all,
-                            int jobs, const Md5LaneKernel* lanes, CheckProgress* progress,
-                            CheckReport* report) {
-  ShowProgress(run, progress, 0);
-  ListedFiles list(run);
-  CheckFeeder feeder(run, sink, all, progress, report);
-  DigestConcurrently(platform, list, jobs, kCheckerChunkSize, feeder,
-                     all ? kFailureGoesOn : kFailureEndsRun, lanes);
+void CheckFilesConcurrently(const FileContext& c, int jobs, const Md5LaneKernel* lanes,
+                            CheckProgress* progress) {
+  ShowProgress(c.run, progress, 0);
+  ListedFiles list(c.run);
+  CheckFeeder feeder(c, progress);
+  // A file that cannot be opened may be there under another name, which does not end the run.
+  bool goOn = c.all || c.search != nullptr;
+  DigestConcurrently(c.platform, list, jobs, kCheckerChunkSize, feeder,
+                     goOn ? kFailureGoesOn : kFailureEndsRun, lanes);
 }
 
 }  // namespace
@@ -209,30 +265,44 @@ bool PathStaysInside(const char* path) {
 }
 
 void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
-              const Md5LaneKernel* lanes) {
+              const Md5LaneKernel* lanes, FolderNames* names) {
   *report = CheckReport();
   CheckRun run(platform);
   KeepingSink sink;
   if (!LoadTrusted(run, sink, report)) return;
+  std::unique_ptr<NameTwinSearch> search;
+  if (names != nullptr) search.reset(new NameTwinSearch(*names, run.baseFolder));
 
   // The checker's folder check, CheckFolders, one folder at a time so that `all` can go on.
   bool foldersThere = true;
   for (uint32_t i = 0; i < run.data.folderCount; ++i) {
     ++report->foldersChecked;
-    if (!run.CheckFolder(i, sink)) {
-      report->problems.push_back(
-          Problem{kProblemFolderMissing, run.data.folders[i], sink.last, "", ""});
-      foldersThere = false;
-      if (!all) break;
+    if (run.CheckFolder(i, sink)) continue;
+    Problem problem;
+    problem.path = run.data.folders[i];
+    NameFinding finding;
+    if (search && search->Find(run.data.folders[i], &finding) &&
+        platform.IsFolder(finding.path.c_str())) {
+      problem.kind = kProblemFolderRenamed;
+      problem.form = finding.form;
+      problem.diskName = finding.diskName;
+      report->problems.push_back(problem);
+      continue;
     }
+    problem.kind = kProblemFolderMissing;
+    problem.text = sink.last;
+    report->problems.push_back(problem);
+    foldersThere = false;
+    if (!all) break;
   }
   if (foldersThere || all) {
     report->filesChecked = run.data.fileCount;
     run.StartFileCheck();
+    FileContext context{run, sink, all, report, platform, search.get()};
     if (jobs > 1) {
-      CheckFilesConcurrently(platform, run, sink, all, jobs, lanes, progress, report);
+      CheckFilesConcurrently(context, jobs, lanes, progress);
     } else {
-      CheckFiles(run, sink, all, progress, report);
+      CheckFiles(context, progress);
     }
   }
   run.CloseCurrentFile();

@@ -10,6 +10,7 @@
 
 #include "checkfile.h"
 #include "md5_lanes.h"
+#include "name_twins.h"
 #include "platform.h"
 
 enum ProblemKind {
@@ -17,6 +18,9 @@ enum ProblemKind {
   kProblemFileMissing,
   kProblemFileDamaged,
   kProblemReadFailed,  // the file opened, but reading it failed part of the way
+  // Not there under its own name but under another form (NameForm), a file's content intact.
+  kProblemFolderRenamed,
+  kProblemFileRenamed,
 };
 
 struct Problem {
@@ -27,6 +31,9 @@ struct Problem {
   // names the full path, which may begin with the platform's kExecutableFolderMark.
   std::string text;
   std::string expected, actual;  // the digest texts of a damaged file
+  // How it was found: a damaged file or a read error may be found under another form too.
+  NameForm form = kFormOwn;
+  std::string diskName;  // under another form: the relative path on disk, "/" separators
 };
 
 enum CheckOutcome {
@@ -68,8 +75,12 @@ class CheckProgress {
 // of a run with one job, which reads one chunk per step as the checker does. The platform's
 // reading calls must then allow calls from several threads at once. The progress lines then
 // name the file the results wait for, and the bytes read from all files so far.
+//
+// With `names`, a folder or file that is not there under its own name is looked for under
+// the forms that unpackers and other systems give names (NameTwinSearch). One found is
+// checked under that name, reported with its form, and does not end the run.
 void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
-              const Md5LaneKernel* lanes = Md5WidestLaneKernel());
+              const Md5LaneKernel* lanes = Md5WidestLaneKernel(), FolderNames* names = nullptr);
 
 // The stored digest text and relative path of every listed file, in stored order, without
 // checking anything. False, with `report` saying why, when the data is unusable.

@@ -9,8 +9,15 @@
 #include "digest.h"
 #include "platform.h"
 
-// Paths and progress lines live in buffers of the platform's path limit, terminator included.
-constexpr size_t kCheckerPathSize = 260;
+// Paths live in buffers of the platform's path limit, terminator included: 260 bytes in the
+// checker, whose calls take no longer paths. The other programs that check (vexorin-check)
+// open paths by calls without that limit and set VX_CHECKER_PATH_SIZE to the system's, so
+// that a folder unpacked deep down is checked there too.
+#ifndef VX_CHECKER_PATH_SIZE
+#define VX_CHECKER_PATH_SIZE 260
+#endif
+constexpr size_t kCheckerPathSize = VX_CHECKER_PATH_SIZE;
+// Progress lines live in buffers of the checker's path limit; longer paths are cut there.
 constexpr size_t kProgressTextSize = 260;
 
 // What one CheckStep did; the dialog decides from it whether to go on.

@@ -24,11 +24,10 @@ void TCheckerBuilder::Clear() {
 }
 
 bool TCheckerBuilder::Warn(const char* format, const std::string& subject) {
-  // Room for the longest subject a warning can name (a path or a name of at most a few
-  // hundred bytes) and the fixed text around it.
-  char text[1024];
-  FormatText(text, sizeof text, format, subject.c_str());
-  messageSink_.Show(text, kTextError, kMessageWarning);
+  // Sized to the subject: a path of up to kPathCapacity bytes, or a name whole in UTF-8.
+  std::string text(TextLength(format) + subject.size() + 2, '\0');
+  FormatText(&text[0], text.size(), format, subject.c_str());
+  messageSink_.Show(text.c_str(), kTextError, kMessageWarning);
   return false;
 }
 

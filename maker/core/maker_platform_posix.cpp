@@ -44,25 +44,8 @@ bool PosixMakerPlatform::NextEntry(ListingRef listing, FolderEntry* entry) {
   entry->isFolder = isFolder;
   // A backslash is a separator in the stored paths, so a name holding one cannot be kept.
   entry->representable = name.find('\\') == std::string::npos && Utf8ToCp932(name, &entry->name);
-  if (!entry->representable) {
-    // A readable stand-in for the warning that names the entry: each character code page
-    // 932 lacks becomes a question mark.
-    entry->name.clear();
-    for (size_t i = 0; i < name.size();) {
-      size_t n = 1;
-      unsigned char c = static_cast<unsigned char>(name[i]);
-      if (c >= 0xF0)
-        n = 4;
-      else if (c >= 0xE0)
-        n = 3;
-      else if (c >= 0xC0)
-        n = 2;
-      std::string one;
-      bool ok = name[i] != '\\' && Utf8ToCp932(name.substr(i, n), &one);
-      entry->name += ok ? one : "?";
-      i += n;
-    }
-  }
+  // The warning that names such an entry shows its name as it is.
+  if (!entry->representable) entry->name = kForeignNameBegin + name + kForeignNameEnd;
   return true;
 }
 

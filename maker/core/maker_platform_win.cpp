@@ -47,19 +47,9 @@ bool Win32MakerPlatform::NextEntry(ListingRef listing, FolderEntry* entry) {
   char name[MAX_PATH * 2 + 1];
   entry->representable = WideToCp932(l->data.cFileName, name, sizeof name);
   entry->name = name;
-  if (!entry->representable) {
-    // Keep a readable form of the name for the warning that names it.
-    entry->name.clear();
-    for (const wchar_t* p = l->data.cFileName; *p != 0; ++p) {
-      char one[8];
-      wchar_t pair[2] = {*p, 0};
-      if (WideToCp932(pair, one, sizeof one)) {
-        entry->name += one;
-      } else {
-        entry->name += '?';
-      }
-    }
-  }
+  // The warning that names such an entry shows its name as it is.
+  if (!entry->representable)
+    entry->name = kForeignNameBegin + Utf8FromWide(l->data.cFileName) + kForeignNameEnd;
   entry->isFolder = (l->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return true;
 }

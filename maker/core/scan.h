@@ -5,7 +5,10 @@
 
 #include "maker_platform.h"
 
-constexpr size_t kPathCapacity = 260;  // the platform's path limit, terminator included
+// The longest full path a build takes, terminator included: the checker's own limit (it opens
+// paths beyond Windows's 260 in the \\?\ form), so that every path it lists can be checked
+// where it was built.
+constexpr size_t kPathCapacity = 1024;
 
 // Why a scan stopped early; `entry` names the path (relative) that caused it.
 struct ScanProblem {

@@ -216,6 +216,68 @@ def windows_build_on_a_system_without_code_page_932(tool, windows_build, wine):
         tree.cleanup()
 
 
+def both_builds_refuse_the_same_names_and_name_them_whole(tool, windows_build, wine):
+    """One tree built natively and by the Windows build under Wine: 〜 (U+301C, which code
+    page 932 can only take one way) is refused by both, its twin ～ (U+FF5E) built by both into
+    the same records; a name code page 932 lacks is shown whole, not with stand-ins."""
+    exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
+    tree = Tree()
+    try:
+        tree.write("ソフト/表.txt", b"hyou")
+        winpath = "Z:" + str(tree.root).replace("/", "\\")
+        for name in ("ver1.0〜2.0.txt", "café.txt", "한글.txt", "\U0001F600.txt"):
+            tree.write("ソフト/" + name, b"x")
+            native = run(tool, "--yes", str(tree.root))
+            check(native.returncode == 1 and f"ソフト\\{name} の名前に使えない文字" in native.stderr.decode(),
+                  f"natively: {native.returncode} {native.stderr.decode()}")
+            # Code page 1252 can show é; code page 932 shows what it can of the others.
+            code_page = "cp1252" if name == "café.txt" else "cp932"
+            env = dict(wine.env, LC_ALL="C.UTF-8" if code_page == "cp1252" else "ja_JP.UTF-8")
+            windows = subprocess.run(wine.command(exe, "--yes", winpath), capture_output=True, env=env,
+                                     timeout=300)
+            shown = windows.stderr.decode(code_page, errors="replace")
+            expected = "\\café.txt " if code_page == "cp1252" else "ソフト\\"
+            check(windows.returncode == 1 and expected in shown, f"under Wine: {windows.returncode} {shown}")
+            check(not (tree.root / "Vexorin.exe").exists(), "nothing written")
+            (tree.root / "ソフト" / name).unlink()
+        tree.write("ソフト/ver1.0～2.0.txt", b"x")
+        r = subprocess.run(wine.command(exe, "--yes", winpath), capture_output=True,
+                           env=dict(wine.env, LC_ALL="ja_JP.UTF-8"), timeout=300)
+        check(r.returncode == 0, f"under Wine: {r.stderr!r}")
+        windows_data = CheckFile.load(tree.root / "Vexorin.exe")
+        r = run(tool, "--yes", str(tree.root))
+        check(r.returncode == 0, f"natively: {r.stderr.decode()}")
+        native_data = CheckFile.load(tree.root / "Vexorin.exe")
+        check(native_data.files == windows_data.files and sjis("ソフト\\ver1.0～2.0.txt") in native_data.files,
+              f"{native_data.files} {windows_data.files}")
+    finally:
+        tree.cleanup()
+
+
+def both_builds_take_a_folder_deeper_than_260_bytes(tool, windows_build, wine):
+    """A folder more than 300 bytes deep (code page 932) builds under Wine as natively, into the
+    same records: the build's limit is the checker's, not Windows's 260."""
+    exe = pathlib.Path(windows_build) / "cli" / "vexorin-build.exe"
+    tree = Tree()
+    try:
+        deep = tree.root.joinpath(*["長いフォルダの名前" * 2] * 8)
+        check(len(str(deep).encode("cp932")) > 300, str(deep))
+        for rel, data in {"表.txt": b"hyou", "ソフト/readme.txt": b"soft"}.items():
+            (deep / rel).parent.mkdir(parents=True, exist_ok=True)
+            (deep / rel).write_bytes(data)
+        r = subprocess.run(wine.command(exe, "--yes", "Z:" + str(deep).replace("/", "\\")), capture_output=True,
+                           env=dict(wine.env, LC_ALL="ja_JP.UTF-8"), timeout=300)
+        check(r.returncode == 0, f"under Wine: {r.returncode} {r.stderr.decode('cp932', 'replace')}")
+        windows_data = CheckFile.load(deep / "Vexorin.exe")
+        r = run(tool, "--yes", str(deep))
+        check(r.returncode == 0, f"natively: {r.stderr.decode()}")
+        native_data = CheckFile.load(deep / "Vexorin.exe")
+        check(native_data.files == windows_data.files and len(native_data.files) == 2,
+              f"{native_data.files} {windows_data.files}")
+    finally:
+        tree.cleanup()
+
+
 def write_sparse(path, size, marks):
     """A file of `size` bytes holding `marks` (offset -> bytes) and holes between them."""
     with open(path, "wb") as f:
@@ -340,6 +402,8 @@ def main():
         with WineSession(build_dir=str(pathlib.Path(a.windows_build) / "tests" / "wine")) as wine:
             t.case(windows_build_under_wine_stores_the_same_data, a.build, a.windows_build, wine)
             t.case(windows_build_on_a_system_without_code_page_932, a.build, a.windows_build, wine)
+            t.case(both_builds_refuse_the_same_names_and_name_them_whole, a.build, a.windows_build, wine)
+            t.case(both_builds_take_a_folder_deeper_than_260_bytes, a.build, a.windows_build, wine)
     return t.summary()
 
 

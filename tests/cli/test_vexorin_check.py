@@ -94,7 +94,7 @@ def the_checkers_texts_and_exit_statuses(check_tool, build):
             shutil.rmtree(tree.root / "ソフト")
             r = run(check_tool, str(tree.checker))
             check(r.returncode == 1, "missing folder")
-            text = f"フォルダ {tree.root}/ソフト\\深い\\ が見つかりません.\n{shown[0]}\n"
+            text = f"フォルダ {tree.root}/ソフト/深い/ が見つかりません.\n{shown[0]}\n"  # one separator style
             check(r.stdout.decode() == text, r.stdout.decode())
         finally:
             tree.cleanup()
@@ -126,7 +126,7 @@ def all_json_and_md5sum(check_tool, build):
         lost = {"ソフト/深い/data.bin": "見つかりません", "表.txt": "壊れています", "z.txt": "見つかりません"}
         r = run(check_tool, "--all", cwd=tree.root)
         check(r.returncode == 1, "problems found")
-        check(r.stdout.decode().splitlines() == [f"フォルダ {tree.root}/ソフト\\深い\\ が見つかりません."] + [
+        check(r.stdout.decode().splitlines() == [f"フォルダ {tree.root}/ソフト/深い/ が見つかりません."] + [
             f"ファイル {path.replace('/', chr(92))} が{lost[path]}." for path in order if path in lost
         ] + ["2 folders and 5 files checked, 4 problems found"], r.stdout.decode())
 

@@ -290,12 +290,14 @@ TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
   f.dir.WriteFile("한.txt", "x");
   EXPECT_FALSE(f.Build().started);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  EXPECT_EQ(f.sink.boxes[0].text, Cp932("?.txt の名前に使えない文字が含まれています."));
+  // Named whole, as it is on disk, for whatever shows the warning to convert as UTF-8.
+  EXPECT_EQ(f.sink.boxes[0].text, std::string(1, kForeignNameBegin) + "한.txt" + kForeignNameEnd +
+                                      Cp932(" の名前に使えない文字が含まれています."));
   EXPECT_FALSE(f.dir.Exists("Vexorin.exe"));
 
   Fixture g;
   g.dir.WriteFile("a.txt", "x");
-  std::string longName(300, 'n');
+  std::string longName(kPathCapacity, 'n');
   EXPECT_FALSE(g.Build(longName.c_str()).started);
   ASSERT_EQ(g.sink.boxes.size(), 1u);
   EXPECT_EQ(g.sink.boxes[0].text, longName + Cp932(" のパスが長すぎます."));

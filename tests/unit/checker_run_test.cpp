@@ -450,7 +450,7 @@ TEST(CheckerFiles, NoFileRecordsSucceedAtTheFirstStepWithoutReading) {
 
 TEST(CheckerFiles, AFilePathBeyondThePathLimitIsReportedMissingWithoutOpening) {
   Checker c;
-  std::string longPath = std::string(240, 'p') + "\\" + std::string(30, 'f');
+  std::string longPath = std::string(kCheckerPathSize - 20, 'p') + "\\" + std::string(30, 'f');
   c.dir.WriteFile("short.txt", "abc");
   c.Write({"|", Record(kAbcMd5, "short.txt"), Record(kAbcMd5, longPath), "|", "", "m2", ""}, 6);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));

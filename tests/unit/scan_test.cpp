@@ -153,23 +153,29 @@ TEST(ScanFolder, ALinkOutsideTheTreeIsWalked) {
 }
 
 TEST(ScanFolder, PathsBeyondTheLimitStopTheScanNamingTheEntry) {
-  // A full path of 259 bytes fits the 260-byte buffers with its terminator; 260 does not.
+  // A full path of kPathCapacity - 1 bytes fits the buffers with its terminator; one more does
+  // not. Folders of 200 bytes make up the length, as no single name holds more than 255.
   TempDir fits;
-  size_t room = 259 - fits.CorePath().size();
+  std::string folders;
+  while (fits.CorePath().size() + folders.size() + 201 < kPathCapacity - 1)
+    folders += std::string(200, 'd') + "/";
+  size_t room = kPathCapacity - 1 - fits.CorePath().size() - folders.size();
   ASSERT_LE(room, 255u);
-  fits.WriteFile(std::string(room, 'f'), "x");
+  fits.WriteFile(folders + std::string(room, 'f'), "x");
   EXPECT_TRUE(Scan(fits).ok);
 
   TempDir over;
-  over.WriteFile(std::string(room + 1, 'f'), "x");
+  over.WriteFile(folders + std::string(room + 1, 'f'), "x");
   ScanOutput tooLong = Scan(over);
   EXPECT_FALSE(tooLong.ok);
   EXPECT_EQ(tooLong.problem.kind, ScanProblem::kPathTooLong);
-  EXPECT_EQ(tooLong.problem.entry, std::string(room + 1, 'f'));
+  std::string stored = folders + std::string(room + 1, 'f');
+  for (char& c : stored) c = c == '/' ? '\\' : c;
+  EXPECT_EQ(tooLong.problem.entry, stored);
 
   TempDir deep;
   std::string rel;
-  while (deep.CorePath().size() + rel.size() < 300) rel += "abcdefghij/";
+  while (deep.CorePath().size() + rel.size() < kPathCapacity + 40) rel += "abcdefghij/";
   deep.WriteFile(rel + "f.txt", "x");
   ScanOutput deepOut = Scan(deep);
   EXPECT_FALSE(deepOut.ok);

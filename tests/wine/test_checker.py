@@ -111,6 +111,20 @@ def folder_ending_in_hyo(s, t):
     expect_run(t, "folder ending in 表: the missing folder is named below it", run, [error_box(text)])
 
 
+def folder_deeper_than_260_bytes(s, t):
+    # 300 bytes and more in code page 932 to the checker: it used to fail to load its own data.
+    deep = os.path.join(*["長いフォルダの名前" * 2] * 8)
+    folder = s.folder(deep, {"表.txt": b"hyou", "ソフト/readme.txt": b"soft"})
+    t.check("deep folder: past 260 bytes", len(to_wine_path(folder).encode("cp932")) > 300, folder)
+    exe = s.build(folder)
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "deep folder: intact", run, [SUCCESS_BOX])
+    with open(os.path.join(folder, "ソフト", "readme.txt"), "wb") as f:
+        f.write(b"SOFT")
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    expect_run(t, "deep folder: a damaged file", run, [error_box("ファイル ソフト\\readme.txt が壊れています.\n" + LINE1)])
+
+
 def big_folder(s, name):
     folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
     return s.build(folder)
@@ -160,7 +174,7 @@ def close_requests_ask(s, t):
 
 SCENARIOS = [all_intact, missing_folder, missing_file, damaged_file, no_check_data, renamed_checker,
              other_current_directory, folder_ending_in_hyo, stop_then_cancel, stop_then_ok,
-             escape_does_nothing, close_requests_ask]
+             escape_does_nothing, close_requests_ask, folder_deeper_than_260_bytes]
 
 
 def main():

@@ -172,10 +172,11 @@ def scenario_same_data_from_every_maker(s, t):
 
 def scenario_name_outside_code_page_932_refused(s, t):
     """A file named 한.txt stops the maker and vexorin-build.exe with the warning that names
-    it, and nothing is written, on both systems."""
+    it, and nothing is written, on both systems. The maker's box shows the name whole; the
+    redirected output of vexorin-build.exe can only carry what the system's code page writes."""
     folder = s.folder("refused", dict(TREE, **{"sub/한.txt": b"k"}))
     before = sorted(os.listdir(folder))
-    warning = "sub\\?.txt の名前に使えない文字が含まれています."
+    warning = "sub\\한.txt の名前に使えない文字が含まれています."
 
     def refuses(name, locale, code_page):
         maker = s.maker_in("refusing-maker-" + locale)
