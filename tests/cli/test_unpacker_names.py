@@ -9,7 +9,6 @@ deep that its paths pass 260 bytes, which is checked where it lies.
 usage: test_unpacker_names.py --check PATH --build PATH
 """
 import argparse
-import hashlib
 import json
 import os
 import pathlib

@@ -6,8 +6,9 @@ both hold it to.
 import struct
 import xml.etree.ElementTree as ElementTree
 
-# The shipped checker runs on a bare Windows installation and stays small without a packer.
-SIZE_GOAL = 16384
+# The shipped checker runs on a bare Windows installation and stays small without a packer:
+# 16,384 bytes until it took paths beyond 260 bytes (17,408 since).
+SIZE_GOAL = 20480
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
 
 LANG_JAPANESE = 0x0411
