@@ -225,16 +225,18 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
       out += "vexorin-check --all names every such entry and its name on disk.\n";
     // Entries under other names do not end the run: a cause said once, or the entry's own
     // line, then the first problem that did end it, if any.
-    const Problem* last = nullptr;
+    // The first such problem: a report made with every problem (the web page's) is shown
+    // the same way, with the problem the checker would have stopped at.
+    const Problem* ending = nullptr;
     for (const Problem& problem : report.problems) {
       if (problem.form != kFormOwn && counts.count[problem.form] < 2)
         out += RenamedLine(problem, counts, toUtf8) + "\n";
-      if (!Renamed(problem)) last = &problem;
+      if (!Renamed(problem) && ending == nullptr) ending = &problem;
     }
-    if (last != nullptr && last->form != kFormOwn && counts.count[last->form] >= 2)
-      out += RenamedLine(*last, counts, toUtf8) + "\n";
-    if (last != nullptr) {
-      out += WithoutFinalLineFeed(ShownText(*last, toUtf8)) + "\n";
+    if (ending != nullptr && ending->form != kFormOwn && counts.count[ending->form] >= 2)
+      out += RenamedLine(*ending, counts, toUtf8) + "\n";
+    if (ending != nullptr) {
+      out += WithoutFinalLineFeed(ShownText(*ending, toUtf8)) + "\n";
     } else if (counts.total > 0) {
       out += "Every listed file's content is intact; only names differ.\n";
     }

@@ -229,7 +229,7 @@ const shots = args.screenshots;
   let tree = copyTree(intact);
   fs.rmSync(path.join(tree, 'ソフト/深い'), {recursive: true});
   shown = await checkFolder(page, tree);
-  same(shown.text, `フォルダ pack/ソフト\\深い\\ が見つかりません.\n${defaults}`, 'missing folder, default message');
+  same(shown.text, `フォルダ pack/ソフト/深い/ が見つかりません.\n${defaults}`, 'missing folder, default message');
   check(shown.note !== '', 'a folder missing with the folder button says that empty folders are unseen');
   same(pageReport(shown), nativeReport(tree), 'missing folder: the report is the native one');
 
