@@ -1,4 +1,4 @@
-"""Reads a checker file independently of the C++ code, for the command-line tests."""
+"""Reads a checker file independently of the C++ code, and names the default messages it holds."""
 import struct
 
 # The messages a checker carries when it is given none: for a missing folder and for a missing

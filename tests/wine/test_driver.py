@@ -528,5 +528,6 @@ def main():
         return 2
     return checks.summary()
 
+
 if __name__ == "__main__":
     sys.exit(main())
