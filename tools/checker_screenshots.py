@@ -14,9 +14,9 @@ import os
 import sys
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 import harness  # noqa: E402
-import test_checker  # noqa: E402  (the Wine session and the script helpers)
+import drive_checker  # noqa: E402  (the Wine session and the script helpers)
 
 
 def main():
@@ -31,13 +31,13 @@ def main():
         args.checker = args.checker or os.path.join(windows, "checker", "vexorin-checker.exe")
         args.driver = args.driver or os.path.join(windows, "tests", "wine", "vxdriver.exe")
 
-    session = test_checker.Session(args)
+    session = drive_checker.Session(args)
     try:
         folder = session.folder("配布データ", {"画像/表紙.png": 96 * 1024 * 1024, "説明書.txt": b"readme\n"})
         exe = session.build(folder)
-        dialog = "wait-dialog " + test_checker.quote(test_checker.DIALOG)
+        dialog = "wait-dialog " + drive_checker.quote(drive_checker.DIALOG)
         # Each snapshot covers the dialog; the success box lies inside it, centred on it.
-        run = session.drive([test_checker.start(exe), dialog, "sleep 900", "snapshot checker-dialog",
+        run = session.drive([drive_checker.start(exe), dialog, "sleep 900", "snapshot checker-dialog",
                              "wait-box 120000", dialog, "snapshot checker-success",
                              "wait-box", "press OK", "expect-exit 0 10000"],
                             snapshot_dir=os.path.abspath(args.out))

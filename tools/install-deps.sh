@@ -59,7 +59,7 @@ fi
 if [ $wine32_missing = 1 ]; then
   if ! DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends wine32:i386; then
     here=$(dirname "$0")
-    if python3 "$here/../tests/wine/wine_arch.py" | grep -q '^i686'; then
+    if python3 "$here/../tests/support/wine_arch.py" | grep -q '^i686'; then
       echo "wine32:i386 could not be installed, and this machine runs 32-bit code: its Wine tests need it"
       exit 1
     fi

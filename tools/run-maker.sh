@@ -13,8 +13,8 @@ preset=windows
 if [ "$on_windows" = 0 ]; then
   bash tools/install-deps.sh
   # The shipped maker is the i686 build; where this machine runs no 32-bit code, Wine can
-  # only run the x86-64 build of the same sources (tests/wine/wine_arch.py finds out).
-  IFS=$'\t' read -r wine_arch wine_why < <(python3 tests/wine/wine_arch.py)
+  # only run the x86-64 build of the same sources (tests/support/wine_arch.py finds out).
+  IFS=$'\t' read -r wine_arch wine_why < <(python3 tests/support/wine_arch.py)
   [ "$wine_arch" = x86-64 ] && preset=windows-x64
   echo "Wine runs the $wine_arch build of the maker ($wine_why)." >&2
 fi
@@ -51,7 +51,7 @@ for face in "ＭＳ Ｐゴシック" "MS PGothic"; do
   "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d IPAPGothic /f >/dev/null 2>&1 || true
 done
 # Wine draws the caption buttons with Marlett, which Debian's Wine 8 does not load from where
-# fonts-wine puts it (tests/wine/harness.py tells why): it loads the prefix's own Fonts folder.
+# fonts-wine puts it (tests/support/harness.py tells why): it loads the prefix's own Fonts folder.
 fonts="${WINEPREFIX:-$HOME/.wine}/drive_c/windows/Fonts"
 if [ -d "$fonts" ] && [ ! -e "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
   cp /usr/share/wine/fonts/marlett.ttf "$fonts/"

@@ -12,7 +12,7 @@ werror=OFF
 # Which Windows build Wine can run here, found once by running 32-bit code: the shipped i686
 # build, or, on a machine that runs no 32-bit code (or with VX_TEST_WINE_X64=1), the x86-64
 # build of the same sources under the 64-bit Wine.
-IFS=$'\t' read -r wine_arch wine_why < <(python3 tests/wine/wine_arch.py)
+IFS=$'\t' read -r wine_arch wine_why < <(python3 tests/support/wine_arch.py)
 wine_says="Wine tests: the $wine_arch build ($wine_why)"
 echo "$wine_says"
 wine_args=(-DVEXORIN_WINE_ARCH="$wine_arch" -DVEXORIN_WINE_WHY="$wine_why")

@@ -6,7 +6,7 @@ there every i686 program fails with "Exec format error", Wine's 32-bit loader an
 mode included, while wine64 in a 64-bit prefix works. So the answer is found by running
 32-bit code: a 32-bit Linux program of 84 bytes, written here, that only exits with status 0.
 
-The test command asks once (`python3 tests/wine/wine_arch.py` prints "<arch>\\t<why>") and
+The test command asks once (`python3 tests/support/wine_arch.py` prints "<arch>\\t<why>") and
 hands the answer to every Wine test in VX_WINE_ARCH and VX_WINE_WHY. VX_TEST_WINE_X64=1, read
 by the tests alone, takes the x86-64 path on a machine that does run 32-bit code.
 
