@@ -195,6 +195,12 @@ void RunSteps(CheckRun& run, MemoryPlatform& platform, const Expected& e, Sink& 
     auto file = platform.files.find(full);
     bool reachable =
         FitsPathBuffer(full) && !Contains(path, "gone") && file != platform.files.end();
+    if (!FitsPathBuffer(full)) {
+      FUZZ_CHECK(result == kCheckPathTooLong);
+      FUZZ_CHECK(sink.texts.size() == boxes + 1);
+      FUZZ_CHECK(sink.texts.back() == Replace(kTextPathTooLongLine, full) + kTextUnpackShallower);
+      return;
+    }
     if (!reachable) {
       FUZZ_CHECK(result == kCheckFileMissing);
       FUZZ_CHECK(sink.texts.size() == boxes + 1);
@@ -360,7 +366,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(loaded == !anyMissing);
       if (anyMissing) {
         FUZZ_CHECK(sink.texts.size() == 1);
-        FUZZ_CHECK(sink.texts[0] == Replace(kTextFolderMissing, kBase + missing) + e.messages[0]);
+        FUZZ_CHECK(sink.texts[0] == (FitsPathBuffer(kBase + missing)
+                                         ? Replace(kTextFolderMissing, kBase + missing) + e.messages[0]
+                                         : Replace(kTextPathTooLongLine, kBase + missing) +
+                                               kTextUnpackShallower));
       } else {
         FUZZ_CHECK(sink.texts.empty());
         FUZZ_CHECK(run.currentIndex == 0 && run.bytesDone == 0 && run.digest.file == nullptr);

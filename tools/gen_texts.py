@@ -23,6 +23,8 @@ TEXTS = [
     ("kTextCheckEndTitle", "チェック終了"),
     ("kTextStopQuestion", "中断しても良いですか？"),
     ("kTextStopTitle", "終了確認"),
+    ("kTextPathTooLongLine", "%s のパスが長すぎます.\n"),
+    ("kTextUnpackShallower", "パスの短いフォルダに解凍し直してください."),
     # Build job
     ("kTextOverwriteQuestion", "%s に上書きしますか？"),
     ("kTextOverwriteTitle", "上書き確認"),

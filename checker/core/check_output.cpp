@@ -91,6 +91,8 @@ const char* KindName(ProblemKind kind) {
       return "folder-under-other-name";
     case kProblemFileRenamed:
       return "file-under-other-name";
+    case kProblemPathTooLong:
+      return "path-too-long";
   }
   return "";
 }
@@ -108,11 +110,12 @@ const char* OutcomeName(CheckOutcome outcome) {
 }
 
 // The problem's text in UTF-8 with one separator style in its fixed line: a missing folder's
-// line names the checker's folder as the system writes it and the stored path after it, which
-// then takes the same separators ("/" on Linux) rather than the stored backslashes.
+// line and a path too long name the checker's folder as the system writes it and the stored
+// path after it, which then takes the same separators ("/" on Linux) rather than the stored
+// backslashes.
 std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
   std::string text = toUtf8(problem.text);
-  if (problem.kind != kProblemFolderMissing) return text;
+  if (problem.kind != kProblemFolderMissing && problem.kind != kProblemPathTooLong) return text;
   std::string stored = toUtf8(problem.path);
   size_t at = text.find(stored);
   if (at == std::string::npos || at >= text.find('\n') || at == 0 || text[at - 1] != '/')

@@ -103,8 +103,8 @@ void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::strin
                     CheckReport* report) {
   Problem problem;
   problem.path = RecordPath(run.data.fileRecords[run.currentIndex]);
-  if (result == kCheckFileMissing) {
-    problem.kind = kProblemFileMissing;
+  if (result == kCheckFileMissing || result == kCheckPathTooLong) {
+    problem.kind = result == kCheckFileMissing ? kProblemFileMissing : kProblemPathTooLong;
     problem.text = shown;
   } else if (readFailed) {
     // The checker would call it damaged; but its bytes were never all read, so nothing is
@@ -280,8 +280,9 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
     if (run.CheckFolder(i, sink)) continue;
     Problem problem;
     problem.path = run.data.folders[i];
+    bool fits = run.PathFits(run.data.folders[i]);
     NameFinding finding;
-    if (search && search->Find(run.data.folders[i], &finding) &&
+    if (fits && search && search->Find(run.data.folders[i], &finding) &&
         platform.IsFolder(finding.path.c_str())) {
       problem.kind = kProblemFolderRenamed;
       problem.form = finding.form;
@@ -289,7 +290,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
       report->problems.push_back(problem);
       continue;
     }
-    problem.kind = kProblemFolderMissing;
+    problem.kind = fits ? kProblemFolderMissing : kProblemPathTooLong;
     problem.text = sink.last;
     report->problems.push_back(problem);
     foldersThere = false;

@@ -21,6 +21,8 @@ enum ProblemKind {
   // Not there under its own name but under another form (NameForm), a file's content intact.
   kProblemFolderRenamed,
   kProblemFileRenamed,
+  // The base folder and the stored path together pass the path limit: not looked at.
+  kProblemPathTooLong,
 };
 
 struct Problem {

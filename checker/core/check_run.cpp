@@ -96,15 +96,30 @@ bool CheckRun::CheckFolders(MessageSink& messages) {
 bool CheckRun::CheckFolder(uint32_t index, MessageSink& messages) {
   char fullPath[kCheckerPathSize];
   const char* folder = data.folders[index];
-  // A path that does not fit cannot be asked about; cutting it would test another
-  // folder, so it is reported as missing, named whole.
-  bool fits = TextCopy(fullPath, sizeof fullPath, baseFolder) &&
-              TextAppend(fullPath, sizeof fullPath, folder);
-  if (!fits || !FolderExists(fullPath)) {
+  // A path that does not fit cannot be asked about (cutting it would test another folder),
+  // and calling it missing would send the user to download again, which cannot help: they
+  // are told that the path is too long, named whole, and what to do instead.
+  if (!JoinPath(fullPath, folder)) {
+    ShowProblem(messages, kTextPathTooLongLine, baseFolder, folder, kTextUnpackShallower);
+    return false;
+  }
+  if (!FolderExists(fullPath)) {
     ShowProblem(messages, kTextFolderMissing, baseFolder, folder, data.messages[kFolderMessage]);
     return false;
   }
   return true;
+}
+
+bool CheckRun::PathFits(const char* path) const {
+  char fullPath[kCheckerPathSize];
+  return JoinPath(fullPath, path);
+}
+
+bool CheckRun::JoinPath(char fullPath[kCheckerPathSize], const char* path) const {
+  // The text helpers copy a lead byte only with room for its second byte, so "fits" is what
+  // they say, not a sum of lengths.
+  return TextCopy(fullPath, kCheckerPathSize, baseFolder) &&
+         TextAppend(fullPath, kCheckerPathSize, path);
 }
 
 void CheckRun::StartFileCheck() {
@@ -138,11 +153,18 @@ int CheckRun::FileDigested(bool opened, const unsigned char md5[16], uint64_t by
                            MessageSink& messages) {
   if (currentIndex >= data.fileCount) return kCheckAllIntact;
   bytesDone += static_cast<int64_t>(bytes);
-  // A path that does not fit is missing, as CheckStep finds, whatever was read by it.
-  return EndFile(opened && currentPathFits, md5, messages);
+  // A path that does not fit is too long, as CheckStep finds, whatever was read by it.
+  return EndFile(opened, md5, messages);
 }
 
 int CheckRun::EndFile(bool opened, const unsigned char md5[16], MessageSink& messages) {
+  if (!currentPathFits) {
+    // The distributor's messages are about downloading and unpacking again, which cannot
+    // shorten the path: the advice that helps takes their place.
+    ShowProblem(messages, kTextPathTooLongLine, baseFolder, CurrentStoredPath(),
+                kTextUnpackShallower);
+    return kCheckPathTooLong;
+  }
   if (!opened) {
     ShowProblem(messages, kTextFileMissing, "", CurrentStoredPath(), data.messages[kFileMessage]);
     return kCheckFileMissing;
@@ -188,8 +210,7 @@ void CheckRun::SelectFile(uint32_t index) {
   for (uint32_t i = 0; i < kDigestDigits; ++i) expectedDigest[i] = record[i];
   expectedDigest[kDigestDigits] = '\0';
   TextCopy(currentRelPath, sizeof currentRelPath, RecordPath(record));
-  currentPathFits = TextCopy(currentFullPath, sizeof currentFullPath, baseFolder) &&
-                    TextAppend(currentFullPath, sizeof currentFullPath, RecordPath(record));
+  currentPathFits = JoinPath(currentFullPath, RecordPath(record));
 }
 
 const char* CheckRun::CurrentStoredPath() const {

@@ -26,6 +26,9 @@ enum CheckStepResult {
   kCheckAllIntact = -1,   // the last file has been checked and every file was intact
   kCheckFileMissing = 1,  // the current file cannot be opened; the user has been told
   kCheckFileBroken = 2,   // the current file's digest differs; the user has been told
+  // The current file's full path passes the path limit, so it cannot be asked about: it may
+  // well be there. The user has been told to unpack into a folder with a shorter path.
+  kCheckPathTooLong = 3,
 };
 
 class CheckRun {
@@ -50,6 +53,8 @@ class CheckRun {
   // Tests the listed folder `index`; shows it as missing and returns false when it is not
   // there. A caller that wants every missing folder (vexorin-check --all) tests each.
   bool CheckFolder(uint32_t index, MessageSink& messages);
+  // True when the base folder and the stored relative `path` fit the path limit together.
+  bool PathFits(const char* path) const;
   bool FolderExists(const char* path);
   // Makes the first file current, with nothing read yet.
   void StartFileCheck();
@@ -90,6 +95,8 @@ class CheckRun {
   // The end of the current file: missing when not `opened`, else its digest compared.
   int EndFile(bool opened, const unsigned char md5[16], MessageSink& messages);
   const char* CurrentStoredPath() const;
+  // Joins the base folder and a stored relative path; false when they do not fit together.
+  bool JoinPath(char fullPath[kCheckerPathSize], const char* path) const;
 
   Platform& platform_;
 };

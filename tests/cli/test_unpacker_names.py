@@ -4,7 +4,8 @@ code-page-932 names and no UTF-8 flag, as Japanese archivers write it, unpacked 
 unzip, 7-Zip, bsdtar and Python's zipfile; decomposed (NFD) copies, twin characters and
 letter case. Every such entry must be found and checked under the name it has, the cause
 said once, and a damaged file among them still reported damaged. And a folder unpacked so
-deep that its paths pass 260 bytes, which is checked where it lies.
+deep that its paths pass 260 bytes, which is checked where it lies, and one so deep that
+some paths pass the system's limit: those are too long, not missing.
 
 usage: test_unpacker_names.py --check PATH --build PATH
 """
@@ -217,6 +218,26 @@ def a_folder_deeper_than_260_bytes_builds_and_checks(check_tool, build):
         r = run(check_tool, str(root / "Vexorin.exe"))
         check(r.returncode == 1 and "ファイル データ\\セーブ\\十字架.dat が壊れています." in r.stdout.decode(),
               r.stdout.decode())
+
+        # Moved so deep that the checker's own path just fits the system's limit (4,096 bytes
+        # with its end) and the longer listed paths do not: those are too long, not missing.
+        deeper = top / "d"
+        while len(os.fsencode(deeper)) < 4084 - 200:
+            deeper /= "d" * 199
+        deeper /= "e" * (4084 - len(os.fsencode(deeper)) - 4)
+        deeper.mkdir(parents=True)
+        root = root.rename(deeper / "s")
+        shown = f"{root}/"
+        check(len(os.fsencode(shown)) == 4084, len(os.fsencode(shown)))
+        r = run(check_tool, str(root / "Vexorin.exe"))
+        out = r.stdout.decode()
+        check(r.returncode == 1 and out == (
+            f"{shown}データ/セーブ/ のパスが長すぎます.\nパスの短いフォルダに解凍し直してください.\n"), out[-300:])
+        kinds = {p["path"]: p["kind"] for p in json.loads(
+            run(check_tool, "--all", "--json", str(root / "Vexorin.exe")).stdout)["problems"]}
+        check(kinds == {"データ/セーブ/": "path-too-long", "ソフト/表.txt": "path-too-long",
+                        "データ/セーブ/十字架.dat": "path-too-long",
+                        "ver1.0～2.0.txt": "path-too-long"}, kinds)
     finally:
         shutil.rmtree(top, ignore_errors=True)
 

@@ -144,6 +144,7 @@ TEST(ConcurrentCheck, FourJobsGiveTheReportOfOneJob) {
     RunCheck(platform, all, 4, nullptr, &four);
     ASSERT_EQ(one.problems.size(), all ? 8u : 1u);
     EXPECT_EQ(one.problems[0].kind, kProblemFileDamaged);
+    EXPECT_EQ(one.problems.back().kind, all ? kProblemPathTooLong : kProblemFileDamaged);
     EXPECT_EQ(four.outcome, one.outcome);
     EXPECT_EQ(four.filesChecked, one.filesChecked);
     ASSERT_EQ(four.problems.size(), one.problems.size());

@@ -346,13 +346,24 @@ TEST(CheckerFolders, OnlyExistingFoldersPass) {
   EXPECT_FALSE(c.run.FolderExists((base + "nothing\\").c_str()));
 }
 
-TEST(CheckerFolders, AFolderPathBeyondThePathLimitIsReportedMissingAndNamedWhole) {
+// A path that passes the limit cannot be asked about; the folder or file may well be there,
+// so the user is told that the path is too long, and to unpack higher up, not to download
+// again. One byte less and the folder is looked for.
+TEST(CheckerFolders, AFolderPathBeyondThePathLimitIsTooLongNamedWholeAndOneByteLessIsLookedFor) {
   Checker c;
-  std::string longFolder = std::string(250, 'd') + "\\";
+  size_t room = kCheckerPathSize - 1 - c.dir.CorePath().size();
+  std::string longFolder = std::string(room - 1, 'd') + "\\";  // fills the buffer
   c.Write({longFolder, "|", "|", "m1", "", ""}, 0);
   EXPECT_FALSE(c.run.LoadCheckData(c.sink));
   ExpectOneWarning(c.sink, Cp932("フォルダ ") + c.dir.CorePath() + longFolder +
                                Cp932(" が見つかりません.\n") + "m1");
+
+  Checker d;
+  longFolder = std::string(room, 'd') + "\\";
+  d.Write({longFolder, "|", "|", "m1", "", ""}, 0);
+  EXPECT_FALSE(d.run.LoadCheckData(d.sink));
+  ExpectOneWarning(d.sink, d.dir.CorePath() + longFolder +
+                               Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
 }
 
 // --- File check -------------------------------------------------------------------------------
@@ -448,14 +459,15 @@ TEST(CheckerFiles, NoFileRecordsSucceedAtTheFirstStepWithoutReading) {
   EXPECT_TRUE(c.sink.boxes.empty());
 }
 
-TEST(CheckerFiles, AFilePathBeyondThePathLimitIsReportedMissingWithoutOpening) {
+TEST(CheckerFiles, AFilePathBeyondThePathLimitIsTooLongWithoutOpening) {
   Checker c;
   std::string longPath = std::string(kCheckerPathSize - 20, 'p') + "\\" + std::string(30, 'f');
   c.dir.WriteFile("short.txt", "abc");
   c.Write({"|", Record(kAbcMd5, "short.txt"), Record(kAbcMd5, longPath), "|", "", "m2", ""}, 6);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
-  EXPECT_EQ(c.RunToEnd().result, kCheckFileMissing);
-  ExpectOneWarning(c.sink, Cp932("ファイル ") + longPath + Cp932(" が見つかりません.\n") + "m2");
+  EXPECT_EQ(c.RunToEnd().result, kCheckPathTooLong);
+  ExpectOneWarning(c.sink, c.dir.CorePath() + longPath +
+                               Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
   EXPECT_EQ(c.FilesOpenedAfterLoading().size(), 1u) << "only short.txt was opened";
 }
 

@@ -124,6 +124,24 @@ def folder_deeper_than_260_bytes(s, t):
     run = s.drive([start(exe), "wait-box 30000", "press OK", "expect-exit 0 10000"])
     expect_run(t, "deep folder: a damaged file", run, [error_box("ファイル ソフト\\readme.txt が壊れています.\n" + LINE1)])
 
+    # Folders 800 bytes deep below the checker, built near the root, then unpacked 230 bytes
+    # deep: the deepest folder passes the checker's 1,024-byte limit. It is too long, not
+    # missing, and named whole.
+    inner = "\\".join(["long"] + ["p" * 200] * 4)
+    folder = s.folder("long", {inner.replace("\\", "/")[len("long/"):] + "/f.txt": b"f"})
+    exe = s.build(folder)
+    deeper = os.path.join(s.root, "d" * (230 - len(to_wine_path(s.root)) - len("\\d\\long\\") - 1), "d")
+    os.makedirs(deeper)
+    moved = os.path.join(deeper, "long")
+    os.rename(folder, moved)
+    base = to_wine_path(moved) + "\\"
+    t.check("path too long: 230 bytes to the checker", len(base) == 230, len(base))
+    run = s.drive([start(os.path.join(moved, "Vexorin.exe")), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+    text = base + inner[len("long\\"):] + "\\ のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."
+    # The box is far wider than the screen, so its icon cannot be read off the screen.
+    shown = [Box(box.caption, box.text, box.buttons, "warning") for box in run.boxes]
+    t.check("path too long: the box", run.ok and shown == [error_box(text)], repr(run.boxes)[-600:])
+
 
 def big_folder(s, name):
     folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
