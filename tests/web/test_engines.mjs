@@ -1,7 +1,7 @@
 // The web page vexorin-check.html in the other engines a recipient may use: Firefox (Debian's
 // firefox-esr, headless, driven over WebDriver BiDi by puppeteer-core) and WebKit, Safari's
 // engine (Debian's WebKitGTK MiniBrowser through its WebKitWebDriver, driven by
-// selenium-webdriver; it shows a window, so it runs under xvfb-run). The page is opened from
+// selenium-webdriver; it shows a window, on an Xvfb display of its own). The page is opened from
 // file:// and from a static server on 127.0.0.1; folders built by the real vexorin-build are
 // dropped on it and its texts compared with the checker's and its report with vexorin-check's.
 //
@@ -29,6 +29,10 @@ const args = parseArgs(['page', 'build', 'check']);
 const trees = new Trees(args);
 // How long a check of these small folders may take before the page is taken to hang.
 const PATIENCE = 120000;
+// The processes this run started, ended with it however it ends (a driver left running would
+// hold the test's output open).
+const started = [];
+process.on('exit', () => started.forEach((child) => child.kill()));
 
 // Firefox over WebDriver BiDi: every request a tab makes after its page has loaded is logged.
 async function firefox() {
@@ -70,14 +74,35 @@ function freePort() {
   });
 }
 
+// An Xvfb display of this run's own, on a display number Xvfb picks itself (-displayfd: no
+// race with another X server starting at the same time). Resolves to {display, stop}.
+function startXvfb() {
+  const xvfb = spawn('Xvfb', ['-displayfd', '3', '-screen', '0', '1280x1024x24', '-nolisten', 'tcp'],
+                     {stdio: ['ignore', 'ignore', 'ignore', 'pipe']});
+  started.push(xvfb);
+  return new Promise((ok, fail) => {
+    let said = '';
+    xvfb.on('error', fail);
+    xvfb.on('exit', (code) => fail(new Error(`Xvfb ended (${code}) before it named its display`)));
+    xvfb.stdio[3].on('data', (data) => {
+      said += data;
+      if (said.endsWith('\n')) ok({display: `:${said.trim()}`, stop: () => xvfb.kill()});
+    });
+  });
+}
+
 // WebKitGTK's MiniBrowser through WebKitWebDriver (classic WebDriver: no request events, so the
 // requests are counted by the static server and the Content-Security-Policy's refusal is
 // seen in the page). Its language comes from the environment.
 async function webkit() {
   const {Builder} = require('selenium-webdriver');
   const port = await freePort();
-  const driverProcess = spawn('/usr/bin/WebKitWebDriver', [`--port=${port}`],
-                              {stdio: ['ignore', 'ignore', 'inherit'], env: {...process.env, LANG: 'ja_JP.UTF-8', LC_ALL: 'ja_JP.UTF-8'}});
+  const x = await startXvfb();
+  const driverProcess = spawn('/usr/bin/WebKitWebDriver', [`--port=${port}`], {
+    stdio: ['ignore', 'ignore', 'inherit'],
+    env: {...process.env, DISPLAY: x.display, LANG: 'ja_JP.UTF-8', LC_ALL: 'ja_JP.UTF-8'},
+  });
+  started.push(driverProcess);
   const exited = new Promise((ok) => driverProcess.on('exit', (code) => ok(`WebKitWebDriver ended (${code})`)));
   const server = `http://127.0.0.1:${port}`;
   // WebKitWebDriver takes a moment to listen; its /status says when.
@@ -114,6 +139,7 @@ async function webkit() {
     async close() {
       await driver.quit();
       driverProcess.kill();
+      x.stop();
     },
   };
 }
