@@ -86,6 +86,8 @@
       probe.terminate();
       resolve();
     };
+    // A browser that cannot run the probe has the check fail in its own worker, with its words.
+    probe.onerror = () => resolve();
     probe.postMessage(new File(['probe'], 'probe'));
   });
 
