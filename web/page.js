@@ -71,7 +71,25 @@
   const digestUrl = URL.createObjectURL(new Blob([$('vx-digest-worker').textContent], {type: 'text/javascript'}));
   // Digest workers, one per core the browser reports, at most 8 ("workers=0": none, the check
   // worker reads every file itself, several at once in the SIMD lanes).
-  const digestWorkers = params.get('workers') === '0' ? 0 : Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8));
+  let digestWorkers = params.get('workers') === '0' ? 0 : Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8));
+  // Whether a worker can read the File objects the page hands it. WebKit (Safari) refuses it to
+  // a page opened from file:// (NotReadableError): there the page reads the files itself and
+  // hands the workers bytes, the .exe files whole and the others a piece at a time when asked,
+  // through the digest workers (never the check worker alone).
+  let workersRead = true;
+  const probed = new Promise((resolve) => {
+    const probeSource = 'onmessage = (e) => { try { new FileReaderSync().readAsArrayBuffer(e.data); postMessage(true); } catch (x) { postMessage(false); } };';
+    const probe = new Worker(URL.createObjectURL(new Blob([probeSource], {type: 'text/javascript'})));
+    probe.onmessage = (e) => {
+      workersRead = state.workersRead = e.data;
+      if (!workersRead) digestWorkers = Math.max(digestWorkers, 1);
+      probe.terminate();
+      resolve();
+    };
+    // A browser that cannot run the probe has the check fail in its own worker, with its words.
+    probe.onerror = () => resolve();
+    probe.postMessage(new File(['probe'], 'probe'));
+  });
 
   let worker = null;
   let pool = [];      // the digest workers of the current check
@@ -120,7 +138,8 @@
         const tasks = [];
         let size = 0;
         while (next < count && tasks.length < 64 && size < 64 * 1048576) {
-          tasks.push({index: next, file: files[next]});
+          const file = files[next];
+          tasks.push(workersRead || !file ? {index: next, file} : {index: next, size: file.size});
           size += files[next] ? files[next].size : 0;
           ++next;
         }
@@ -145,6 +164,10 @@
           } else {
             feed();
           }
+        } else if (m.type === 'piece') {
+          files[m.index].slice(m.pos, m.pos + m.size).arrayBuffer().then(
+              (bytes) => digester.postMessage({piece: m.index, bytes}, [bytes]),
+              (e) => digester.postMessage({piece: m.index, error: String(e)}));
         } else if (m.type === 'failed') {
           message(T.failed + m.message);
         }
@@ -172,8 +195,18 @@
     worker.onerror = (e) => message(T.failed + (e.message || ''));
     // Each File handed to a worker costs the browser a registration of its own: the check
     // worker gets only the .exe files' when the digest workers read the rest.
-    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
-    worker.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0});
+    const check = worker;
+    probed.then(async () => {
+      const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
+      const bytes = [];
+      if (!workersRead) {
+        for (const e of handed) {
+          if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
+          e.file = null;
+        }
+      }
+      check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
+    }).catch((e) => { if (worker === check) message(T.failed + e.message); });
   }
 
   function receive(m) {

@@ -57,7 +57,8 @@ const platform = {
     let data;
     try {
       // One slice per call: memory stays bounded by the check's own buffers.
-      data = new Uint8Array(reader.readAsArrayBuffer(open.file.slice(open.pos, end)));
+      data = open.file.held ? open.file.held.subarray(open.pos, end)
+                             : new Uint8Array(reader.readAsArrayBuffer(open.file.slice(open.pos, end)));
     } catch (e) {
       return -1;  // removed, changed or unreadable since it was chosen
     }
@@ -229,7 +230,10 @@ onmessage = async (event) => {
       return;
     }
     await load(job.wasm);
-    entries = job.entries;
+    // The .exe files' bytes instead of their File where this worker cannot read a File or Blob
+    // (WebKit, from file://): a stand-in with the File's size and the bytes held (Blob has a
+    // method `bytes`).
+    entries = job.entries.map(e => (e.bytes ? {path: e.path, file: {size: e.bytes.byteLength, held: new Uint8Array(e.bytes)}} : e));
     explicitFolders = job.folders;
     const root = job.root;
     if (job.checker) {

@@ -5,109 +5,25 @@
 //
 // usage: node test_page.mjs --page HTML --build VEXORIN_BUILD --check VEXORIN_CHECK
 //                           --corpus FUZZ_CORPUS_DIR [--screenshots DIR]
-import {spawnSync} from 'node:child_process';
-import fs from 'node:fs';
-import http from 'node:http';
-import os from 'node:os';
 import path from 'node:path';
 import {pathToFileURL} from 'node:url';
 import {createRequire} from 'node:module';
+import fs from 'node:fs';
+import {
+  parseArgs, CHUNK, CUSTOM, DEFAULT_1, DEFAULT_2, EDGE_SIZES, INTACT, LOAD_FAILED, TREE, check, same, finish,
+  Trees, pageReport, servePage, logViolationsInPage, phaseEndedInPage, shownInPage, dropItems, dropInPage,
+} from './page_support.mjs';
 
 const require = createRequire(import.meta.url);
 const {chromium} = require('playwright-core');
 
-const args = {};
-for (let i = 2; i < process.argv.length; i += 2) args[process.argv[i].replace(/^--/, '')] = process.argv[i + 1];
-for (const need of ['page', 'build', 'check', 'corpus']) {
-  if (!args[need]) throw new Error(`--${need} is needed`);
-  args[need] = path.resolve(args[need]);
-}
-
-const DEFAULT_1 = 'ダウンロードからやり直してください.';
-const DEFAULT_2 = 'また、フォルダ構造ごと解凍しているか確認してください.';
-const CUSTOM = ['フォルダがない\n二行目', 'ファイルがない', '壊れている'];
-const INTACT = 'すべてのファイルは正常です.';
-const LOAD_FAILED = 'チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています.';
-const TREE = {
-  '表.txt': Buffer.from('hyou'),
-  'ソフト/readme.txt': Buffer.from('soft'),
-  'ソフト/深い/data.bin': Buffer.alloc(768000, 7).map((_, i) => i & 255),  // more than one chunk
-  'ソフト/空.txt': Buffer.alloc(0),
-  'ソフト/波～.txt': Buffer.from('nami'),  // U+FF5E: 0x8160 in the check data, as Windows maps it
-  'z.txt': Buffer.from('zzz'),
-};
-// The padding edges of MD5 (55, 56, 64 bytes) and the edges of the lane buffers (64 KiB) and of
-// the checker's chunk (512 KiB), as the lane digest's unit test takes them, and enough files
-// for the lanes to be refilled.
-const LANE = 65536;
-const CHUNK = 524288;
-const EDGE_SIZES = [0, 1, 55, 56, 63, 64, 65, LANE - 1, LANE, LANE + 1, 2 * LANE, 3 * LANE + 7,
-                    CHUNK - 1, CHUNK, CHUNK + 1, 2 * CHUNK + 3];
-
-let failures = 0;
-let cases = 0;
-function check(ok, what) {
-  cases += 1;
-  if (!ok) {
-    failures += 1;
-    console.log(`FAIL: ${what}`);
-  }
-}
-function same(actual, expected, what) {
-  const a = JSON.stringify(actual);
-  const e = JSON.stringify(expected);
-  check(a === e, `${what}\n  page:   ${a}\n  wanted: ${e}`);
-}
-
-const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'vxweb-'));
-let folders = 0;
-
-function run(tool, toolArgs, cwd) {
-  return spawnSync(tool, toolArgs, {cwd, env: {...process.env, LC_ALL: 'C.UTF-8'}, timeout: 300000});
-}
-
-// A folder `name` of `files` (path -> bytes) inside a fresh folder, with a checker built by the
-// real vexorin-build (with `messages`, and `checker` as its name, when given).
-function makeTree(files, {name = 'pack', messages = null, checker = null, emptyFolders = []} = {}) {
-  const root = path.join(scratch, String(++folders), name);
-  for (const [rel, data] of Object.entries(files)) {
-    fs.mkdirSync(path.dirname(path.join(root, rel)), {recursive: true});
-    fs.writeFileSync(path.join(root, rel), data);
-  }
-  for (const folder of emptyFolders) fs.mkdirSync(path.join(root, folder), {recursive: true});
-  const buildArgs = ['--yes'];
-  if (checker) buildArgs.push('--name', checker);
-  if (messages) {
-    ['--folder-message', '--nofile-message', '--broken-message'].forEach((flag, i) => buildArgs.push(flag, messages[i]));
-  }
-  const r = run(args.build, [...buildArgs, root]);
-  if (r.status !== 0) throw new Error(`vexorin-build: ${r.stderr}`);
-  return root;
-}
-
-function copyTree(root) {
-  const copy = path.join(scratch, String(++folders), path.basename(root));
-  fs.cpSync(root, copy, {recursive: true});
-  return copy;
-}
-
-// The native vexorin-check's --json report of `root`, with the folder named as the page names
-// it (the chosen folder's name) and without the two fields that name the checker's place.
-function nativeReport(root, checker = null) {
-  const r = run(args.check, ['--json', ...(checker ? [checker] : [])], root);
-  const report = JSON.parse(r.stdout.toString());
-  return normalise(report, root, path.basename(root));
-}
-function normalise(report, folder, label) {
-  const text = JSON.stringify(report).split(JSON.stringify(folder).slice(1, -1)).join(label);
-  const out = JSON.parse(text);
-  delete out.checker;
-  delete out.folder;
-  return out;
-}
-function nativeAll(root) {
-  return run(args.check, ['--all'], root).stdout.toString().split(root).join(path.basename(root));
-}
+const args = parseArgs(['page', 'build', 'check', 'corpus']);
+const trees = new Trees(args);
+const run = (tool, toolArgs, cwd) => trees.run(tool, toolArgs, cwd);
+const makeTree = (files, options) => trees.make(files, options);
+const copyTree = (root) => trees.copy(root);
+const nativeReport = (root, checker = null) => trees.nativeReport(root, checker);
+const nativeAll = (root) => trees.nativeAll(root);
 
 const browser = await chromium.launch({
   executablePath: '/usr/bin/chromium',
@@ -123,10 +39,7 @@ async function openPage(url, locale = 'ja-JP') {
   const log = {loaded: false, requests: [], violations: [], errors: []};
   context.on('request', (request) => { if (log.loaded) log.requests.push(request.url()); });
   page.on('pageerror', (error) => log.errors.push(String(error)));
-  await page.addInitScript(() => {
-    window.__violations = [];
-    document.addEventListener('securitypolicyviolation', (e) => window.__violations.push(`${e.violatedDirective} ${e.blockedURI}`));
-  });
+  await page.addInitScript(logViolationsInPage);
   await page.goto(url);
   await page.waitForFunction(() => window.vexorinPage !== undefined);
   log.loaded = true;
@@ -139,76 +52,14 @@ async function checkFolder(page, dir, {drop = false} = {}) {
   await page.evaluate(() => { document.body.dataset.phase = 'idle'; });
   if (drop) await dropFolder(page, dir);
   else await page.setInputFiles('#folder', dir);
-  await page.waitForFunction(() => ['done', 'message', 'choose'].includes(document.body.dataset.phase), null, {timeout: 600000});
-  return page.evaluate(() => ({
-    phase: document.body.dataset.phase,
-    text: document.getElementById('result').textContent,
-    problems: [...document.querySelectorAll('#problems li')].map(li => li.textContent),
-    summary: document.getElementById('summary').textContent,
-    note: document.getElementById('note').hidden ? '' : document.getElementById('note').textContent,
-    choices: [...document.querySelectorAll('#choices button')].map(b => b.textContent),
-    json: window.vexorinPage.result && window.vexorinPage.phase === 'done' ? window.vexorinPage.result.json : null,
-  }));
-}
-
-function pageReport(shown) {
-  const out = JSON.parse(JSON.stringify(shown.json));
-  delete out.checker;
-  delete out.folder;
-  return out;
+  await page.waitForFunction(phaseEndedInPage, null, {timeout: 600000});
+  return page.evaluate(shownInPage);
 }
 
 // A drop of `dir` as Chromium hands one to the page: a DataTransfer item whose entry is a
 // directory, read through readEntries in batches of at most 100 entries, then nothing.
 async function dropFolder(page, dir) {
-  const items = [];
-  const walk = (abs, rel) => {
-    for (const name of fs.readdirSync(abs).sort()) {
-      const full = path.join(abs, name);
-      const r = rel + '/' + name;
-      if (fs.statSync(full).isDirectory()) {
-        items.push({kind: 'dir', path: r});
-        walk(full, r);
-      } else {
-        items.push({kind: 'file', path: r, data: fs.readFileSync(full).toString('base64')});
-      }
-    }
-  };
-  const top = '/' + path.basename(dir);
-  walk(dir, top);
-  await page.evaluate(({top, items}) => {
-    const entryOf = new Map();
-    const children = new Map([[top, []]]);
-    const directory = (p) => ({
-      isDirectory: true, isFile: false, name: p.split('/').pop(), fullPath: p,
-      createReader() {
-        let at = 0;
-        return {readEntries(ok) {
-          const list = children.get(p);
-          const batch = list.slice(at, at + 100);
-          at += batch.length;
-          setTimeout(() => ok(batch), 0);
-        }};
-      },
-    });
-    entryOf.set(top, directory(top));
-    for (const item of items) {
-      const parent = item.path.slice(0, item.path.lastIndexOf('/'));
-      let entry;
-      if (item.kind === 'dir') {
-        children.set(item.path, []);
-        entry = directory(item.path);
-      } else {
-        const bytes = Uint8Array.from(atob(item.data), c => c.charCodeAt(0));
-        const file = new File([bytes], item.path.split('/').pop());
-        entry = {isDirectory: false, isFile: true, name: file.name, fullPath: item.path, file(ok) { setTimeout(() => ok(file), 0); }};
-      }
-      children.get(parent).push(entry);
-    }
-    const event = new Event('drop', {bubbles: true, cancelable: true});
-    Object.defineProperty(event, 'dataTransfer', {value: {items: [{kind: 'file', webkitGetAsEntry: () => entryOf.get(top)}]}});
-    document.body.dispatchEvent(event);
-  }, {top, items});
+  await page.evaluate(dropInPage, dropItems(dir));
 }
 
 const pageUrl = pathToFileURL(path.resolve(args.page)).href;
@@ -284,8 +135,7 @@ const shots = args.screenshots;
   // Hostile check data: every seed of the check data's fuzz target as the checker gives the
   // native report (refused when a stored path leaves the folder), and nothing hangs.
   for (const seed of fs.readdirSync(args.corpus).sort()) {
-    const dir = path.join(scratch, String(++folders), 'pack');
-    fs.mkdirSync(dir, {recursive: true});
+    const dir = trees.fresh();
     fs.writeFileSync(path.join(dir, 'a.txt'), 'a');
     fs.copyFileSync(path.join(args.corpus, seed), path.join(dir, 'Vexorin.exe'));
     shown = await checkFolder(page, dir);
@@ -295,8 +145,7 @@ const shots = args.screenshots;
   }
 
   // Not a checker; no checker; the folder above; the folder below; two checkers.
-  let dir = path.join(scratch, String(++folders), 'pack');
-  fs.mkdirSync(dir, {recursive: true});
+  let dir = trees.fresh();
   fs.writeFileSync(path.join(dir, 'Vexorin.exe'), 'MZ not a checker at all');
   shown = await checkFolder(page, dir);
   same(shown.text, LOAD_FAILED, 'Vexorin.exe without check data: the load failure');
@@ -339,13 +188,8 @@ const shots = args.screenshots;
 
 // --- From a static server on 127.0.0.1, English browser; stopping a check at work. ---
 {
-  const html = fs.readFileSync(args.page);
-  const server = http.createServer((req, res) => {
-    res.writeHead(200, {'Content-Type': 'text/html; charset=utf-8'});
-    res.end(html);
-  });
-  await new Promise((ok) => server.listen(0, '127.0.0.1', ok));
-  const url = `http://127.0.0.1:${server.address().port}/vexorin-check.html`;
+  const server = await servePage(args.page);
+  const url = server.url;
   const {page, context, log} = await openPage(url, 'en-US');
   check(await page.locator('h1').textContent() === 'Vexorin folder check', 'the page speaks English for en-US');
   const intact = makeTree(TREE, {messages: CUSTOM});
@@ -363,8 +207,7 @@ const shots = args.screenshots;
        `${shown.text}\n${nativeAll(tree)}`, 'copy result: the result and every problem as text');
 
   // A file above 4 GiB (sparse) is read whole and right; the check at work can be stopped.
-  const big = path.join(scratch, String(++folders), 'big');
-  fs.mkdirSync(big, {recursive: true});
+  const big = trees.fresh('big');
   fs.writeFileSync(path.join(big, 'small.txt'), 'x');
   const fd = fs.openSync(path.join(big, 'huge.bin'), 'w');
   fs.writeSync(fd, Buffer.from('end'), 0, 3, Number(process.env.VX_WEB_BIG || 4 * 1024 ** 3 + 5));
@@ -391,6 +234,5 @@ const shots = args.screenshots;
 }
 
 await browser.close();
-fs.rmSync(scratch, {recursive: true, force: true});
-console.log(`${cases - failures} of ${cases} checks passed`);
-process.exit(failures ? 1 : 0);
+trees.remove();
+finish();
