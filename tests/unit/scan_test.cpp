@@ -183,9 +183,16 @@ TEST(ScanFolder, PathsBeyondTheLimitStopTheScanNamingTheEntry) {
   EXPECT_EQ(deepOut.problem.entry.substr(0, 11), "abcdefghij\\");
 }
 
-TEST(ScanFolder, NamesOutsideCodePage932StopTheScan) {
+TEST(ScanFolder, NamesOutsideCodePage932AreListedEnclosedAndNamesOutsideUtf8StopTheScan) {
   TempDir dir;
-  dir.WriteFile("sub/한.txt", "x");
+  dir.WriteFile("sub/한/x.txt", "x");
+  ScanOutput listed = Scan(dir);
+  ASSERT_TRUE(listed.ok);
+  const std::string enclosed = std::string(1, kForeignNameBegin) + "한" + kForeignNameEnd;
+  EXPECT_EQ(listed.folders, (std::vector<std::string>{"sub\\" + enclosed + "\\", "sub\\"}));
+  EXPECT_EQ(listed.files, (std::vector<std::string>{"sub\\" + enclosed + "\\x.txt"}));
+
+  dir.WriteFile("sub/\xFF.txt", "x");
   ScanOutput out = Scan(dir);
   EXPECT_FALSE(out.ok);
   EXPECT_EQ(out.problem.kind, ScanProblem::kNameNotRepresentable);
