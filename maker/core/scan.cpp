@@ -2,6 +2,7 @@
 
 #include "checkfile.h"
 #include "cp932.h"
+#include "cp932_convert.h"
 
 namespace {
 
@@ -60,6 +61,14 @@ std::string Shown(const std::string& path) {
   return out;
 }
 
+// The length of `path` as the checker opens it: a path with a name that code page 932 cannot
+// write is stored whole in UTF-8, where a Japanese character takes three bytes, not two, and
+// read back enclosed in the two marks.
+size_t CheckedLength(const ScanContext& ctx, const std::string& path) {
+  if (path.find(kForeignNameBegin) == std::string::npos) return path.size();
+  return ctx.rootLength + Cp932TextToUtf8(path.substr(ctx.rootLength)).size() + 2;
+}
+
 bool IsAncestor(const ScanContext& ctx, const uint64_t id[2]) {
   for (const auto& a : ctx.ancestors) {
     if (a.first == id[0] && a.second == id[1]) return true;
@@ -84,7 +93,7 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
     }
     if (entry.isFolder) {
       std::string sub = path + "\\";
-      if (sub.size() >= kPathCapacity) {
+      if (CheckedLength(ctx, sub) >= kPathCapacity) {
         ok = Fail(ctx, ScanProblem::kPathTooLong, sub);
         break;
       }
@@ -99,7 +108,7 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
       ctx.folders->push_back(sub.substr(ctx.rootLength));
     } else {
       if (skipName != nullptr && Cp932EqualNoCase(entry.name.c_str(), skipName)) continue;
-      if (path.size() >= kPathCapacity) {
+      if (CheckedLength(ctx, path) >= kPathCapacity) {
         ok = Fail(ctx, ScanProblem::kPathTooLong, path);
         break;
       }
