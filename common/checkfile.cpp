@@ -22,26 +22,71 @@ size_t Length(const char* s) {
   return n;
 }
 
-// Walks the records in order and hands each folder, file record and message to `visit`
-// with its section (0, 1, 2). Returns how many separators were met (at most 3).
+// Whether `name` is the one extension this reader knows; others are skipped with all after them.
+bool IsKnownExtension(const char* name) {
+  for (size_t i = 0;; ++i) {
+    if (name[i] != kUtf8Extension[i]) return false;
+    if (name[i] == '\0') return true;
+  }
+}
+
+// The sections of the records, as WalkRecords hands them out.
+enum Section { kFolders, kFiles, kMessages, kUtf8Folders, kUtf8Files, kAfter };
+
+// Walks the records in order and hands each folder, file record and message, and each record
+// of the UTF-8 extension, to `visit` with its section. Returns how many of the separators
+// before the UTF-8 extension were met (at most 3), or -1 when `visit` refused a record or the
+// extension lacks a separator.
 template <typename Visit>
 int WalkRecords(const char* block, uint32_t size, Visit visit) {
-  int section = 0;
+  int section = kFolders;
   uint32_t pos = 0;
   while (pos < size) {
     const char* s = block + pos;
     size_t length = Length(s);  // the NUL after the block ends the last string
+    pos += static_cast<uint32_t>(length) + 1;
     if (IsSeparator(s)) {
-      if (++section == 3) break;
+      if (++section == kUtf8Folders) {
+        // The extension's name; at the end of the data the block's own NUL reads as empty.
+        if (pos > size || !IsKnownExtension(block + pos)) return kUtf8Folders;
+        pos += static_cast<uint32_t>(sizeof kUtf8Extension);
+      }
+      if (section == kAfter) return kUtf8Folders;
     } else if (!visit(section, s, length)) {
       return -1;
     }
-    pos += static_cast<uint32_t>(length) + 1;
   }
-  return section;
+  return section > kMessages ? -1 : section;
 }
 
 }  // namespace
+
+bool IsStorableUtf8(const char* text, size_t length) {
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length;) {
+    unsigned char c = p[i];
+    if (c < 0x80) {
+      if (c < 0x20 || c == 0x7F) return false;
+      ++i;
+      continue;
+    }
+    // The lead byte gives the count of continuation bytes and the least code point, so that
+    // overlong forms, surrogates and values past U+10FFFF are refused.
+    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+    if (more == 0 || c > 0xF4 || length - i <= static_cast<size_t>(more)) return false;
+    uint32_t code = c & (0x3F >> more);
+    for (int k = 1; k <= more; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (p[i + k] & 0x3F);
+    }
+    static const uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    // C1 control characters (U+0080 to U+009F) are control characters too.
+    if (code < 0xA0) return false;
+    i += static_cast<size_t>(more) + 1;
+  }
+  return true;
+}
 
 void EncodeTrailer(unsigned char out[kTrailerSize], uint32_t dataSize, uint64_t byteTotal) {
   for (int i = 0; i < 4; ++i) out[i] = kTrailerMagic[i];
@@ -59,27 +104,51 @@ bool DecodeTrailer(const unsigned char in[kTrailerSize], uint32_t* dataSize, uin
 
 bool SplitCheckData(CheckData* data) {
   uint32_t folders = 0, files = 0;
-  int separators = WalkRecords(data->block, data->size, [&](int section, const char*, size_t length) {
-    if (section == 0) ++folders;
-    if (section == 1) {
-      if (length <= kRecordPathOffset) return false;
-      ++files;
-    }
-    return true;
-  });
+  size_t utf8Bytes = 0;  // the enclosed copies: each record, its two marks and its NUL
+  int separators =
+      WalkRecords(data->block, data->size, [&](int section, const char* s, size_t length) {
+        if (section == kFiles || section == kUtf8Files) {
+          if (length <= kRecordPathOffset) return false;
+          ++files;
+        }
+        if (section == kFolders || section == kUtf8Folders) ++folders;
+        if (section == kUtf8Folders || section == kUtf8Files) {
+          size_t path = section == kUtf8Files ? kRecordPathOffset : 0;
+          if (!IsStorableUtf8(s + path, length - path)) return false;
+          utf8Bytes += length + 3;
+        }
+        return true;
+      });
   if (separators < 2) return false;
 
   const char** lists = new (std::nothrow) const char*[folders + files + 1];
-  if (lists == nullptr) return false;
+  char* copies = utf8Bytes > 0 ? new (std::nothrow) char[utf8Bytes] : nullptr;
+  if (lists == nullptr || (utf8Bytes > 0 && copies == nullptr)) {
+    delete[] lists;
+    delete[] copies;
+    return false;
+  }
   data->folders = lists;
   data->fileRecords = lists + folders;
+  data->utf8Block = copies;
   data->folderCount = 0;
   data->fileCount = 0;
   int message = 0;
-  WalkRecords(data->block, data->size, [&](int section, const char* s, size_t) {
-    if (section == 0) data->folders[data->folderCount++] = s;
-    if (section == 1) data->fileRecords[data->fileCount++] = s;
-    if (section == 2 && message < kMessageCount) data->messages[message++] = s;
+  // The sections come in order, so the UTF-8 extension's entries follow the others of their kind.
+  WalkRecords(data->block, data->size, [&](int section, const char* s, size_t length) {
+    const char* entry = s;
+    if (section == kUtf8Folders || section == kUtf8Files) {
+      size_t path = section == kUtf8Files ? kRecordPathOffset : 0;
+      entry = copies;
+      for (size_t i = 0; i < path; ++i) *copies++ = s[i];
+      *copies++ = kForeignNameBegin;
+      for (size_t i = path; i < length; ++i) *copies++ = s[i];
+      *copies++ = kForeignNameEnd;
+      *copies++ = '\0';
+    }
+    if (section == kFolders || section == kUtf8Folders) data->folders[data->folderCount++] = entry;
+    if (section == kFiles || section == kUtf8Files) data->fileRecords[data->fileCount++] = entry;
+    if (section == kMessages && message < kMessageCount) data->messages[message++] = s;
     return true;
   });
   return true;
@@ -120,5 +189,6 @@ bool ReadCheckData(Platform& platform, const char* path, CheckData* data) {
 void ReleaseCheckData(CheckData* data) {
   delete[] data->block;
   delete[] data->folders;
+  delete[] data->utf8Block;
   *data = CheckData();
 }

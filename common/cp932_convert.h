@@ -15,3 +15,6 @@ std::string Cp932ToUtf8Lenient(const std::string& cp932);
 // A code-page-932 text of the programs as UTF-8 to be shown: the names enclosed in
 // kForeignNameBegin and kForeignNameEnd (platform.h) are UTF-8 already and stay as they are.
 std::string Cp932TextToUtf8(const std::string& cp932);
+
+// The same for a path to be opened: exact, false when a code-page-932 piece does not convert.
+bool Cp932TextToUtf8Exact(const std::string& cp932, std::string* out);

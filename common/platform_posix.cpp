@@ -19,8 +19,9 @@ int Fd(FileRef file) { return static_cast<int>(reinterpret_cast<intptr_t>(file))
 
 bool NativePath(const char* path, std::string* out) {
   // After the conversion a 0x5C byte can only be a real backslash: the second bytes of
-  // double-byte characters have become parts of multi-byte UTF-8 sequences.
-  if (!Cp932ToUtf8(path, out)) return false;
+  // double-byte characters have become parts of multi-byte UTF-8 sequences. An enclosed name
+  // is UTF-8 already.
+  if (!Cp932TextToUtf8Exact(path, out)) return false;
   for (char& c : *out) {
     if (c == '\\') c = '/';
   }
@@ -50,7 +51,7 @@ bool PosixPlatform::Expand(const char* text, bool path, std::string* out) const 
   for (const char* p = text;; ++p) {
     if (*p == '\0' || (marked_ && *p == kExecutableFolderMark)) {
       std::string converted;
-      if (!(path ? NativePath(piece.c_str(), &converted) : Cp932ToUtf8(piece, &converted)))
+      if (!(path ? NativePath(piece.c_str(), &converted) : Cp932TextToUtf8Exact(piece, &converted)))
         return false;
       *out += converted;
       piece.clear();

@@ -34,7 +34,7 @@ int32_t AsHandle(FileRef file) { return static_cast<int32_t>(reinterpret_cast<in
 
 bool WebRelativePath(const char* path, std::string* out) {
   if (path[0] != kExecutableFolderMark || path[1] != '\\') return false;
-  if (!Cp932ToUtf8(path + 2, out)) return false;
+  if (!Cp932TextToUtf8Exact(path + 2, out)) return false;  // an enclosed name is UTF-8
   // After the conversion a backslash can only be a separator.
   for (char& c : *out) {
     if (c == '\\') c = '/';

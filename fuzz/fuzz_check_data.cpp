@@ -72,6 +72,17 @@ uint64_t LittleEndian(const std::string& bytes, size_t offset, int width) {
   return v;
 }
 
+// Well-formed UTF-8 without control characters (C0, DEL, C1), worked out apart from the reader.
+bool StorableUtf8(const std::string& text) {
+  if (ValidUtf8(text) != text) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c == 0x7F) return false;
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) return false;
+  }
+  return true;
+}
+
 Expected ReadIndependently(const std::string& file) {
   Expected e;
   if (file.size() < 16 || file.compare(file.size() - 16, 4, "VXR!") != 0) return e;
@@ -80,13 +91,17 @@ Expected ReadIndependently(const std::string& file) {
   e.byteTotal = LittleEndian(file, file.size() - 8, 8);
   std::string block = file.substr(file.size() - 16 - dataSize, dataSize);
 
-  int section = 0;
-  size_t pos = 0;
-  while (pos < block.size()) {
+  std::vector<std::string> strings;
+  for (size_t pos = 0; pos < block.size();) {
     size_t end = block.find('\0', pos);
     if (end == std::string::npos) end = block.size();  // an unterminated last string ends here
-    std::string s = block.substr(pos, end - pos);
+    strings.push_back(block.substr(pos, end - pos));
     pos = end + 1;
+  }
+  int section = 0;
+  size_t at = 0;
+  for (; at < strings.size(); ++at) {
+    const std::string& s = strings[at];
     if (s == "|") {
       if (++section == 3) break;
       continue;
@@ -99,6 +114,25 @@ Expected ReadIndependently(const std::string& file) {
     if (section == 2) e.messages.push_back(s);
   }
   if (section < 2) return e;
+  // The UTF-8 extension: its name, folders, a separator, file records, a separator. Its paths
+  // come after the others of their kind, enclosed as names the platforms take in UTF-8.
+  if (section == 3 && at + 1 < strings.size() && strings[at + 1] == "utf8") {
+    std::vector<std::string>* list = &e.folders;
+    for (at += 2;; ++at) {
+      if (at == strings.size()) return e;  // a separator missing
+      const std::string& s = strings[at];
+      if (s == "|") {
+        if (list == &e.records) break;
+        list = &e.records;
+        continue;
+      }
+      size_t path = list == &e.records ? 33 : 0;
+      if (path != 0 && s.size() < 34) return e;
+      std::string name = s.substr(path);
+      if (!StorableUtf8(name)) return e;
+      list->push_back(s.substr(0, path) + kForeignNameBegin + name + kForeignNameEnd);
+    }
+  }
   e.messages.resize(3);  // a message the data lacks is empty; one beyond the third is ignored
   e.valid = true;
   return e;
@@ -250,7 +284,7 @@ bool CleanText(const std::string& text, const char* allowed) {
 
 // vexorin-check over the same file and folder, after the checker's own run.
 void RunTool(MemoryPlatform& platform, const Expected& e, const Sink& checker, bool checkerEnded) {
-  ToUtf8 toUtf8 = [](const std::string& cp932) { return Cp932ToUtf8Lenient(cp932); };
+  ToUtf8 toUtf8 = [](const std::string& cp932) { return Cp932TextToUtf8(cp932); };
   // The first stored path that leaves the folder, folders first as the data holds them.
   std::vector<std::string> paths = e.folders;
   for (const std::string& record : e.records) paths.push_back(record.substr(33));

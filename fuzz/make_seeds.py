@@ -22,7 +22,13 @@ CHUNK = 524288  # the checker's chunk: a ".big" file takes more than one step
 
 
 def stored(rel):
-    return rel.replace("/", "\\").encode("cp932")
+    """The path as the checker reads it: code page 932, or, for a path that code page 932
+    cannot write, UTF-8 enclosed in the marks the reader puts around the UTF-8 records' paths."""
+    path = rel.replace("/", "\\")
+    try:
+        return path.encode("cp932")
+    except UnicodeEncodeError:
+        return b"\x03" + path.encode("utf-8") + b"\x04"
 
 
 def content_for(rel):
@@ -78,6 +84,8 @@ def check_data_seeds(tool):
         "gone_folder": build(tool, ["ok.txt", "gone/x.txt"]),
         "big": build(tool, ["data.big", "after.txt"]),
         "long_path": build(tool, ["d" * 100 + "/" + "f" * 120 + ".txt"]),
+        "utf8_names": build(tool, ["表.txt", "café.txt", "한/x.txt", "한/gone.txt", "ソフト/\U0001F600.big"],
+                            folders=["空/한글"]),
         # Corners the maker never writes.
         "third_separator": checker([b"|", record(b"e"), b"|", b"m1", b"|", b"after", b"ignored"]),
         "messages_missing": checker([b"x\\", b"|", record(b"e"), b"|", b"m1"]),
@@ -93,6 +101,11 @@ def check_data_seeds(tool):
         "huge_total": checker([b"|", record(b"e"), b"|", b"", b"", b""], total=2**32 + 5),
         "escaping_file": checker([b"ok\\", b"|", record(b"e"), record(b"ok\\..\\..\\up"), b"|", b"", b"", b""]),
         "escaping_folder": checker([b"\\abs\\", b"|", record(b"C:x"), b"|", b"m1", b"m2", b"m3"]),
+        "utf8_unknown_extension": checker([b"|", record(b"e"), b"|", b"", b"", b"", b"|", b"utf16", b"x\\"]),
+        "utf8_no_closing_separator": checker([b"|", b"|", b"", b"", b"", b"|", b"utf8", b"x\\", b"|"]),
+        "utf8_malformed": checker([b"|", b"|", b"", b"", b"", b"|", b"utf8", b"\xc3(\\", b"|", b"|"]),
+        "utf8_escaping": checker([b"|", b"|", b"", b"", b"", b"|", b"utf8", b"|",
+                                  hashlib.md5(b"x").hexdigest().encode() + " 한\\..\\..\\up".encode(), b"|"]),
     }
     # "unterminated": its data is declared one byte shorter, so the last message has no NUL.
     data = b"".join(s + b"\0" for s in [b"|", b"|", b"m1", b"m2"])[:-1]

@@ -38,6 +38,7 @@ TEXTS = [
     ("kTextProcessedBytes", "%I64d KByte processed. (%d/%d)"),
     ("kTextBuildComplete", "処理が完了しました."),
     ("kTextBuildSucceeded", "ファイルチェッカーが正常に作成できました."),
+    ("kTextStoredInUtf8", "%s の名前はシフトJISで書けないため、UTF-8で記録しました."),
     ("kTextSuccessTitle", "成功"),
     # Settings defaults
     ("kTextDefaultCheckerName", "Vexorin.exe"),

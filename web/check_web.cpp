@@ -29,9 +29,9 @@ std::string ToUtf8Here(const std::string& cp932) {
   std::string out;
   size_t from = 0;
   for (size_t at; (at = cp932.find(mark, from)) != std::string::npos; from = at + mark.size()) {
-    out += Cp932ToUtf8Lenient(cp932.substr(from, at - from)) + folderLabel + "/";
+    out += Cp932TextToUtf8(cp932.substr(from, at - from)) + folderLabel + "/";
   }
-  return out + Cp932ToUtf8Lenient(cp932.substr(from));
+  return out + Cp932TextToUtf8(cp932.substr(from));
 }
 
 class Quiet : public MessageSink {

@@ -252,6 +252,11 @@ void CheckFilesConcurrently(const FileContext& c, int jobs, const Md5LaneKernel*
 }  // namespace
 
 bool PathStaysInside(const char* path) {
+  // A path of the UTF-8 extension comes enclosed (checkfile.h); its inside is held to the same
+  // rules, and a mark anywhere else is a control character.
+  size_t n = TextLength(path);
+  if (n >= 2 && path[0] == kForeignNameBegin && path[n - 1] == kForeignNameEnd)
+    return PathStaysInside(std::string(path + 1, n - 2).c_str());
   const unsigned char* p = reinterpret_cast<const unsigned char*>(path);
   if (IsSeparator(p[0])) return false;
   bool letter = (p[0] >= 'A' && p[0] <= 'Z') || (p[0] >= 'a' && p[0] <= 'z');

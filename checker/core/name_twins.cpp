@@ -5,6 +5,7 @@
 #include "cp932.h"
 #include "cp932_convert.h"
 #include "name_forms.h"
+#include "platform.h"
 
 // A folder's names, with each folded form that a stored name is compared by, so that a
 // folder of thousands of garbled names is searched by lookups, not once per entry.
@@ -130,6 +131,8 @@ const NameTwinSearch::Place& NameTwinSearch::FolderPlace(const std::string& pref
 
 bool NameTwinSearch::Find(const char* storedPath, NameFinding* finding) {
   std::string path = storedPath;
+  // A path stored in UTF-8 (enclosed, checkfile.h) has none of the code-page-932 garblings.
+  if (path.find(kForeignNameBegin) != std::string::npos) return false;
   bool isFolder = !path.empty() && ParentLength(path, path.size()) == path.size();
   size_t end = isFolder ? path.size() - 1 : path.size();
   size_t parentLength = ParentLength(path, end);

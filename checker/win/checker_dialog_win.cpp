@@ -1,6 +1,6 @@
 #include "checker_dialog_win.h"
 
-#include "cp932_convert_win.h"
+#include "platform_win.h"
 #include "resource.h"
 #include "texts.h"
 
@@ -11,10 +11,11 @@ namespace {
 CheckerDialogContext* context;
 
 void SetControlText(HWND dialog, int id, const char* text) {
-  // The texts are code page 932 whatever the system's code page is; the window is Unicode.
-  wchar_t wide[kProgressTextSize];
-  Cp932ToWide(text, wide, kProgressTextSize);
-  SetDlgItemTextW(dialog, id, wide);
+  // The texts are code page 932 whatever the system's code page is, a name that it cannot
+  // write enclosed in UTF-8 (a stored path of the UTF-8 extension); the window is Unicode.
+  wchar_t* wide = NewWideText(text, nullptr);
+  SetDlgItemTextW(dialog, id, wide != nullptr ? wide : L"");
+  delete[] wide;
 }
 
 void ArmTimer(HWND dialog, UINT interval) { SetTimer(dialog, IDT_CHECK, interval, nullptr); }

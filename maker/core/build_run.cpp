@@ -39,7 +39,9 @@ MakeOutcome RunBuild(TCheckerBuilder& job, MakerPlatform& platform, MessageSink&
     // Only the last step's result counts: kBuildMore means the loop was stopped.
     if (last == kBuildAllDigested && monitor.Digested()) {
       if (job.WriteChecker()) {
-        messages.Show(kTextBuildSucceeded, kTextSuccessTitle, kMessagePlain);
+        // The names stored in UTF-8 are named below the success line.
+        std::string text = kTextBuildSucceeded + job.Utf8Note();
+        messages.Show(text.c_str(), kTextSuccessTitle, kMessagePlain);
         outcome = kMakeWritten;
       } else {
         outcome = kMakeWriteFailed;

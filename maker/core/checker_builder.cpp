@@ -3,8 +3,24 @@
 #include "checkfile.h"
 #include "checkfile_writer.h"
 #include "cp932.h"
+#include "cp932_convert.h"
 #include "text.h"
 #include "texts.h"
+
+namespace {
+
+// A path of the scan holds an enclosed name (platform.h) when code page 932 cannot write it.
+bool NeedsUtf8(const std::string& path) {
+  return path.find(kForeignNameBegin) != std::string::npos;
+}
+
+// Such a path as the UTF-8 extension stores it. The scan's code-page-932 pieces all convert.
+std::string Utf8Path(const std::string& path) {
+  std::string utf8;
+  return Cp932TextToUtf8Exact(path, &utf8) ? utf8 : Cp932TextToUtf8(path);
+}
+
+}  // namespace
 
 TCheckerBuilder::TCheckerBuilder(MakerPlatform& platform, MessageSink& messages,
                                  const unsigned char* image, size_t imageSize)
@@ -16,6 +32,8 @@ void TCheckerBuilder::Clear() {
   folders.clear();
   files.clear();
   records.clear();
+  utf8Folders.clear();
+  utf8Records.clear();
   messages.clear();
   digest.file = nullptr;
   fileIndex = 0;
@@ -81,8 +99,16 @@ bool TCheckerBuilder::Start(const char* folder, const char* name, const char* fo
   }
 
   records.clear();
+  utf8Folders.clear();
+  utf8Records.clear();
   dataSize = 0;
-  for (const std::string& f : folders) AddRecord(f);
+  for (const std::string& f : folders) {
+    if (NeedsUtf8(f)) {
+      utf8Folders.push_back(Utf8Path(f));
+    } else {
+      AddRecord(f);
+    }
+  }
   AddRecord(kSectionSeparator);
 
   fileIndex = 0;
@@ -139,7 +165,11 @@ int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char m
   }
   char hex[33];
   DigestToHex(md5, hex);
-  AddRecord(MakeFileRecord(hex, currentRelPath));
+  if (NeedsUtf8(currentRelPath)) {
+    utf8Records.push_back(MakeFileRecord(hex, Utf8Path(currentRelPath)));
+  } else {
+    AddRecord(MakeFileRecord(hex, currentRelPath));
+  }
   ++fileIndex;
   if (static_cast<size_t>(fileIndex) >= files.size()) return kBuildAllDigested;
   SelectFile();
@@ -149,6 +179,15 @@ int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char m
 bool TCheckerBuilder::WriteChecker() {
   AddRecord(kSectionSeparator);
   for (const std::string& m : messages) AddRecord(m);
+  // Without such names the data stays as the readers made before the extension know it.
+  if (!utf8Folders.empty() || !utf8Records.empty()) {
+    AddRecord(kSectionSeparator);
+    AddRecord(kUtf8Extension);
+    for (const std::string& f : utf8Folders) AddRecord(f);
+    AddRecord(kSectionSeparator);
+    for (const std::string& r : utf8Records) AddRecord(r);
+    AddRecord(kSectionSeparator);
+  }
 
   std::string block;
   if (!BuildCheckBlock(records, static_cast<uint64_t>(bytesDone), &block)) {
@@ -164,6 +203,22 @@ bool TCheckerBuilder::WriteChecker() {
     default:
       return Warn(kTextWriteFailed, checkerName);
   }
+}
+
+std::string TCheckerBuilder::Utf8Note() const {
+  std::string note;
+  auto add = [&note](const std::string& path) {
+    // Only an entry whose own name needed it: the entries inside such a folder go with it.
+    size_t end = path.size() - (!path.empty() && path.back() == '\\' ? 1 : 0);
+    if (end == 0 || path[end - 1] != kForeignNameEnd) return;
+    std::string line(TextLength(kTextStoredInUtf8) + path.size() + 2, '\0');
+    FormatText(&line[0], line.size(), kTextStoredInUtf8, path.c_str());
+    note += "\n";
+    note += line.c_str();
+  };
+  for (const std::string& f : folders) add(f);
+  for (const std::string& f : files) add(f);
+  return note;
 }
 
 void TCheckerBuilder::CloseFile() { DigestClose(platform_, &digest); }

@@ -40,6 +40,9 @@ class TCheckerBuilder {
   int FileDigested(bool opened, bool readFailed, const unsigned char md5[16], uint64_t bytes);
   // Writes image, check data and trailer; true when the checker file is complete on disk.
   bool WriteChecker();
+  // One line per entry whose own name code page 932 cannot write, each saying that it was
+  // stored in UTF-8 (the extension of checkfile.h), each after a line feed; empty for none.
+  std::string Utf8Note() const;
   void CloseFile();
 
   // The state of the build, in the order the job keeps it.
@@ -49,6 +52,9 @@ class TCheckerBuilder {
   std::vector<std::string> folders;
   std::vector<std::string> files;
   std::vector<std::string> records;
+  // The entries whose paths code page 932 cannot write, in UTF-8: folders, file records.
+  std::vector<std::string> utf8Folders;
+  std::vector<std::string> utf8Records;
   std::vector<std::string> messages;
   std::string currentFullPath;
   std::string currentRelPath;

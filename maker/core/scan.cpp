@@ -1,6 +1,8 @@
 #include "scan.h"
 
+#include "checkfile.h"
 #include "cp932.h"
+#include "cp932_convert.h"
 
 namespace {
 
@@ -22,6 +24,51 @@ bool Fail(ScanContext& ctx, ScanProblem::Kind kind, const std::string& path) {
   return false;
 }
 
+// Whether the enclosed name of an entry that code page 932 cannot write can be stored in UTF-8:
+// its separator byte would split it, and the records take no malformed UTF-8.
+bool StorableInUtf8(const std::string& enclosed) {
+  if (enclosed.size() < 2 || enclosed.front() != kForeignNameBegin ||
+      enclosed.back() != kForeignNameEnd) {
+    return false;
+  }
+  std::string name = enclosed.substr(1, enclosed.size() - 2);
+  return !name.empty() && name.find('\\') == std::string::npos &&
+         IsStorableUtf8(name.data(), name.size());
+}
+
+// An entry's path for the warning that refuses it: within the enclosed names, every byte that
+// is not part of storable UTF-8 as \xNN, so that the name is shown whole and unambiguous.
+std::string Shown(const std::string& path) {
+  std::string out;
+  bool enclosed = false;
+  for (size_t i = 0; i < path.size();) {
+    char c = path[i];
+    if (c == kForeignNameBegin || c == kForeignNameEnd) enclosed = c == kForeignNameBegin;
+    unsigned char lead = static_cast<unsigned char>(c);
+    size_t n = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    if (!enclosed || c == kForeignNameBegin ||
+        (i + n <= path.size() && IsStorableUtf8(path.data() + i, n))) {
+      out.append(path, i, enclosed ? n : 1);
+      i += enclosed ? n : 1;
+      continue;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    out += "\\x";
+    out += kHex[lead >> 4];
+    out += kHex[lead & 15];
+    ++i;
+  }
+  return out;
+}
+
+// The length of `path` as the checker opens it: a path with a name that code page 932 cannot
+// write is stored whole in UTF-8, where a Japanese character takes three bytes, not two, and
+// read back enclosed in the two marks.
+size_t CheckedLength(const ScanContext& ctx, const std::string& path) {
+  if (path.find(kForeignNameBegin) == std::string::npos) return path.size();
+  return ctx.rootLength + Cp932TextToUtf8(path.substr(ctx.rootLength)).size() + 2;
+}
+
 bool IsAncestor(const ScanContext& ctx, const uint64_t id[2]) {
   for (const auto& a : ctx.ancestors) {
     if (a.first == id[0] && a.second == id[1]) return true;
@@ -40,13 +87,13 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
   while (ok && ctx.platform.NextEntry(listing, &entry)) {
     if (entry.name == "." || entry.name == "..") continue;
     std::string path = folder + entry.name;
-    if (!entry.representable) {
-      ok = Fail(ctx, ScanProblem::kNameNotRepresentable, path);
+    if (!entry.representable && !StorableInUtf8(entry.name)) {
+      ok = Fail(ctx, ScanProblem::kNameNotRepresentable, Shown(path));
       break;
     }
     if (entry.isFolder) {
       std::string sub = path + "\\";
-      if (sub.size() >= kPathCapacity) {
+      if (CheckedLength(ctx, sub) >= kPathCapacity) {
         ok = Fail(ctx, ScanProblem::kPathTooLong, sub);
         break;
       }
@@ -61,7 +108,7 @@ bool ScanInto(ScanContext& ctx, const std::string& folder, const char* skipName)
       ctx.folders->push_back(sub.substr(ctx.rootLength));
     } else {
       if (skipName != nullptr && Cp932EqualNoCase(entry.name.c_str(), skipName)) continue;
-      if (path.size() >= kPathCapacity) {
+      if (CheckedLength(ctx, path) >= kPathCapacity) {
         ok = Fail(ctx, ScanProblem::kPathTooLong, path);
         break;
       }

@@ -369,7 +369,11 @@ std::string Form::Text(int id) const { return Cp932FromWide(WindowTextOf(GetDlgI
 
 void Form::SetText(int id, const std::string& text) {
   HWND control = GetDlgItem(hwnd_, id);
-  SetWindowTextW(control, WideFromCp932(text).c_str());
+  // A name that code page 932 cannot write comes enclosed in UTF-8 (the progress line of a file
+  // stored in UTF-8), which NewWideText converts as such.
+  wchar_t* wide = NewWideText(text.c_str(), nullptr);
+  SetWindowTextW(control, wide != nullptr ? wide : L"");
+  delete[] wide;
   InvalidateRect(control, nullptr, TRUE);  // owner-drawn labels show the new text at once
 }
 

@@ -64,10 +64,13 @@ class Tree:
         shutil.rmtree(self.root.parent, ignore_errors=True)
 
 
-def checker_file(folders, records, messages=("", "", ""), total=0, image=b"MZ not a real image"):
-    """A checker file of our own making, for data that the maker never writes."""
+def checker_file(folders, records, messages=("", "", ""), total=0, image=b"MZ not a real image", extension=None):
+    """A checker file of our own making, for data that the maker never writes; `extension` the
+    records after a third separator."""
     block = b"".join(f + b"\0" for f in folders) + b"|\0" + b"".join(r + b"\0" for r in records) + b"|\0"
     block += b"".join(m.encode("cp932") + b"\0" for m in messages)
+    if extension is not None:
+        block += b"".join(r + b"\0" for r in [b"|", *extension])
     return image + block + b"VXR!" + struct.pack("<IQ", len(block), total)
 
 
@@ -288,6 +291,66 @@ def jobs_1_and_4_give_the_same_results(check_tool, build):
     finally:
         tree.cleanup()
 
+def names_code_page_932_cannot_write(check_tool, build):
+    """Names that code page 932 cannot write (é, 한글, an emoji, 〜 which it takes one way only)
+    are stored in UTF-8 after the messages: a reader that stops at the third separator reads
+    the rest as before; vexorin-check checks them and names them in UTF-8, also when damaged,
+    missing, or stored to lead out of the folder."""
+    foreign = {"café.txt": b"cafe", "한글/한글.txt": b"hangul", "한글/読む.txt": b"yomu",
+               "ソフト/\U0001F600.txt": b"emoji", "ver1.0〜2.0.txt": b"wave"}
+    tree = Tree(build)
+    try:
+        for rel, data in foreign.items():
+            tree.write(rel, data)
+        r = run(build, "--yes", str(tree.root))
+        check(r.returncode == 0, r.stderr.decode())
+        # One line per name that needed it; 読む.txt is stored in UTF-8 only for its folder's sake.
+        noted = [line.split(" の名前は")[0] for line in r.stderr.decode().splitlines() if "UTF-8で記録しました" in line]
+        check(sorted(noted) == sorted(["café.txt", "한글\\", "한글\\한글.txt", "ソフト\\\U0001F600.txt", "ver1.0〜2.0.txt"]),
+              r.stderr.decode())
+
+        md5 = lambda data: hashlib.md5(data).hexdigest()  # noqa: E731
+        stored = CheckFile.load(tree.checker)
+        check(stored.files == {k.replace("/", "\\").encode("cp932"): md5(v) for k, v in TREE.items()},
+              f"the older reader sees the tree without them: {stored.files}")
+        check(stored.messages == [m.encode("cp932") for m in DEFAULT_MESSAGES], stored.messages)
+        check(stored.utf8_folders == ["한글\\"], stored.utf8_folders)
+        check(stored.utf8_files == {k.replace("/", "\\"): md5(v) for k, v in foreign.items()}, stored.utf8_files)
+        check(stored.total == sum(map(len, TREE.values())) + sum(map(len, foreign.values())), stored.total)
+
+        r = run(check_tool, str(tree.checker))
+        check((r.returncode, r.stdout.decode()) == (0, INTACT), f"intact: {r}")
+        r = run(check_tool, "--md5sum", cwd=tree.root)
+        m = subprocess.run(["md5sum", "-c", "-"], input=r.stdout, cwd=tree.root, capture_output=True)
+        check(m.returncode == 0 and m.stdout.decode().count(": OK") == len(TREE) + len(foreign), m.stdout.decode())
+
+        (tree.root / "ソフト" / "\U0001F600.txt").write_bytes(b"EMOJI")
+        r = run(check_tool, str(tree.checker))
+        check((r.returncode, r.stdout.decode()) == (1, f"ファイル ソフト\\\U0001F600.txt が壊れています.\n{DEFAULT_MESSAGES[2]}\n"),
+              f"damaged: {r}")
+        shutil.rmtree(tree.root / "한글")
+        r = run(check_tool, "--json", str(tree.checker))
+        kinds = {(p["kind"], p["path"]) for p in json.loads(r.stdout.decode())["problems"]}
+        check(r.returncode == 1 and kinds == {("damaged-file", "ソフト/\U0001F600.txt"), ("missing-folder", "한글/"),
+                                          ("missing-file", "한글/한글.txt"), ("missing-file", "한글/読む.txt")},
+              kinds)
+        r = run(check_tool, "--all", str(tree.checker))
+        check(f"フォルダ {tree.root}/한글/ が見つかりません." in r.stdout.decode().splitlines() and
+              "ファイル 한글\\한글.txt が見つかりません." in r.stdout.decode().splitlines(), r.stdout.decode())
+
+        # Stored to lead out of the folder: refused as a whole, as in the other records.
+        outside = tree.root.parent / "outside.txt"
+        outside.write_bytes(b"secret")
+        for path in ("..\\outside.txt", "한/../../outside.txt"):
+            record = md5(b"secret").encode() + b" " + path.encode()
+            tree.checker.write_bytes(checker_file([], [], extension=[b"utf8", b"|", record, b"|"]))
+            r = run(check_tool, str(tree.checker))
+            check(r.returncode == 3 and "leads out" in r.stderr.decode() and path in r.stderr.decode(),
+                  f"{path}: {r}")
+    finally:
+        tree.cleanup()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--check", required=True)
@@ -299,6 +362,7 @@ def main():
     t.case(all_json_and_md5sum, a.check, a.build)
     t.case(the_default_checker_and_the_one_other_exe, a.check, a.build)
     t.case(hostile_checker_files, a.check, a.build)
+    t.case(names_code_page_932_cannot_write, a.check, a.build)
     t.case(progress_only_on_a_terminal, a.check, a.build)
     t.case(jobs_1_and_4_give_the_same_results, a.check, a.build)
     return t.summary()

@@ -287,11 +287,12 @@ TEST(BuildJob, AFullDiskNeverLeavesATruncatedChecker) {
 TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
   Fixture f;
   f.dir.WriteFile("ok.txt", "x");
-  f.dir.WriteFile("한.txt", "x");
+  f.dir.WriteFile("\xFF.txt", "x");
   EXPECT_FALSE(f.Build().started);
   ASSERT_EQ(f.sink.boxes.size(), 1u);
-  // Named whole, as it is on disk, for whatever shows the warning to convert as UTF-8.
-  EXPECT_EQ(f.sink.boxes[0].text, std::string(1, kForeignNameBegin) + "한.txt" + kForeignNameEnd +
+  // Not even UTF-8 holds these bytes; named with the byte escaped, for whatever shows it.
+  EXPECT_EQ(f.sink.boxes[0].text, std::string(1, kForeignNameBegin) + "\\xFF.txt" +
+                                      kForeignNameEnd +
                                       Cp932(" の名前に使えない文字が含まれています."));
   EXPECT_FALSE(f.dir.Exists("Vexorin.exe"));
 
@@ -301,4 +302,38 @@ TEST(BuildJob, PathProblemsAreRefusedWithAWarningNamingTheEntry) {
   EXPECT_FALSE(g.Build(longName.c_str()).started);
   ASSERT_EQ(g.sink.boxes.size(), 1u);
   EXPECT_EQ(g.sink.boxes[0].text, longName + Cp932(" のパスが長すぎます."));
+}
+
+TEST(BuildJob, NamesCodePage932CannotWriteAreStoredInUtf8AfterTheMessages) {
+  Fixture f;
+  f.dir.WriteFile("a.txt", "abc");
+  f.dir.WriteFile("한/café.txt", "");
+  f.dir.WriteFile("ver1.0〜2.0.txt", "abc");  // 〜 (U+301C) reads back from code page 932 as ～
+  ASSERT_TRUE(f.Build().written);
+
+  const std::string b(1, kForeignNameBegin), e(1, kForeignNameEnd);
+  std::string extension = std::string("|\0utf8\0", 7) + "한\\" + std::string("\0|\0", 3);
+  for (const std::string& file : f.job.files) {
+    if (file == "a.txt") continue;
+    extension += file == b + "한" + e + "\\" + b + "café.txt" + e
+                     ? "d41d8cd98f00b204e9800998ecf8427e 한\\café.txt"
+                     : "900150983cd24fb0d6963f7d28e17f72 ver1.0〜2.0.txt";
+    extension.push_back('\0');
+  }
+  extension += std::string("|\0", 2);
+  std::string head = kImage + std::string("|\0", 2) + "900150983cd24fb0d6963f7d28e17f72 a.txt" +
+                     std::string("\0|\0m1\0m2\0m3\0", 12);
+  std::string written = f.dir.ReadFile("Vexorin.exe");
+  ASSERT_EQ(written.size(), head.size() + extension.size() + kTrailerSize);
+  EXPECT_EQ(written.substr(0, head.size()), head) << "the records older readers know come first";
+  EXPECT_EQ(written.substr(head.size(), extension.size()), extension);
+
+  // Read back as the checker reads it (vexorin-build's test reads the note that names them).
+  CheckData data;
+  ASSERT_TRUE(ReadCheckData(f.platform, (f.dir.CorePath() + "Vexorin.exe").c_str(), &data));
+  EXPECT_EQ(data.byteTotal, 6) << "every file's bytes count";
+  ASSERT_EQ(data.folderCount, 1u);
+  EXPECT_EQ(data.folders[0], b + "한\\" + e);
+  ASSERT_EQ(data.fileCount, 3u);
+  ReleaseCheckData(&data);
 }

@@ -30,6 +30,7 @@ struct Split {
   }
   ~Split() {
     delete[] data.folders;
+    delete[] data.utf8Block;
   }
 };
 
@@ -109,6 +110,44 @@ TEST(SplitCheckData, RejectsDataThatCannotBeTrusted) {
   Split unterminated(std::string("|\0|\0m1\0m2\0m3", 12));
   ASSERT_TRUE(unterminated.ok);
   EXPECT_STREQ(unterminated.data.messages[2], "m3");
+}
+
+TEST(SplitCheckData, TheUtf8ExtensionFollowsTheOthersOfItsKindEnclosed) {
+  auto data = [](const std::vector<std::string>& extension) {
+    std::vector<std::string> r = {"a\\", "|", kDigest + " a.txt", "|", "m1", "m2", "m3"};
+    r.insert(r.end(), extension.begin(), extension.end());
+    return Block(r, 0).substr(0, Block(r, 0).size() - kTrailerSize);
+  };
+  const std::string begin(1, kForeignNameBegin), end(1, kForeignNameEnd);
+  Split s(data({"|", "utf8", "caf\xC3\xA9\\", "\xED\x95\x9C\\x\\", "|",
+                kDigest + " \xF0\x9F\x98\x80.txt", "|", "later", "extension"}));
+  ASSERT_TRUE(s.ok);
+  ASSERT_EQ(s.data.folderCount, 3u);
+  EXPECT_STREQ(s.data.folders[0], "a\\");
+  EXPECT_EQ(s.data.folders[1], begin + "caf\xC3\xA9\\" + end);
+  EXPECT_EQ(s.data.folders[2], begin + "\xED\x95\x9C\\x\\" + end);
+  ASSERT_EQ(s.data.fileCount, 2u);
+  EXPECT_STREQ(RecordPath(s.data.fileRecords[0]), "a.txt");
+  EXPECT_EQ(RecordPath(s.data.fileRecords[1]), begin + "\xF0\x9F\x98\x80.txt" + end);
+  EXPECT_EQ(std::string(RecordDigest(s.data.fileRecords[1]), 32), kDigest);
+  EXPECT_STREQ(s.data.messages[2], "m3") << "the messages end at the third separator";
+
+  Split unknown(data({"|", "utf16", "x\\"}));
+  ASSERT_TRUE(unknown.ok) << "an extension of another name is skipped with all after it";
+  EXPECT_EQ(unknown.data.folderCount, 1u);
+  EXPECT_TRUE(Split(data({"|"})).ok) << "a third separator alone";
+  EXPECT_TRUE(Split(data({"|", "utf8", "|", "|"})).ok) << "an empty extension";
+
+  // Untrusted input: a malformed extension makes the whole data unusable, as a short record does.
+  EXPECT_FALSE(Split(data({"|", "utf8", "x\\", "|", kDigest + " f"})).ok) << "no closing separator";
+  EXPECT_FALSE(Split(data({"|", "utf8", "x\\"})).ok) << "no separator at all";
+  EXPECT_FALSE(Split(data({"|", "utf8"})).ok);
+  EXPECT_FALSE(Split(data({"|", "utf8", "|", kDigest, "|"})).ok) << "a file record without a path";
+  for (const char* bad : {"\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80",
+                          "\xFF", "\x80", "a\x03", "\x04", "\x01", "\x7F", "\xC2\x85"}) {
+    EXPECT_FALSE(Split(data({"|", "utf8", std::string("d") + bad + "\\", "|", "|"})).ok) << bad;
+    EXPECT_FALSE(Split(data({"|", "utf8", "|", kDigest + " f" + bad, "|"})).ok) << bad;
+  }
 }
 
 TEST(ReadCheckData, FindsTheDataFromTheEndWhateverTheImage) {

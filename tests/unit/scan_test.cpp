@@ -183,9 +183,28 @@ TEST(ScanFolder, PathsBeyondTheLimitStopTheScanNamingTheEntry) {
   EXPECT_EQ(deepOut.problem.entry.substr(0, 11), "abcdefghij\\");
 }
 
-TEST(ScanFolder, NamesOutsideCodePage932StopTheScan) {
+TEST(ScanFolder, NamesOutsideCodePage932AreListedEnclosedAndNamesOutsideUtf8StopTheScan) {
   TempDir dir;
-  dir.WriteFile("sub/한.txt", "x");
+  dir.WriteFile("sub/한/x.txt", "x");
+  ScanOutput listed = Scan(dir);
+  ASSERT_TRUE(listed.ok);
+  const std::string enclosed = std::string(1, kForeignNameBegin) + "한" + kForeignNameEnd;
+  EXPECT_EQ(listed.folders, (std::vector<std::string>{"sub\\" + enclosed + "\\", "sub\\"}));
+  EXPECT_EQ(listed.files, (std::vector<std::string>{"sub\\" + enclosed + "\\x.txt"}));
+
+  // Such a path is stored whole in UTF-8, three bytes for a character that takes two in code
+  // page 932: it must fit the limit in that form, which this one does only in code page 932.
+  TempDir deep;
+  std::string folders = "한";
+  for (int i = 0; i < 5; ++i) {
+    folders += "/";
+    for (int k = 0; k < 80; ++k) folders += "表";
+  }
+  deep.WriteFile(folders + "/x.txt", "x");
+  ASSERT_LT(deep.CorePath().size() + 6 + 5 * 161 + 5, kPathCapacity);
+  EXPECT_EQ(Scan(deep).problem.kind, ScanProblem::kPathTooLong);
+
+  dir.WriteFile("sub/\xFF.txt", "x");
   ScanOutput out = Scan(dir);
   EXPECT_FALSE(out.ok);
   EXPECT_EQ(out.problem.kind, ScanProblem::kNameNotRepresentable);

@@ -109,6 +109,18 @@ const shots = args.screenshots;
   same(pageReport(shown), nativeReport(tree), 'every problem: the report is the native one');
   if (shots) await page.screenshot({path: path.join(shots, 'web-problems.png'), fullPage: true});
 
+  // Names that code page 932 cannot write, stored in UTF-8 after the messages: checked, and a
+  // damaged one named whole, as vexorin-check does.
+  const foreign = makeTree({...TREE, 'café.txt': Buffer.from('cafe'), '한글/\u{1F600}.txt': Buffer.from('emoji'),
+                            'ver1.0\u301C2.0.txt': Buffer.from('wave')});
+  shown = await checkFolder(page, foreign);
+  same([shown.text, pageReport(shown).files], [INTACT, Object.keys(TREE).length + 3], 'UTF-8 names: intact');
+  tree = copyTree(foreign);
+  fs.writeFileSync(path.join(tree, '한글/\u{1F600}.txt'), 'EMOJI');
+  shown = await checkFolder(page, tree);
+  same(shown.text, `ファイル 한글\\\u{1F600}.txt が壊れています.\n${DEFAULT_1}`, 'UTF-8 names: the damaged one named');
+  same(pageReport(shown), nativeReport(tree), 'UTF-8 names: the report is the native one');
+
   // The digests of the WebAssembly builds (SIMD lanes, and scalar) over the edge sizes.
   const edge = {};
   EDGE_SIZES.forEach((size, i) => { edge[`e/${i}.bin`] = Buffer.alloc(size).map((_, k) => (k * 31 + i) & 255); });

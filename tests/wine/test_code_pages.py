@@ -3,7 +3,7 @@
 Wine, with LC_ALL=ja_JP.UTF-8 (ANSI code page 932) and with LC_ALL=C.UTF-8 (code page 1252),
 and must see the same: the same checker passes the same tree, names the same missing file,
 works in a folder whose name code page 932 lacks; the maker and vexorin-build.exe write the
-same check data and settings; a name that code page 932 lacks is refused alike.
+same check data and settings; names that code page 932 lacks are stored alike.
 
 usage: test_code_pages.py --checker EXE --driver VXDRIVER_EXE --build VEXORIN_BUILD
                           --windows-build VEXORIN_BUILD_EXE --maker VEXORINMAKE_EXE [-k NAME]
@@ -17,7 +17,7 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from checkfile_reader import TWO_LINES  # noqa: E402
+from checkfile_reader import LINE1, TWO_LINES, CheckFile  # noqa: E402
 from checks import run_scenarios  # noqa: E402
 from drive_checker import SUCCESS_BOX, Session as CheckerSession, error_box  # noqa: E402
 from drive_maker import BUILT_BOX, MAIN, make_checker, start_maker  # noqa: E402
@@ -170,28 +170,64 @@ def scenario_same_data_from_every_maker(s, t):
             first is not None and first.split(b"\r\n")[0] == to_wine_path(folder).encode("cp932"), first)
 
 
-def scenario_name_outside_code_page_932_refused(s, t):
-    """A file named 한.txt stops the maker and vexorin-build.exe with the warning that names
-    it, and nothing is written, on both systems. The maker's box shows the name whole; the
-    redirected output of vexorin-build.exe can only carry what the system's code page writes."""
-    folder = s.folder("refused", dict(TREE, **{"sub/한.txt": b"k"}))
-    before = sorted(os.listdir(folder))
-    warning = "sub\\한.txt の名前に使えない文字が含まれています."
+def same_records(a, b):
+    """Whether two checker files hold the same image, records and messages, in whatever order
+    the system listed the folders (Wine's order of these names is not Linux's)."""
+    a, b = CheckFile(a), CheckFile(b)
+    return all(sorted(getattr(a, part)) == sorted(getattr(b, part)) if isinstance(getattr(a, part), list)
+               else getattr(a, part) == getattr(b, part)
+               for part in ("image", "folders", "files", "messages", "utf8_folders", "utf8_files", "total"))
 
-    def refuses(name, locale, code_page):
-        maker = s.maker_in("refusing-maker-" + locale)
+
+def scenario_names_outside_code_page_932_stored(s, t):
+    """Names that code page 932 lacks (é, 한글, an emoji, 〜 which it takes one way only) are
+    stored in UTF-8 on both systems: the maker's success box names each, the maker and
+    vexorin-build.exe write the native build's records, and the checker finds them intact
+    and names a damaged one whole."""
+    foreign = {"sub/한.txt": b"k", "café.txt": b"cafe", "한글/\U0001F600.txt": b"emoji", "ver1.0〜2.0.txt": b"wave"}
+    folder = s.folder("utf8-names", dict(TREE, **foreign))
+    expected = read(s.build(folder))
+    os.remove(os.path.join(folder, "Vexorin.exe"))
+    noted = ["sub\\한.txt", "café.txt", "한글\\", "한글\\\U0001F600.txt", "ver1.0〜2.0.txt"]
+    notes = sorted(name + " の名前はシフトJISで書けないため、UTF-8で記録しました." for name in noted)
+
+    def builds(name, locale, code_page):
+        maker = s.maker_in("utf8-maker-" + locale)
         result = s.drive_in(locale, make_checker(maker, folder) + ["no-box 1000"])
         check_ran(t, name, result, locale, code_page)
-        t.check(name + ": the maker's warning names the entry", result.boxes == [error_box(warning)], result.boxes)
-        t.check(name + ": the maker wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
+        box = result.boxes[0] if len(result.boxes) == 1 else None
+        lines = box.text.split("\n") if box else []
+        t.check(name + ": the maker's success box names each name stored in UTF-8",
+                box is not None and (box.caption, box.buttons, box.icon) == (BUILT_BOX.caption, BUILT_BOX.buttons,
+                BUILT_BOX.icon) and lines[:1] == [BUILT_BOX.text] and sorted(lines[1:]) == notes, result.boxes)
+        written = os.path.join(folder, "Vexorin.exe")
+        t.check(name + ": the maker's checker holds the native build's records",
+                os.path.isfile(written) and same_records(read(written), expected), "differs or missing")
 
         r = s.wine_run(locale, [s.args.windows_build, "--yes", to_wine_path(folder)])
-        t.check(name + ": vexorin-build.exe refuses with exit code 1", r.returncode == 1, r.returncode)
-        shown = r.stderr.decode("cp932" if code_page == 932 else "cp1252", "replace")
-        t.check(name + ": vexorin-build.exe names the entry", "sub\\?.txt" in shown, shown[-1000:])
-        t.check(name + ": vexorin-build.exe wrote nothing", sorted(os.listdir(folder)) == before, os.listdir(folder))
+        t.check(name + ": vexorin-build.exe succeeds", r.returncode == 0, r.stderr[-2000:])
+        t.check(name + ": vexorin-build.exe's checker holds the native build's records",
+                same_records(read(written), expected), "differs")
 
-    each_locale(t, "refused name", refuses)
+        result = run_checker(s, locale, written)
+        check_ran(t, name + " (checker)", result, locale, code_page)
+        t.check(name + ": the checker finds every file intact", result.boxes == [SUCCESS_BOX], result.boxes)
+        os.remove(written)
+
+    each_locale(t, "names stored in UTF-8", builds)
+    with open(os.path.join(folder, "Vexorin.exe"), "wb") as f:
+        f.write(expected)
+    with open(os.path.join(folder, "한글", "\U0001F600.txt"), "wb") as f:
+        f.write(b"EMOJI")
+
+    def names_damaged(name, locale, code_page):
+        result = run_checker(s, locale, os.path.join(folder, "Vexorin.exe"))
+        check_ran(t, name, result, locale, code_page)
+        want = error_box("ファイル 한글\\\U0001F600.txt が壊れています.\n" + LINE1)
+        t.check(name + ": the damaged file named whole", result.boxes == [want],
+                "%r\n     want %r" % (result.boxes, want))
+
+    each_locale(t, "damaged UTF-8 name", names_damaged)
 
 
 def scenario_maker_in_a_korean_folder(s, t):
@@ -227,7 +263,7 @@ def scenario_maker_in_a_korean_folder(s, t):
 
 
 SCENARIOS = [scenario_same_checker_same_outcome, scenario_checker_in_a_korean_folder,
-             scenario_same_data_from_every_maker, scenario_name_outside_code_page_932_refused,
+             scenario_same_data_from_every_maker, scenario_names_outside_code_page_932_stored,
              scenario_maker_in_a_korean_folder]
 
 

@@ -2,7 +2,7 @@
 """vexorin-check.exe under Wine against the native vexorin-check, over a tree with 表.txt
 and ソフト\\ built by the native vexorin-build: the same exit statuses, the same texts, the
 same JSON report and the same md5sum list, intact and with a problem of every kind; the same
-refusal of a checker whose stored path leaves the folder.
+refusal of a checker whose stored path leaves the folder; names stored in UTF-8 checked alike.
 
 usage: test_vexorin_check.py --windows-check EXE --check PATH --build PATH [-k NAME]
 Runs in a Wine session of tests/support/harness.py (the ja_JP.UTF-8 locale, the prefix beside
@@ -150,8 +150,28 @@ def a_deep_folder_and_garbled_names_check_as_natively(s, t):
             and sorted(p["foundAs"] for p in w["problems"]) == ["cp437"] * 4, "native %r\n     Windows %r" % (n, w))
 
 
+def names_code_page_932_cannot_write_check_as_natively(s, t):
+    # Stored in UTF-8 after the messages (é, 한글, an emoji, 〜): the same reports both ways,
+    # intact and with a damaged one among them.
+    folder = s.tree("utf8-names")
+    for rel, data in {"café.txt": b"cafe", "한글/\U0001F600.txt": b"emoji", "ver1.0〜2.0.txt": b"wave"}.items():
+        (folder / rel).parent.mkdir(parents=True, exist_ok=True)
+        (folder / rel).write_bytes(data)
+    subprocess.run([s.args.build, "--yes", str(folder)], capture_output=True, timeout=300, check=True)
+    for state in ("intact", "damaged"):
+        if state == "damaged":
+            (folder / "한글" / "\U0001F600.txt").write_bytes(b"EMOJI")
+        native, windows = s.both(folder, "--json")
+        n, w = json.loads(native[1]), json.loads(windows[1])
+        paths = [p["path"] for p in w.get("problems", [])]
+        t.check("UTF-8 names %s: the same report both ways" % state,
+                native[0] == windows[0] == (0 if state == "intact" else 1) and comparable(n) == comparable(w) and
+                w["files"] == len(TREE) + 3 and paths == ([] if state == "intact" else ["한글/\U0001F600.txt"]),
+                "native %r\n     Windows %r" % (n, w))
+
+
 SCENARIOS = [same_results_as_the_native_program, a_path_out_of_the_folder_is_refused,
-             a_deep_folder_and_garbled_names_check_as_natively]
+             a_deep_folder_and_garbled_names_check_as_natively, names_code_page_932_cannot_write_check_as_natively]
 
 
 def main():
