@@ -177,10 +177,16 @@ int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char m
 }
 
 bool TCheckerBuilder::WriteChecker() {
+  bool utf8 = !utf8Folders.empty() || !utf8Records.empty();
   AddRecord(kSectionSeparator);
-  for (const std::string& m : messages) AddRecord(m);
+  for (const std::string& m : messages) {
+    // A message of "|" alone reads as the separator that begins the extension, which would
+    // then take the next message for its name and leave the names in UTF-8 unchecked. A line
+    // feed after it keeps it a message and shows the same line.
+    AddRecord(utf8 && m == kSectionSeparator ? m + "\n" : m);
+  }
   // Without such names the data stays as the readers made before the extension know it.
-  if (!utf8Folders.empty() || !utf8Records.empty()) {
+  if (utf8) {
     AddRecord(kSectionSeparator);
     AddRecord(kUtf8Extension);
     for (const std::string& f : utf8Folders) AddRecord(f);

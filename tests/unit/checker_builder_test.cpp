@@ -336,4 +336,11 @@ TEST(BuildJob, NamesCodePage932CannotWriteAreStoredInUtf8AfterTheMessages) {
   EXPECT_EQ(data.folders[0], b + "한\\" + e);
   ASSERT_EQ(data.fileCount, 3u);
   ReleaseCheckData(&data);
+
+  // A message of "|" alone would begin the extension early and leave those names unchecked.
+  ASSERT_TRUE(RunBuild(f.job, f.dir.path(), "Vexorin.exe", "m1", "|", "m3").written);
+  ASSERT_TRUE(ReadCheckData(f.platform, (f.dir.CorePath() + "Vexorin.exe").c_str(), &data));
+  EXPECT_EQ(data.fileCount, 3u);
+  EXPECT_EQ(std::string(data.messages[1]) + data.messages[2], "|\nm3");
+  ReleaseCheckData(&data);
 }
