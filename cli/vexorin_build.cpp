@@ -39,7 +39,7 @@ const char kUsage[] =
     "  --yes                   replace an existing checker without asking\n"
     "  --image FILE            the checker program to write (default: the built-in one)\n"
     "  --jobs N                digest on N threads (default: the processors this process may\n"
-    "                          use), each with up to 16 files at once in the CPU's vector\n"
+    "                          use), each with up to 32 files at once in the CPU's vector\n"
     "                          lanes; 1: one file after another, as the maker's window reads\n"
     "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none);\n"
     "VEXORIN_LANES=NAME the lane kernel of that name (an error names those this CPU runs).\n"
