@@ -95,4 +95,5 @@ void CompressGatherTwice(uint32_t* state, const unsigned char* base, const uint3
 const Md5LaneKernel kMd5LanesAvx512 = {"avx512-gather", 16, CompressGather};
 const Md5LaneKernel kMd5LanesAvx512Transpose = {"avx512-transpose", 16, CompressTranspose};
 const Md5LaneKernel kMd5LanesAvx512TwiceGather = {"avx512x2-gather", 32, CompressGatherTwice};
-const Md5LaneKernel kMd5LanesAvx512TwiceTranspose = {"avx512x2-transpose", 32, CompressTransposeTwice};
+const Md5LaneKernel kMd5LanesAvx512TwiceTranspose = {"avx512x2-transpose", 32,
+                                                     CompressTransposeTwice};

@@ -6,14 +6,14 @@
 
 namespace {
 
-// Whether plain loads and a transpose beat the gathers on this CPU, and whether two groups of
-// lanes in one pass beat one group, by vendor, from the figures in docs/PERFORMANCE.md: on
-// AMD's Zen 5 the transposing kernels ran 1.1 x (AVX2) and 1.2-1.5 x (AVX-512) as fast as the
-// gathering ones, and two groups 1.9 x (AVX2) and 1.5 x (AVX-512) as fast as one, since an
-// addition there takes two cycles and one group's chain of steps leaves the vector units
-// idle; on Zen 3, whose gathers are long microcoded sequences, the gathering AVX2 kernel made
-// the lanes only 1.5 x as fast as the scalar code. Other vendors keep one group that gathers
-// until a figure says otherwise.
+// Whether plain loads and a transpose beat the gathers on this CPU, and whether two groups
+// of lanes in one pass beat one group, by vendor, from the figures in docs/PERFORMANCE.md:
+// on AMD's Zen 5 the transposing kernels ran 1.1 x (AVX2) and 1.2-1.5 x (AVX-512) as fast
+// as the gathering ones, and two groups 1.75-1.9 x (AVX2) and 1.6 x (AVX-512) as fast as
+// one, since a vector addition there takes two cycles and one group's chain of steps leaves
+// the vector units idle; on Zen 3, whose gathers are long microcoded sequences, the
+// gathering AVX2 kernel made the lanes only 1.5 x as fast as the scalar code. Other vendors
+// keep one group that gathers until a figure says otherwise.
 bool IsAmd() {
   unsigned a = 0, b = 0, c = 0, d = 0;
   if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
