@@ -27,7 +27,7 @@ What it does, in order (docs/PERFORMANCE.md explains the method):
     way, `md5deep -r -j<cores>` (several threads, like vexorin-build's jobs), vexorin-build
     and vexorin-check with their default jobs, each tool's time as a multiple of the others';
     the scaling of vexorin-build over --jobs 1, 2 (and 4, 8 up to the cores) and over the lane
-    widths (VEXORIN_LANES 0, 4, 8, 16 with a job per core) and every lane kernel by name
+    widths (VEXORIN_LANES 0, 4, 8, 16, 32 with a job per core) and every lane kernel by name
     (VEXORIN_LANES=avx2-gather, avx2-transpose, ...) on tree; and
     one 1 GiB file by vexorin-build --jobs 1, vexorin-build, `openssl md5` and md5sum.
 Every run reads from the page cache. Each run's CPU time (user + system, of the program and
@@ -365,7 +365,7 @@ def jobs_steps(a, work, tree, build, cores, say):
     _, _, err, _ = timed([build, "--yes", tree], env=dict(os.environ, VEXORIN_LANES="?"))
     named = (err.decode("ascii", "replace").split("name of a kernel", 1)[-1].splitlines() or [""])[0]
     kernels = [k.strip() for k in named.lstrip(":").split(",") if k.strip()]
-    for lanes in ["0", "4", "8", "16"] + kernels:
+    for lanes in ["0", "4", "8", "16", "32"] + kernels:
         env = dict(os.environ, VEXORIN_LANES=lanes)
         cmds["--jobs %d, lanes %s" % (cores, lanes)] = ([build, "--yes", "--jobs", str(cores), tree], env)
     walls, cpus = measure(cmds, a.rounds)

@@ -56,7 +56,7 @@ inline bool LanesToUse(const Md5LaneKernel** lanes) {
 // Names the kernels that this CPU runs.
 inline std::string LanesError() {
   std::string text =
-      "VEXORIN_LANES takes a number of lanes (0, 4, 8 or 16) or the name of a kernel";
+      "VEXORIN_LANES takes a number of lanes (0, 4, 8, 16 or 32) or the name of a kernel";
   int count = 0;
   const Md5LaneKernel* const* kernels = Md5UsableLaneKernels(&count);
   for (int i = 0; i < count; ++i) text += (i == 0 ? ": " : ", ") + std::string(kernels[i]->name);

@@ -29,7 +29,7 @@ const char kUsage[] =
     "  --json     one JSON object with the counts and every problem (implies --all)\n"
     "  --md5sum   print the file list for md5sum -c instead of checking\n"
     "  --jobs N   read on N threads (default: the processors this process may use), each\n"
-    "             with up to 16 files at once in the CPU's vector lanes; 1: one file after\n"
+    "             with up to 32 files at once in the CPU's vector lanes; 1: one file after\n"
     "             another, as the checker reads\n"
     "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none);\n"
     "VEXORIN_LANES=NAME the lane kernel of that name (an error names those this CPU runs).\n"

@@ -88,7 +88,7 @@ enum DigestRunResult {
 };
 
 // Each lane of a lane job reads through a buffer of this size (or of the chunk size, if
-// smaller): a job of 16 lanes holds 1 MiB of buffers.
+// smaller): a job of 32 lanes holds 2 MiB of buffers.
 constexpr uint32_t kLaneChunkSize = 65536;
 
 // Digests every file of `list` with `jobs` threads (capped at the number of files). With

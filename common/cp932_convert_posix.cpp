@@ -29,9 +29,23 @@ iconv_t Converter(bool toUtf8) {
   return cd;
 }
 
+// Bytes below 0x80 are the same characters in both encodings (code page 932's 0x5C and 0x7E
+// are the backslash and the tilde, as the system's converter has them), so text of those
+// alone, as most paths are, is its own conversion (where the system has the conversion at
+// all: without it every text fails as before).
+bool IsAscii(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 bool Convert(bool toUtf8, const std::string& in, std::string* out) {
   iconv_t cd = Converter(toUtf8);
   if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  if (IsAscii(in)) {
+    *out = in;
+    return true;
+  }
   out->assign(in.size() * 4 + 8, '\0');
   char* src = const_cast<char*>(in.data());
   size_t srcLeft = in.size();

@@ -64,10 +64,12 @@ class LaneJob {
   void CompressOne(int lane, uint32_t blocks);
   unsigned char* Buffer(int lane) const;
   unsigned char* TailArea(int lane) const;
+  unsigned char* IdleArea() const;
+  uint32_t IdleOffset() const;
 
   const Md5LaneKernel& kernel_;
   const uint32_t laneChunk_;
-  std::unique_ptr<unsigned char[]> arena_;  // the lanes' buffers, then their tail areas
+  std::unique_ptr<unsigned char[]> arena_;  // the lanes' buffers, their tail areas, the idle area
   Lane lanes_[kMd5MaxLanes];
   uint32_t offsets_[kMd5MaxLanes];
   uint32_t state_[4 * kMd5MaxLanes];

@@ -32,7 +32,7 @@ struct Avx2 {
 // offsets from its start reach each of them. Fast where a gather is (Intel since Skylake,
 // AMD since Zen 4); a microcoded crawl on AMD's Zen 1 to Zen 3.
 struct Avx2Gather : Avx2 {
-  static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
     const T index = _mm256_loadu_si256(reinterpret_cast<const T*>(off));
     for (int j = 0; j < 16; ++j)
       w[j] = _mm256_i32gather_epi32(reinterpret_cast<const int*>(base + 4 * j), index, 1);
@@ -50,7 +50,7 @@ struct Avx2Transpose : Avx2 {
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(high)), 1);
   }
-  static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
     for (int q = 0; q < 4; ++q) {
       const T r0 = Pair(base + off[0] + 16 * q, base + off[4] + 16 * q);
       const T r1 = Pair(base + off[1] + 16 * q, base + off[5] + 16 * q);
@@ -76,7 +76,19 @@ void CompressTranspose(uint32_t* state, const unsigned char* base, const uint32_
   CompressLanes<Avx2Transpose>(state, base, offsets, blocks);
 }
 
+void CompressTransposeTwice(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                            size_t blocks) {
+  CompressLanes<Twice<Avx2Transpose>>(state, base, offsets, blocks);
+}
+
+void CompressGatherTwice(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                         size_t blocks) {
+  CompressLanes<Twice<Avx2Gather>>(state, base, offsets, blocks);
+}
+
 }  // namespace
 
 const Md5LaneKernel kMd5LanesAvx2 = {"avx2-gather", 8, CompressGather};
 const Md5LaneKernel kMd5LanesAvx2Transpose = {"avx2-transpose", 8, CompressTranspose};
+const Md5LaneKernel kMd5LanesAvx2TwiceGather = {"avx2x2-gather", 16, CompressGatherTwice};
+const Md5LaneKernel kMd5LanesAvx2TwiceTranspose = {"avx2x2-transpose", 16, CompressTransposeTwice};

@@ -5,6 +5,7 @@
 // which its flow analysis then reports as maybe uninitialised wherever they are inlined.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 #include "md5_lanes_kernel.h"
@@ -32,7 +33,7 @@ struct Avx512 {
 
 // Word j of every lane in one gather, over 32-bit offsets into the lanes' arena.
 struct Avx512Gather : Avx512 {
-  static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
     const T index = _mm512_loadu_si512(off);
     for (int j = 0; j < 16; ++j) w[j] = _mm512_i32gather_epi32(index, base + 4 * j, 1);
   }
@@ -42,7 +43,7 @@ struct Avx512Gather : Avx512 {
 // transpose 4 x 4 words within each 128-bit quarter (words 4c..4c+3 of four lanes), the two
 // rounds of quarter shuffles then put quarter c of the four lane groups' registers together.
 struct Avx512Transpose : Avx512 {
-  static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
     T r[16], t[16], s[16];
     for (int l = 0; l < 16; ++l) r[l] = _mm512_loadu_si512(base + off[l]);
     for (int k = 0; k < 8; ++k) {
@@ -79,7 +80,20 @@ void CompressTranspose(uint32_t* state, const unsigned char* base, const uint32_
   CompressLanes<Avx512Transpose>(state, base, offsets, blocks);
 }
 
+void CompressTransposeTwice(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                            size_t blocks) {
+  CompressLanes<Twice<Avx512Transpose>>(state, base, offsets, blocks);
+}
+
+void CompressGatherTwice(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                         size_t blocks) {
+  CompressLanes<Twice<Avx512Gather>>(state, base, offsets, blocks);
+}
+
 }  // namespace
 
 const Md5LaneKernel kMd5LanesAvx512 = {"avx512-gather", 16, CompressGather};
 const Md5LaneKernel kMd5LanesAvx512Transpose = {"avx512-transpose", 16, CompressTranspose};
+const Md5LaneKernel kMd5LanesAvx512TwiceGather = {"avx512x2-gather", 32, CompressGatherTwice};
+const Md5LaneKernel kMd5LanesAvx512TwiceTranspose = {"avx512x2-transpose", 32,
+                                                     CompressTransposeTwice};

@@ -10,6 +10,11 @@
 
 #include "md5_lanes.h"
 
+// The kernels' small functions, each called in every step, must be inlined into the body;
+// the compiler may otherwise keep a large one such as a transpose apart once it is called
+// twice (by Twice below).
+#define MD5_LANE_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 // The round constants of RFC 1321, step by step, and the message word and shift of each.
@@ -129,5 +134,43 @@ inline __attribute__((always_inline)) void CompressLanes(uint32_t* state, const 
 }
 
 #undef MD5_LANE_STEP
+
+// Two groups of V's lanes in one pass: lanes 0 to V::kWidth - 1 and the next V::kWidth. MD5
+// of one group is a chain of 64 dependent steps per block, each a few instructions long, so
+// one group leaves most of the core's vector units idle waiting on the previous step; the
+// second group's steps, independent of the first's, fill them. Each operation of the body
+// runs on both groups side by side, so the compiler issues the two chains interleaved.
+template <class V>
+struct Twice {
+  typedef typename V::T Half;
+  struct T {
+    Half lo, hi;
+  };
+  static constexpr int kWidth = 2 * V::kWidth;
+  static T Load(const uint32_t* p) { return T{V::Load(p), V::Load(p + V::kWidth)}; }
+  static void Store(uint32_t* p, T v) {
+    V::Store(p, v.lo);
+    V::Store(p + V::kWidth, v.hi);
+  }
+  static T Set1(uint32_t v) {
+    const Half h = V::Set1(v);
+    return T{h, h};
+  }
+  static T Add(T x, T y) { return T{V::Add(x.lo, y.lo), V::Add(x.hi, y.hi)}; }
+  static T F(T b, T c, T d) { return T{V::F(b.lo, c.lo, d.lo), V::F(b.hi, c.hi, d.hi)}; }
+  static T G(T b, T c, T d) { return T{V::G(b.lo, c.lo, d.lo), V::G(b.hi, c.hi, d.hi)}; }
+  static T H(T b, T c, T d) { return T{V::H(b.lo, c.lo, d.lo), V::H(b.hi, c.hi, d.hi)}; }
+  static T I(T b, T c, T d) { return T{V::I(b.lo, c.lo, d.lo), V::I(b.hi, c.hi, d.hi)}; }
+  template <int s>
+  static T Rotl(T x) {
+    return T{V::template Rotl<s>(x.lo), V::template Rotl<s>(x.hi)};
+  }
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+    Half lo[16], hi[16];
+    V::LoadBlock(base, off, lo);
+    V::LoadBlock(base, off + V::kWidth, hi);
+    for (int j = 0; j < 16; ++j) w[j] = T{lo[j], hi[j]};
+  }
+};
 
 }  // namespace

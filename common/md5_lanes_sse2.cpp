@@ -25,7 +25,7 @@ struct Sse2 {
   }
   // No gather in SSE2: four words of each lane are loaded together and transposed, so that
   // each register then holds one word of all four lanes.
-  static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
+  MD5_LANE_INLINE static void LoadBlock(const unsigned char* base, const uint32_t* off, T w[16]) {
     for (int q = 0; q < 4; ++q) {
       T r0 = _mm_loadu_si128(reinterpret_cast<const T*>(base + off[0] + 16 * q));
       T r1 = _mm_loadu_si128(reinterpret_cast<const T*>(base + off[1] + 16 * q));
@@ -45,6 +45,12 @@ void Compress(uint32_t* state, const unsigned char* base, const uint32_t* offset
   CompressLanes<Sse2>(state, base, offsets, blocks);
 }
 
+void CompressTwice(uint32_t* state, const unsigned char* base, const uint32_t* offsets,
+                   size_t blocks) {
+  CompressLanes<Twice<Sse2>>(state, base, offsets, blocks);
+}
+
 }  // namespace
 
 const Md5LaneKernel kMd5LanesSse2 = {"sse2", 4, Compress};
+const Md5LaneKernel kMd5LanesSse2Twice = {"sse2x2", 8, CompressTwice};

@@ -288,7 +288,9 @@ def write_sparse(path, size, marks):
 def jobs_1_and_4_write_the_same_checker_file(tool, image):
     """Byte for byte the same checker from one job and from four, over empty files, sizes
     around the 256 KiB chunk, a sparse file above 4 GiB, Japanese names (表 ends in 0x5C)
-    and many small files that the jobs finish out of order."""
+    and many small files that the jobs finish out of order; and the same log on redirected
+    standard error, a line per file in scan order (the concurrent build writes them in
+    batches), then the completion line."""
     tree = Tree()
     try:
         rng = random.Random(14)
@@ -300,13 +302,19 @@ def jobs_1_and_4_write_the_same_checker_file(tool, image):
             tree.write(f"d{i % 7}/f{i}.bin", rng.randbytes(rng.choice([0, 64, 1000, rng.randrange(70000)])))
         huge = (1 << 32) + 1000000
         write_sparse(tree.root / "huge.bin", huge, {0: b"head", (1 << 32) - 3: b"across 4 GiB", huge - 4: b"tail"})
-        built = {}
+        built, logs = {}, {}
         for jobs in ("1", "4"):
             r = run(tool, "--yes", "--jobs", jobs, str(tree.root))
             check(r.returncode == 0, f"--jobs {jobs}: exit {r.returncode}: {r.stderr.decode()}")
             built[jobs] = (tree.root / "Vexorin.exe").read_bytes()
+            logs[jobs] = r.stderr.decode().splitlines()
             (tree.root / "Vexorin.exe").unlink()
         check(built["1"] == built["4"], "--jobs 4 writes what --jobs 1 writes")
+        check(logs["1"] == logs["4"], "--jobs 4 logs what --jobs 1 logs")
+        lines = [line for line in logs["4"] if "を処理中..." in line]
+        after = logs["4"].index(lines[-1]) + 1 if lines else 0
+        check(len(lines) == 210 and "(210/210)" in lines[-1] and logs["4"][after:after + 1] == ["処理が完了しました."],
+              "a line per file, the last before the completion line: " + "\n".join(logs["4"][-3:]))
         cf = CheckFile(built["4"])
         check(cf.total > 1 << 32 and len(cf.records) == 210, "every file is listed, the huge one counted")
     finally:
