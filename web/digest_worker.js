@@ -120,60 +120,83 @@ async function streamed(file) {
   return {outcome, bytes, md5: md5Of(context)};
 }
 
-// The digests of `tasks` ({index, file}), in their order. The small files are read ahead (a
-// failure kept for the digest to meet), the large ones streamed, AT_ONCE files at a time;
-// then the small ones are digested together.
-async function digest(tasks) {
-  const results = new Array(tasks.length);
-  const whole = [];
-  let next = 0;
-  const one = async () => {
-    while (next < tasks.length) {
-      const i = next++;
-      const file = tasks[i].file;
-      if (file && file.size > WHOLE) {
-        results[i] = await streamed(file);
-        continue;
-      }
-      const task = {file, data: null, error: null};
-      whole.push([i, task]);
-      if (!file) continue;
+// The files handed over and not yet read, across batches ({batch, i, file}); those read and
+// waiting for the digest (with their data, or the error that reading them met).
+const pending = [];
+let waiting = [];
+let readers = 0;
+let pumping = false;
+
+function finished(task, result) {
+  const batch = task.batch;
+  batch.results[task.i] = {index: batch.tasks[task.i].index, ...result};
+  if (--batch.left === 0) {
+    report(true);
+    postMessage({type: 'done', results: batch.results});
+  }
+}
+
+// One of AT_ONCE readers: it reads the next file while there is one, so that reading goes on
+// across batches; a large file it also digests, as a stream.
+async function reader() {
+  while (pending.length) {
+    const task = pending.shift();
+    if (task.file && task.file.size > WHOLE) {
+      finished(task, await streamed(task.file));
+      continue;
+    }
+    if (task.file) {
       try {
-        task.data = new Uint8Array(await file.arrayBuffer());
+        task.data = new Uint8Array(await task.file.arrayBuffer());
       } catch (e) {
         task.error = e.name || 'Error';
       }
     }
-  };
-  await Promise.all(Array.from({length: AT_ONCE}, one));
-  batch = whole.map(([, task]) => task);
-  const at = wasm.vx_digest_batch(batch.length, lanes);
-  const out = new DataView(wasm.memory.buffer, at, 32 * batch.length);
-  whole.forEach(([i], k) => {
-    results[i] = {md5: view(at + 32 * k, 16).slice(), bytes: out.getFloat64(32 * k + 16, true),
-                  outcome: out.getInt32(32 * k + 24, true)};
-  });
-  batch = [];
-  return tasks.map((task, i) => ({index: task.index, ...results[i]}));
+    waiting.push(task);
+    schedule();
+  }
+  --readers;
+  schedule();
 }
 
-// Batches are digested one after another, as they came.
-let queue = Promise.resolve();
+// The files read are digested together, in the lanes, once there are enough to fill them (or
+// no more are coming), each time after the readers have had their turn.
+function schedule() {
+  if (pumping || !waiting.length || (waiting.length < AT_ONCE && pending.length > 0)) return;
+  pumping = true;
+  setTimeout(digestWaiting, 0);
+}
 
-onmessage = (event) => {
+function digestWaiting() {
+  pumping = false;
+  batch = waiting;
+  waiting = [];
+  try {
+    const at = wasm.vx_digest_batch(batch.length, lanes);
+    const out = new DataView(wasm.memory.buffer, at, 32 * batch.length);
+    batch.forEach((task, k) => finished(task, {md5: view(at + 32 * k, 16).slice(),
+                                              bytes: out.getFloat64(32 * k + 16, true),
+                                              outcome: out.getInt32(32 * k + 24, true)}));
+  } catch (e) {
+    postMessage({type: 'failed', message: String(e && e.message || e)});
+  }
+  batch = [];
+  schedule();
+}
+
+onmessage = async (event) => {
   if (event.data.wasm) {
     ready = load(event.data.wasm, event.data.simd);
     return;
   }
+  await ready;
   const tasks = event.data.tasks;
-  queue = queue.then(async () => {
-    try {
-      await ready;
-      const results = await digest(tasks);
-      report(true);
-      postMessage({type: 'done', results});
-    } catch (e) {
-      postMessage({type: 'failed', message: String(e && e.message || e)});
-    }
-  });
+  const batch = {tasks, results: new Array(tasks.length), left: tasks.length};
+  if (!tasks.length) postMessage({type: 'done', results: []});
+  tasks.forEach((task, i) => pending.push({batch, i, file: task.file, data: null, error: null}));
+  // Counted before any starts: a reader that finds nothing to read ends at once.
+  for (let more = AT_ONCE - readers; more > 0; --more) {
+    ++readers;
+    reader();
+  }
 };

@@ -105,7 +105,7 @@
 
   // Digests the files the check asked for (null: not handed over) in the digest workers, in
   // batches as each worker gets done, and hands the digests back to the check in its order,
-  // with `others` ({path, file}), the files it did not ask for, to look for garbled names in.
+  // with `others` ({index, file}), the files it did not ask for, to look for garbled names in.
   function digestAll(files, others) {
     const count = files.length;
     const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
@@ -190,12 +190,12 @@
       showProgress(m);
     } else if (m.type === 'digest') {
       state.listedAt = performance.now();  // the times of the steps, for the benchmark
-      const byPath = new Map(job.entries.map(e => [e.path, e.file]));
       // Files that the check did not ask for by name, which it may find under a garbled one.
-      const asked = new Set(m.paths.map(p => m.folder + '/' + p));
-      const others = job.entries.filter(e => e.path.startsWith(m.folder + '/') && !asked.has(e.path))
-                                .map(e => ({path: e.path.slice(m.folder.length + 1), file: e.file}));
-      digestAll(m.paths.map(p => (p !== '' && byPath.get(m.folder + '/' + p)) || null), others);
+      const asked = new Uint8Array(job.entries.length);
+      for (const i of m.indices) if (i >= 0) asked[i] = 1;
+      const others = [];
+      job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.push({index: i, file: e.file}); });
+      digestAll(Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null)), others);
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {

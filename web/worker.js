@@ -9,7 +9,7 @@ let wasm = null;
 // only the .exe files come with their File: the page hands the others to the digest workers.
 let entries = [];
 let explicitFolders = [];  // folders the page saw itself (a drop shows empty ones too)
-let files = new Map();   // path below the checker's folder -> File
+let files = new Map();   // path below the checker's folder -> its index in `entries`
 let folders = new Set();  // folders below the checker's folder ("" is the folder itself)
 let checkerFile = null;
 const handles = new Map();
@@ -40,7 +40,9 @@ function progress(force) {
 }
 
 function fileAt(ptr, length, checker) {
-  return checker ? checkerFile : files.get(real(utf8(ptr, length)));
+  if (checker) return checkerFile;
+  const index = files.get(real(utf8(ptr, length)));
+  return index === undefined ? null : entries[index].file;
 }
 
 // The folder input gives a backslash in a folder's name as "/" (as Windows would), so a
@@ -199,10 +201,11 @@ function useFolder(base) {
   folders = new Set(['']);
   children = null;
   virtual = new Map();
-  for (const entry of entries) {
+  for (let i = 0; i < entries.length; ++i) {
+    const entry = entries[i];
     if (!entry.path.startsWith(prefix)) continue;
     const relative = entry.path.slice(prefix.length);
-    files.set(relative, entry.file);
+    files.set(relative, i);
     for (let folder = parent(relative); folder !== ''; folder = parent(folder)) folders.add(folder);
   }
   for (const folder of explicitFolders) {
@@ -262,7 +265,10 @@ function run(base, checker, lanes, workers) {
     put(name);
     wasm.vx_check(0);
     if (wanted.length) {
-      postMessage({type: 'digest', folder: base, paths: wanted.map(p => (files.has(p) ? p : ''))});
+      // By their index in the page's list of files (-1: not there), which costs the page no
+      // copy of the paths.
+      const indices = Int32Array.from(wanted, p => (files.has(p) ? files.get(p) : -1));
+      postMessage({type: 'digest', folder: base, indices}, [indices.buffer]);
       return;
     }
   }
@@ -284,7 +290,7 @@ onmessage = async (event) => {
     if (job.digests) {
       digests = job.digests;
       // The files not listed under their names, which the check may find under other forms.
-      for (const other of job.others) files.set(other.path, other.file);
+      for (const other of job.others) entries[other.index].file = other.file;
       finish();
       return;
     }
