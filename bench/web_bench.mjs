@@ -1,7 +1,8 @@
 // The web page against the native vexorin-check, side by side in one run in headless Chromium:
 // the benchmark's tree of 1 GiB in 1,000 files and its tree of 20,000 files (page cache warm),
 // the page's time from the folder handed over to the result against vexorin-check's wall time
-// with as many jobs as the page has digest workers; and the tab's peak memory (resident set of
+// with as many jobs as the page has digest workers, and against the browser's floor (the same
+// files only read, in workers, as the page reads them); and the tab's peak memory (resident set of
 // the page's renderer process, its workers included) over 100,000 files.
 //
 // usage: node bench/web_bench.mjs [--build build/linux] [--work DIR] [--rounds 3] [--keep]
@@ -50,13 +51,79 @@ let page = await browser.newPage();
 await page.goto(pageUrl);
 const workers = await page.evaluate(() => Math.max(1, Math.min(navigator.hardwareConcurrency || 2, 8)));
 
+// The page's time from the folder handed over to the result, and when its steps ended: the
+// check's list of files ready, every file digested (seconds from the start).
+const steps = [];
 async function pageSeconds(dir) {
   await page.evaluate(() => { document.body.dataset.phase = 'idle'; });
   await page.setInputFiles('#folder', dir, {timeout: 0});
   await page.waitForFunction(() => ['done', 'message'].includes(document.body.dataset.phase), null, {timeout: 1800000});
-  const r = await page.evaluate(() => [window.vexorinPage.seconds, window.vexorinPage.result && window.vexorinPage.result.outcome]);
+  const r = await page.evaluate(() => {
+    const s = window.vexorinPage;
+    return [s.seconds, s.result && s.result.outcome, (s.listedAt - s.startedAt) / 1000, (s.digestedAt - s.startedAt) / 1000];
+  });
   if (r[1] !== 'intact') throw new Error(`${dir}: the page says ${r[1]}`);
+  steps.push([r[2], r[3]]);
   return r[0];
+}
+
+// The floor the browser allows: a page with nothing but a folder input whose workers (as many
+// as the page has digest workers) read every file chosen as the page's digest workers do
+// (whole up to 8 MiB, four at once, larger ones as streams, in batches of at most 64 files
+// and 16 MiB) and digest nothing. Seconds from the input's change to the last byte.
+const floorPage = await browser.newPage();
+await floorPage.setContent('<input type=file id=folder webkitdirectory>');
+await floorPage.evaluate((workers) => {
+  const reader = `onmessage = async (e) => {
+    let next = 0, bytes = 0;
+    const one = async () => {
+      while (next < e.data.length) {
+        const file = e.data[next++];
+        if (file.size > (8 << 20)) {
+          const r = file.stream().getReader();
+          for (;;) { const {done, value} = await r.read(); if (done) break; bytes += value.length; }
+        } else {
+          bytes += (await file.arrayBuffer()).byteLength;
+        }
+      }
+    };
+    await Promise.all([one(), one(), one(), one()]);
+    postMessage(bytes);
+  };`;
+  const url = URL.createObjectURL(new Blob([reader], {type: 'text/javascript'}));
+  const input = document.getElementById('folder');
+  input.onchange = () => {
+    const started = performance.now();
+    const files = [...input.files];
+    const pool = Array.from({length: workers}, () => new Worker(url));
+    let next = 0, busy = 0;
+    const feed = (w) => {
+      const batch = [];
+      let size = 0;
+      while (next < files.length && batch.length < 64 && size < (16 << 20)) size += (batch[batch.length] = files[next++]).size;
+      if (!batch.length) return false;
+      ++busy;
+      w.postMessage(batch);
+      return true;
+    };
+    for (const w of pool) {
+      w.onmessage = () => {
+        --busy;
+        if (!feed(w) && busy === 0) {
+          window.floorSeconds = (performance.now() - started) / 1000;
+          for (const x of pool) x.terminate();
+        }
+      };
+      feed(w);
+      feed(w);
+    }
+  };
+}, workers);
+async function floorSeconds(dir) {
+  await floorPage.evaluate(() => { window.floorSeconds = null; });
+  await floorPage.setInputFiles('#folder', dir, {timeout: 0});
+  await floorPage.waitForFunction(() => window.floorSeconds !== null, null, {timeout: 1800000});
+  return floorPage.evaluate(() => window.floorSeconds);
 }
 function nativeSeconds(dir) {
   const t = process.hrtime.bigint();
@@ -86,20 +153,29 @@ console.log(`${cpu}, ${os.cpus().length} cores, load ${os.loadavg().map(x => x.t
 for (const [name, dir] of args['memory-only'] ? [] : [['1 GiB in 1,000 files', large], ['20,000 files', small]]) {
   warm(dir);
   await pageSeconds(dir);  // a first round warms the browser's side too
+  await floorSeconds(dir);
   const pageTimes = [];
   const nativeTimes = [];
+  const floorTimes = [];
+  steps.length = 0;
   for (let i = 0; i < rounds; ++i) {
     nativeTimes.push(nativeSeconds(dir));
     pageTimes.push(await pageSeconds(dir));
+    floorTimes.push(await floorSeconds(dir));
   }
   const p = median(pageTimes);
   const n = median(nativeTimes);
-  console.log(`${name}: page ${p.toFixed(3)} s (rounds ${pageTimes.map(x => x.toFixed(3)).join(', ')}), ` +
-              `vexorin-check ${n.toFixed(3)} s (rounds ${nativeTimes.map(x => x.toFixed(3)).join(', ')}): ` +
-              `${(p / n).toFixed(2)} ×`);
+  const f = median(floorTimes);
+  const list = (v) => v.map(x => x.toFixed(3)).join(', ');
+  console.log(`${name} (load ${os.loadavg()[0].toFixed(2)}): page ${p.toFixed(3)} s (rounds ${list(pageTimes)}; ` +
+              `list ready at ${median(steps.map(x => x[0])).toFixed(3)} s, digested at ${median(steps.map(x => x[1])).toFixed(3)} s), ` +
+              `vexorin-check ${n.toFixed(3)} s (rounds ${list(nativeTimes)}): ${(p / n).toFixed(2)} ×; ` +
+              `reading alone in the browser ${f.toFixed(3)} s (rounds ${list(floorTimes)}): ${(f / n).toFixed(2)} × native, ` +
+              `the page ${(p / f).toFixed(2)} × that`);
 }
 
 // A fresh tab, so that nothing of the rounds above is counted.
+await floorPage.close();
 await page.close();
 page = await browser.newPage();
 await page.goto(pageUrl);

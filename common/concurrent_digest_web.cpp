@@ -1,14 +1,16 @@
 // The concurrent digest in the web page. A worker of the page has no threads, and the
 // browser reads files fastest asynchronously and several at once, which a synchronous
-// Platform::Read cannot do: so the page's digest workers read and digest the files, and the
-// check takes their digests here, in its own order, as from any concurrent digest.
+// Platform::Read cannot do alone: so the page's digest workers, one per core, read and digest
+// the files, and the check takes their digests here, in its own order, as from any concurrent
+// digest.
 //
 // The page runs the check twice. The first run only asks: this records the list of files the
-// check wants, in its order, and ends. The page's workers then digest them with the same
-// MD5 (md5.cpp, compiled into them), and the second run takes the digests in list order. Where
-// the page runs no digest workers, the files are digested here, on this thread, by the
-// ordinary concurrent digest (concurrent_digest.cpp, compiled as DigestOnThisThread): one lane
-// job, several files at once in the SIMD lanes, reading through the synchronous platform.
+// check wants, in its order, and ends. The page's workers then digest them in batches, each
+// batch by the ordinary concurrent digest (concurrent_digest.cpp, compiled as
+// DigestOnThisThread, with the files read ahead by the worker): one lane job, several files at
+// once in the SIMD lanes. The second run takes the digests in list order. Where the page runs
+// no digest workers, the files are digested here, on this thread, the same way, reading
+// through the synchronous platform.
 #include <stdint.h>
 
 #include <string>

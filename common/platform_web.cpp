@@ -33,6 +33,11 @@ int32_t AsHandle(FileRef file) { return static_cast<int32_t>(reinterpret_cast<in
 }  // namespace
 
 bool WebRelativePath(const char* path, std::string* out) {
+  // A name found on disk under another form: the page's own path after the mark.
+  if (path[0] == kNativePathMark) {
+    *out = path + 1;
+    return true;
+  }
   if (path[0] != kExecutableFolderMark || path[1] != '\\') return false;
   if (!Cp932TextToUtf8Exact(path + 2, out)) return false;  // an enclosed name is UTF-8
   // After the conversion a backslash can only be a separator.

@@ -25,5 +25,6 @@ class WebPlatform : public Platform {
 
 // The path of a file below the checker's folder as the page's script names it: UTF-8 with "/"
 // separators. False for a path that is not below that folder or that code page 932 does not
-// spell exactly: the browser handed over no such file.
+// spell exactly: the browser handed over no such file. A path that begins with
+// kNativePathMark is one the page listed itself (WebFolderNames): already the script's.
 bool WebRelativePath(const char* path, std::string* out);

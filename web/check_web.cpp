@@ -4,16 +4,28 @@
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
 #include "check_output.h"
 #include "check_report.h"
 #include "check_run.h"
+#include "concurrent_digest.h"
 #include "cp932_convert.h"
 #include "md5.h"
 #include "md5_lanes.h"
+#include "name_twins.h"
 #include "platform_web.h"
 
 #define VX_WEB_EXPORT(name) extern "C" __attribute__((export_name(name)))
+#define VX_WEB_IMPORT(name) __attribute__((import_module("vx"), import_name(name)))
+
+extern "C" {
+// The names in folder `path` (UTF-8, "/" separators, relative to the checker's folder; empty
+// for that folder), each ended by a NUL: their byte count, -1 when there is no such folder.
+VX_WEB_IMPORT("list") int32_t VxJsList(const char* path, uint32_t length);
+// Copies the names of the last VxJsList to `out`.
+VX_WEB_IMPORT("list_copy") void VxJsListCopy(char* out);
+}
 
 namespace {
 
@@ -33,6 +45,38 @@ std::string ToUtf8Here(const std::string& cp932) {
   }
   return out + Cp932TextToUtf8(cp932.substr(from));
 }
+
+// The names of a folder of the chosen folder as the browser gave them (UTF-16 there, UTF-8
+// here), for the check's search of names that unpackers garbled. The folders it is handed are
+// the checker's folder itself or those it made, which begin with kNativePathMark and go on
+// with the script's own path.
+class WebFolderNames : public FolderNames {
+ public:
+  bool List(const std::string& folder, std::vector<std::string>* names) override {
+    std::string relative;
+    if (!WebRelativePath(folder.c_str(), &relative)) return false;
+    if (!relative.empty() && relative.back() == '/') relative.pop_back();
+    int32_t size = VxJsList(relative.data(), static_cast<uint32_t>(relative.size()));
+    if (size < 0) return false;
+    std::string all(static_cast<size_t>(size), '\0');
+    if (size > 0) VxJsListCopy(&all[0]);
+    // The names, each ended by a NUL, which no name can hold.
+    for (size_t from = 0, end; from < all.size(); from = end + 1) {
+      end = all.find('\0', from);
+      names->push_back(all.substr(from, end - from));
+    }
+    return true;
+  }
+
+  std::string Join(const std::string& folder, const std::string& name, bool isFolder) override {
+    std::string relative;
+    if (!WebRelativePath(folder.c_str(), &relative)) return std::string();
+    if (!relative.empty() && relative.back() != '/') relative += '/';
+    return kNativePathMark + relative + name + (isFolder ? "/" : "");
+  }
+};
+
+WebFolderNames folderNames;
 
 class Quiet : public MessageSink {
  public:
@@ -84,7 +128,9 @@ VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
   CheckReport report;
   // Two jobs choose the concurrent digest; with no thread to start, its first job digests
   // every file on this thread, a lane job several files at once.
-  RunCheck(platform, true, 2, nullptr, &report, lanes != 0 ? Md5WidestLaneKernel() : nullptr);
+  // Entries missing under their own names are looked for under the names unpackers give.
+  RunCheck(platform, true, 2, nullptr, &report, lanes != 0 ? Md5WidestLaneKernel() : nullptr,
+           &folderNames);
   static const char* const kOutcomes[] = {"intact", "problems", "unusable"};
   result = kOutcomes[report.outcome];
   result += '\0';
@@ -102,7 +148,74 @@ VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
   result += '\0';
 }
 
-// The MD5 of the page's digest workers: md5.cpp's, one context per file being read.
+namespace {
+
+// A digest worker's batch of files, each named by the folder mark and its index in the batch:
+// the worker's script answers the platform's calls for those names from the batch it holds.
+class BatchList : public DigestList {
+ public:
+  explicit BatchList(size_t count) : count_(count) {}
+  size_t Count() const override { return count_; }
+  void FullPath(size_t index, std::string* path) const override {
+    path->assign({kExecutableFolderMark, '\\'});
+    *path += std::to_string(index);
+  }
+
+ private:
+  size_t count_;
+};
+
+// One file's digest as the script reads it: 32 bytes each.
+struct BatchDigest {
+  unsigned char md5[16];
+  double bytes;
+  int32_t outcome;  // a DigestOutcome
+  int32_t unused;
+};
+
+class BatchWatcher : public DigestWatcher {
+ public:
+  explicit BatchWatcher(std::vector<BatchDigest>* digests) : digests_(*digests) {}
+  bool FileDone(size_t index, const FileDigest& d) override {
+    BatchDigest& out = digests_[index];
+    for (int i = 0; i < 16; ++i) out.md5[i] = d.md5[i];
+    out.bytes = static_cast<double>(d.bytes);
+    out.outcome = d.outcome;
+    return true;
+  }
+  void Progress(const DigestProgress&) override {}  // the script counts the bytes it hands over
+  bool Cancelled() override { return false; }       // the page ends a worker to stop it
+
+ private:
+  std::vector<BatchDigest>& digests_;
+};
+
+std::vector<BatchDigest> batchDigests;
+
+}  // namespace
+
+// The page's digest workers: the `count` files of a batch digested by the check's own
+// concurrent digest (with no thread to start, one lane job here: several files at once in
+// the SIMD lanes, or one at a time with the scalar MD5 when `lanes` is 0 or the build has
+// none). Returns the first of `count` BatchDigest, in batch order.
+VX_WEB_EXPORT("vx_digest_batch") const BatchDigest* DigestBatch(uint32_t count, int32_t lanes) {
+  batchDigests.assign(count, BatchDigest());
+  BatchWatcher watcher(&batchDigests);
+  BatchList list(count);
+  DigestConcurrently(platform, list, 2, kCheckerChunkSize, watcher, kFailureGoesOn,
+                     lanes != 0 ? Md5WidestLaneKernel() : nullptr);
+  return batchDigests.data();
+}
+
+// The name of the lane kernel that digests, or empty: scalar.
+VX_WEB_EXPORT("vx_lane_kernel") const char* LaneKernel() {
+  const Md5LaneKernel* kernel = Md5WidestLaneKernel();
+  return kernel != nullptr ? kernel->name : "";
+}
+
+// The MD5 of a digest worker for a file too large to read ahead whole, which it reads as a
+// stream (the browser reads no faster than the scalar MD5 digests): md5.cpp's, one context
+// per such file.
 VX_WEB_EXPORT("vx_md5_begin") Md5Context* Md5Begin() {
   Md5Context* context = new Md5Context;
   Md5Init(context);

@@ -1,30 +1,29 @@
-// A digest worker of the page: it reads the files it is handed as streams, several at once (the
-// browser reads fastest so), and digests them with the check's own MD5 (md5.cpp in the
-// WebAssembly module). The check itself decides which files, in what order, and what their
-// digests mean.
+// A digest worker of the page: it digests the batches of files it is handed. Files up to
+// WHOLE bytes are read ahead whole, several at once (as the browser reads fastest), and
+// digested by the check's own concurrent digest in the WebAssembly module, several at once
+// in the SIMD lanes (the scalar MD5 where SIMD is missing), its platform calls answered from
+// what was read. A larger file is read as a stream and digested with the scalar MD5 as its
+// pieces come: the browser hands over a stream no faster than that MD5 digests it. The check
+// itself decides which files, in what order, and what their digests mean.
 'use strict';
 
-const PIECE = 1 << 20;   // bytes handed to the MD5 at a time
-const SMALL = PIECE;     // files read in one piece
+const WHOLE = 8 << 20;   // files read ahead whole
+const PIECE = 1 << 20;   // bytes of a stream handed to the MD5 at a time
 const AT_ONCE = 4;       // files read at once
+const NOT_OPENED = 1;    // the digest's outcomes (DigestOutcome)
+const READ_FAILED = 2;
 let wasm = null;
+let lanes = 0;
 let buffer = 0;
 let ready = null;
 let total = 0;
 let lastPost = 0;
+let batch = [];          // the files read ahead, being digested: {file, data, error}
+const handles = new Map();
+let nextHandle = 1;
+const utf8Decoder = new TextDecoder();
 
-async function load(bytes) {
-  const module = await WebAssembly.compile(bytes);
-  const imports = {};
-  // The module's platform calls serve the check, which does not run here.
-  for (const item of WebAssembly.Module.imports(module)) {
-    imports[item.module] = imports[item.module] || {};
-    imports[item.module][item.name] = () => 0;
-  }
-  wasm = (await WebAssembly.instantiate(module, imports)).exports;
-  wasm._initialize();
-  buffer = wasm.vx_alloc(PIECE);
-}
+function view(ptr, length) { return new Uint8Array(wasm.memory.buffer, ptr, length); }
 
 function report(force) {
   const now = performance.now();
@@ -33,31 +32,82 @@ function report(force) {
   postMessage({type: 'read', bytes: total});
 }
 
-async function digest(task) {
-  if (!task.file) return {index: task.index, outcome: 1, bytes: 0, md5: new Uint8Array(16)};
+// The platform calls of the concurrent digest, for files named by their index in `batch`.
+const platform = {
+  open(ptr, length) {
+    const task = batch[Number(utf8Decoder.decode(view(ptr, length).slice()))];
+    // Removed since it was chosen: not there, as for vexorin-check.
+    if (!task || !task.file || task.error === 'NotFoundError') return 0;
+    const handle = nextHandle++;
+    handles.set(handle, {task, pos: 0});
+    return handle;
+  },
+  read(handle, ptr, size) {
+    const open = handles.get(handle);
+    if (!open || open.task.error) return -1;  // changed or unreadable since it was chosen
+    const bytes = open.task.data.subarray(open.pos, open.pos + size);
+    view(ptr, bytes.length).set(bytes);
+    open.pos += bytes.length;
+    total += bytes.length;
+    report(false);
+    return bytes.length;
+  },
+  seek(handle, offset) {
+    const open = handles.get(handle);
+    if (!open) return 0;
+    open.pos = offset;
+    return 1;
+  },
+  close(handle) {
+    const open = handles.get(handle);
+    if (open) open.task.data = null;
+    handles.delete(handle);
+  },
+  // The batch's names are digits, which code page 932 spells as ASCII does.
+  decode_cp932(ptr, length, out, capacity) {
+    if (length > capacity) return -1;
+    view(out, length).set(view(ptr, length).slice());
+    return length;
+  },
+  now_ms() { return performance.now(); },
+  digest_mode() { return 0; },  // the concurrent digest runs here
+};
+
+async function load(bytes, simd) {
+  const module = await WebAssembly.compile(bytes);
+  const imports = {};
+  // The module's other calls serve the check, which does not run here.
+  for (const item of WebAssembly.Module.imports(module)) {
+    imports[item.module] = imports[item.module] || {};
+    imports[item.module][item.name] = platform[item.name] || (() => 0);
+  }
+  wasm = (await WebAssembly.instantiate(module, imports)).exports;
+  wasm._initialize();
+  buffer = wasm.vx_alloc(PIECE);
+  lanes = simd ? 1 : 0;
+  const name = new Uint8Array(wasm.memory.buffer, wasm.vx_lane_kernel());
+  postMessage({type: 'kernel', name: lanes ? utf8Decoder.decode(name.slice(0, name.indexOf(0))) : ''});
+}
+
+function md5Of(context) {
+  const md5 = view(wasm.vx_md5_end(context), 16).slice();
+  wasm.vx_md5_free(context);
+  return md5;
+}
+
+// A large file, read as a stream and digested as it comes.
+async function streamed(file) {
   const context = wasm.vx_md5_begin();
   let bytes = 0;
   let outcome = 0;
   try {
-    if (task.file.size <= SMALL) {
-      // One read for a small file: a stream costs more to set up than such a file to read.
-      const value = new Uint8Array(await task.file.arrayBuffer());
-      new Uint8Array(wasm.memory.buffer, buffer, value.length).set(value);
-      wasm.vx_md5_update(context, buffer, value.length);
-      bytes = value.length;
-      total += bytes;
-      report(false);
-      const md5 = new Uint8Array(wasm.memory.buffer, wasm.vx_md5_end(context), 16).slice();
-      wasm.vx_md5_free(context);
-      return {index: task.index, outcome, bytes, md5};
-    }
-    const reader = task.file.stream().getReader();
+    const reader = file.stream().getReader();
     for (;;) {
       const {done, value} = await reader.read();
       if (done) break;
       for (let at = 0; at < value.length; at += PIECE) {
         const piece = value.subarray(at, Math.min(value.length, at + PIECE));
-        new Uint8Array(wasm.memory.buffer, buffer, piece.length).set(piece);
+        view(buffer, piece.length).set(piece);
         wasm.vx_md5_update(context, buffer, piece.length);
       }
       bytes += value.length;
@@ -65,11 +115,73 @@ async function digest(task) {
       report(false);
     }
   } catch (e) {
-    outcome = 2;  // removed, changed or unreadable since it was chosen
+    outcome = e && e.name === 'NotFoundError' && bytes === 0 ? NOT_OPENED : READ_FAILED;
   }
-  const md5 = new Uint8Array(wasm.memory.buffer, wasm.vx_md5_end(context), 16).slice();
-  wasm.vx_md5_free(context);
-  return {index: task.index, outcome, bytes, md5};
+  return {outcome, bytes, md5: md5Of(context)};
+}
+
+// The files handed over and not yet read, across batches ({batch, i, file}); those read and
+// waiting for the digest (with their data, or the error that reading them met).
+const pending = [];
+let waiting = [];
+let readers = 0;
+let pumping = false;
+
+function finished(task, result) {
+  const batch = task.batch;
+  batch.results[task.i] = {index: batch.tasks[task.i].index, ...result};
+  if (--batch.left === 0) {
+    report(true);
+    postMessage({type: 'done', results: batch.results});
+  }
+}
+
+// One of AT_ONCE readers: it reads the next file while there is one, so that reading goes on
+// across batches; a large file it also digests, as a stream.
+async function reader() {
+  while (pending.length) {
+    const task = pending.shift();
+    if (task.file && task.file.size > WHOLE) {
+      finished(task, await streamed(task.file));
+      continue;
+    }
+    if (task.file) {
+      try {
+        task.data = new Uint8Array(await task.file.arrayBuffer());
+      } catch (e) {
+        task.error = e.name || 'Error';
+      }
+    }
+    waiting.push(task);
+    schedule();
+  }
+  --readers;
+  schedule();
+}
+
+// The files read are digested together, in the lanes, once there are enough to fill them (or
+// no more are coming), each time after the readers have had their turn.
+function schedule() {
+  if (pumping || !waiting.length || (waiting.length < AT_ONCE && pending.length > 0)) return;
+  pumping = true;
+  setTimeout(digestWaiting, 0);
+}
+
+function digestWaiting() {
+  pumping = false;
+  batch = waiting;
+  waiting = [];
+  try {
+    const at = wasm.vx_digest_batch(batch.length, lanes);
+    const out = new DataView(wasm.memory.buffer, at, 32 * batch.length);
+    batch.forEach((task, k) => finished(task, {md5: view(at + 32 * k, 16).slice(),
+                                              bytes: out.getFloat64(32 * k + 16, true),
+                                              outcome: out.getInt32(32 * k + 24, true)}));
+  } catch (e) {
+    postMessage({type: 'failed', message: String(e && e.message || e)});
+  }
+  batch = [];
+  schedule();
 }
 
 // Where this worker cannot read the page's File objects, a task names the file's size only and
@@ -103,7 +215,7 @@ function pageFile(index, size) {
 
 onmessage = async (event) => {
   if (event.data.wasm) {
-    ready = load(event.data.wasm);
+    ready = load(event.data.wasm, event.data.simd);
     return;
   }
   if (event.data.piece !== undefined) {
@@ -113,24 +225,17 @@ onmessage = async (event) => {
     else reject(new Error(event.data.error));
     return;
   }
-  try {
-    await ready;
-    const tasks = event.data.tasks;
-    for (const task of tasks) {
-      if (task.size !== undefined) task.file = pageFile(task.index, task.size);
-    }
-    const results = new Array(tasks.length);
-    let next = 0;
-    const lane = async () => {
-      while (next < tasks.length) {
-        const i = next++;
-        results[i] = await digest(tasks[i]);
-      }
-    };
-    await Promise.all(Array.from({length: AT_ONCE}, lane));
-    report(true);
-    postMessage({type: 'done', results});
-  } catch (e) {
-    postMessage({type: 'failed', message: String(e && e.message || e)});
+  await ready;
+  const tasks = event.data.tasks;
+  for (const task of tasks) {
+    if (task.size !== undefined) task.file = pageFile(task.index, task.size);
+  }
+  const batch = {tasks, results: new Array(tasks.length), left: tasks.length};
+  if (!tasks.length) postMessage({type: 'done', results: []});
+  tasks.forEach((task, i) => pending.push({batch, i, file: task.file, data: null, error: null}));
+  // Counted before any starts: a reader that finds nothing to read ends at once.
+  for (let more = AT_ONCE - readers; more > 0; --more) {
+    ++readers;
+    reader();
   }
 };

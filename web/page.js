@@ -122,8 +122,9 @@
   }
 
   // Digests the files the check asked for (null: not handed over) in the digest workers, in
-  // batches as each worker gets done, and hands the digests back to the check in its order.
-  function digestAll(files) {
+  // batches as each worker gets done, and hands the digests back to the check in its order,
+  // with `others` ({index, file}), the files it did not ask for, to look for garbled names in.
+  function digestAll(files, others) {
     const count = files.length;
     const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
     const read = [];
@@ -137,7 +138,7 @@
       const feed = () => {
         const tasks = [];
         let size = 0;
-        while (next < count && tasks.length < 64 && size < 64 * 1048576) {
+        while (next < count && tasks.length < 64 && size < 16 * 1048576) {
           const file = files[next];
           tasks.push(workersRead || !file ? {index: next, file} : {index: next, size: file.size});
           size += files[next] ? files[next].size : 0;
@@ -147,7 +148,9 @@
       };
       digester.onmessage = (e) => {
         const m = e.data;
-        if (m.type === 'read') {
+        if (m.type === 'kernel') {
+          state.kernel = m.name;
+        } else if (m.type === 'read') {
           read[w] = m.bytes;
           showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
         } else if (m.type === 'done') {
@@ -158,9 +161,10 @@
           }
           done += m.results.length;
           if (done === count) {
+            state.digestedAt = performance.now();
             for (const x of pool) x.terminate();
             pool = [];
-            check.postMessage({digests}, [digests.outcomes.buffer, digests.bytes.buffer, digests.md5s.buffer]);
+            check.postMessage({digests, others}, [digests.outcomes.buffer, digests.bytes.buffer, digests.md5s.buffer]);
           } else {
             feed();
           }
@@ -173,7 +177,9 @@
         }
       };
       digester.onerror = (e) => message(T.failed + (e.message || ''));
-      digester.postMessage({wasm: wasmBytes});
+      digester.postMessage({wasm: wasmBytes, simd});
+      // Two batches each: a worker reads the next one's files while it digests one.
+      feed();
       feed();
     }
   }
@@ -216,8 +222,13 @@
     } else if (m.type === 'progress') {
       showProgress(m);
     } else if (m.type === 'digest') {
-      const byPath = new Map(job.entries.map(e => [e.path, e.file]));
-      digestAll(m.paths.map(p => (p !== '' && byPath.get(m.folder + '/' + p)) || null));
+      state.listedAt = performance.now();  // the times of the steps, for the benchmark
+      // Files that the check did not ask for by name, which it may find under a garbled one.
+      const asked = new Uint8Array(job.entries.length);
+      for (const i of m.indices) if (i >= 0) asked[i] = 1;
+      const others = [];
+      job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.push({index: i, file: e.file}); });
+      digestAll(Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null)), others);
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {
@@ -323,7 +334,12 @@
       message(T.none);  // a folder without files: the browser hands over nothing at all
       return;
     }
-    const entries = picked.map(file => ({path: file.webkitRelativePath, file}));
+    // A backslash in a name comes as "/" in the path, but whole in a file's own name.
+    const pathOf = (file) => {
+      const path = file.webkitRelativePath;
+      return file.name.includes('\\') ? path.slice(0, path.length - file.name.length) + file.name : path;
+    };
+    const entries = picked.map(file => ({path: pathOf(file), file}));
     const root = entries[0].path.split('/')[0];
     $('folder').value = '';
     start(entries, [], root, 'input');

@@ -9,7 +9,7 @@ let wasm = null;
 // only the .exe files come with their File: the page hands the others to the digest workers.
 let entries = [];
 let explicitFolders = [];  // folders the page saw itself (a drop shows empty ones too)
-let files = new Map();   // path below the checker's folder -> File
+let files = new Map();   // path below the checker's folder -> its index in `entries`
 let folders = new Set();  // folders below the checker's folder ("" is the folder itself)
 let checkerFile = null;
 const handles = new Map();
@@ -22,6 +22,8 @@ let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the 
 let wanted = [];      // the files the check asked for, in its order
 let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
 let current = null;   // the check under way: {checker, lanes}
+let children = null;  // folder -> the names in it, made when the check first lists a folder
+let listed = null;    // the names of the folder listed last, for list_copy
 
 // Made once: a decoder costs more to make than most paths cost to decode.
 const utf8Decoder = new TextDecoder();
@@ -38,7 +40,55 @@ function progress(force) {
 }
 
 function fileAt(ptr, length, checker) {
-  return checker ? checkerFile : files.get(utf8(ptr, length));
+  if (checker) return checkerFile;
+  const index = files.get(real(utf8(ptr, length)));
+  return index === undefined ? null : entries[index].file;
+}
+
+// The folder input gives a backslash in a folder's name as "/" (as Windows would), so a
+// folder that an unpacker named with one (code page 932's second bytes read as another code
+// page) arrives as folders in folders. A listing names such folders below it also as the one
+// name they are on disk, backslashes joining the parts; `virtual` leads such a name back to
+// the real path.
+let virtual = new Map();
+
+function real(path) {
+  if (files.has(path) || folders.has(path)) return path;
+  const named = virtual.get(path);
+  if (named !== undefined) return named;
+  const cut = path.lastIndexOf('/');
+  return cut < 0 ? path : real(path.slice(0, cut)) + '/' + path.slice(cut + 1);
+}
+
+// The names in `folder` (a path the check was given), each with a NUL after it.
+function namesIn(folder) {
+  const at = real(folder);
+  if (!folders.has(at)) return null;
+  if (!children) {
+    children = new Map();
+    for (const path of [...files.keys(), ...folders]) {
+      if (path === '') continue;
+      const up = parent(path);
+      if (!children.has(up)) children.set(up, []);
+      children.get(up).push(path.slice(up === '' ? 0 : up.length + 1));
+    }
+  }
+  const names = [...(children.get(at) || [])];
+  const below = (inner, prefix) => {
+    for (const name of children.get(inner) || []) {
+      const path = inner === '' ? name : inner + '/' + name;
+      if (!folders.has(path)) continue;
+      const joined = prefix + '\\' + name;
+      names.push(joined);
+      virtual.set(folder === '' ? joined : folder + '/' + joined, path);
+      below(path, joined);
+    }
+  };
+  for (const name of children.get(at) || []) {
+    const path = at === '' ? name : at + '/' + name;
+    if (folders.has(path)) below(path, name);
+  }
+  return names.map(name => name + '\0').join('');
 }
 
 const platform = {
@@ -88,7 +138,7 @@ const platform = {
     const file = fileAt(ptr, length, checker);
     return file ? file.size : -1;
   },
-  is_folder(ptr, length) { return folders.has(utf8(ptr, length)) ? 1 : 0; },
+  is_folder(ptr, length) { return folders.has(real(utf8(ptr, length))) ? 1 : 0; },
   decode_cp932(ptr, length, out, capacity, exact) {
     let text;
     try {
@@ -98,6 +148,14 @@ const platform = {
     }
     return new TextEncoder().encodeInto(text, view(out, capacity)).written;
   },
+  // The names in a folder below the checker's, for the search of names unpackers garbled.
+  list(ptr, length) {
+    const names = namesIn(utf8(ptr, length));
+    if (names === null) return -1;
+    listed = new TextEncoder().encode(names);
+    return listed.length;
+  },
+  list_copy(out) { view(out, listed.length).set(listed); },
   now_ms() { return performance.now(); },
   digest_mode() { return digestMode; },
   want(index, ptr, length) { wanted[index] = length ? utf8(ptr, length) : ''; },
@@ -142,10 +200,13 @@ function useFolder(base) {
   const prefix = base + '/';
   files = new Map();
   folders = new Set(['']);
-  for (const entry of entries) {
+  children = null;
+  virtual = new Map();
+  for (let i = 0; i < entries.length; ++i) {
+    const entry = entries[i];
     if (!entry.path.startsWith(prefix)) continue;
     const relative = entry.path.slice(prefix.length);
-    files.set(relative, entry.file);
+    files.set(relative, i);
     for (let folder = parent(relative); folder !== ''; folder = parent(folder)) folders.add(folder);
   }
   for (const folder of explicitFolders) {
@@ -205,7 +266,10 @@ function run(base, checker, lanes, workers) {
     put(name);
     wasm.vx_check(0);
     if (wanted.length) {
-      postMessage({type: 'digest', folder: base, paths: wanted.map(p => (files.has(p) ? p : ''))});
+      // By their index in the page's list of files (-1: not there), which costs the page no
+      // copy of the paths.
+      const indices = Int32Array.from(wanted, p => (files.has(p) ? files.get(p) : -1));
+      postMessage({type: 'digest', folder: base, indices}, [indices.buffer]);
       return;
     }
   }
@@ -226,6 +290,8 @@ onmessage = async (event) => {
   try {
     if (job.digests) {
       digests = job.digests;
+      // The files not listed under their names, which the check may find under other forms.
+      for (const other of job.others) entries[other.index].file = other.file;
       finish();
       return;
     }

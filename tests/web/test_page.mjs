@@ -121,6 +121,36 @@ const shots = args.screenshots;
   same(shown.text, `ファイル 한글\\\u{1F600}.txt が壊れています.\n${DEFAULT_1}`, 'UTF-8 names: the damaged one named');
   same(pageReport(shown), nativeReport(tree), 'UTF-8 names: the report is the native one');
 
+  // Names an unpacker garbled: the tree zipped with code-page-932 names, as Japanese archivers
+  // write them, and unpacked by Python's zipfile (code page 437 in UTF-8). Every entry is found
+  // and checked under its name on disk, the cause said once, as by vexorin-check; then a file
+  // damaged under its garbled name is damaged, with the digest of what is on disk.
+  const named = makeTree({'ソフト/表.txt': Buffer.from('hyou'), 'データ/セーブ/十字架.dat': Buffer.alloc(3000, 9),
+                          'readme.txt': Buffer.from('ascii')});
+  const garbled = trees.fresh();
+  const unpack = run('python3', ['-c', `import sys, pathlib, zipfile
+sys.path.insert(0, sys.argv[1])
+from test_unpacker_names import zip_with_cp932_names
+zip_with_cp932_names(pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3]))
+zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(new URL(import.meta.url).pathname), '../cli'),
+    named, path.join(trees.scratch, 'garbled.zip'), garbled]);
+  if (unpack.status !== 0) throw new Error(`zip and unpack: ${unpack.stderr}`);
+  shown = await checkFolder(page, garbled);
+  const garbledReport = nativeReport(garbled);
+  same(pageReport(shown), garbledReport, 'names garbled by zipfile: the report is the native one');
+  same([garbledReport.problems.map(p => p.foundAs).join(), garbledReport.nameCauses.length],
+       [Array(5).fill('cp437').join(), 1], 'names garbled by zipfile: all five found, one cause');
+  same([...shown.problems, shown.summary].join('\n') + '\n', nativeAll(garbled), 'names garbled by zipfile: the lines of vexorin-check --all');
+  // The name on disk as the report gives it: a backslash, which is no separator here, as \x5c.
+  const onDisk = path.join(garbled, garbledReport.problems.find(p => p.path.endsWith('.dat')).nameOnDisk.replaceAll('\\x5c', '\\'));
+  check(fs.existsSync(onDisk), `the name on disk is there: ${onDisk}`);
+  fs.writeFileSync(onDisk, Buffer.alloc(3000, 8));
+  shown = await checkFolder(page, garbled);
+  same(pageReport(shown), nativeReport(garbled), 'a damaged file under a garbled name: the report is the native one');
+  same(shown.json.problems.filter(p => p.kind === 'damaged-file').map(p => p.actual),
+       [run('md5sum', [onDisk]).stdout.toString().split(' ')[0]],
+       'a damaged file under a garbled name: the digest of what is on disk');
+
   // The digests of the WebAssembly builds (SIMD lanes, and scalar) over the edge sizes.
   const edge = {};
   EDGE_SIZES.forEach((size, i) => { edge[`e/${i}.bin`] = Buffer.alloc(size).map((_, k) => (k * 31 + i) & 255); });
@@ -133,12 +163,15 @@ const shots = args.screenshots;
     fs.writeFileSync(file, bytes);
   }
   fs.truncateSync(path.join(damaged, 'e/14.bin'), CHUNK);
-  // Through the digest workers (the MD5 of md5.cpp), and through the check worker alone: the
-  // lane digest with the SIMD kernel, and the scalar build.
-  for (const [query, simd] of [['', true], ['?workers=0', true], ['?workers=0&lanes=0', false]]) {
+  // Through the digest workers and through the check worker alone, each with the lane digest
+  // of the SIMD build and with the scalar build.
+  for (const [query, simd] of [['', true], ['?lanes=0', false], ['?workers=0', true], ['?workers=0&lanes=0', false]]) {
     const edgePage = query ? (await openPage(pageUrl + query)).page : page;
     check(await edgePage.evaluate(() => window.vexorinPage.simd) === simd, `${query}: the ${simd ? 'SIMD' : 'scalar'} build runs`);
     shown = await checkFolder(edgePage, edgeTree);
+    if (!query.includes('workers=0')) {
+      same(await edgePage.evaluate(() => window.vexorinPage.kernel), simd ? 'wasm-simd128' : '', `${query}: the digest workers' kernel`);
+    }
     same(shown.text, INTACT, `edge sizes (${query}): every digest is the native one`);
     shown = await checkFolder(edgePage, damaged);
     same(pageReport(shown), nativeReport(damaged), `edge sizes damaged (${query}): the report is the native one`);
@@ -178,6 +211,20 @@ const shots = args.screenshots;
   await page.waitForFunction(() => document.body.dataset.phase === 'done');
   same([await page.locator('#result').textContent(), await page.evaluate(() => window.vexorinPage.checker)],
        [INTACT, 'b.exe'], 'two checkers: the one chosen checks');
+
+  // Files that cannot be read once chosen: one removed (missing, as for vexorin-check), one
+  // changed (its reading fails) and, where the permissions hold (not for root), one that
+  // nobody may read. The check is started after the choice, through the two checkers' question.
+  shown = await checkFolder(page, two);
+  fs.rmSync(path.join(two, 'z.txt'));
+  fs.writeFileSync(path.join(two, 'ソフト/readme.txt'), 'soft, changed');
+  const locked = process.getuid() !== 0;
+  if (locked) fs.chmodSync(path.join(two, '表.txt'), 0);
+  await page.click('#choices button:nth-child(1)');
+  await page.waitForFunction(() => ['done', 'message'].includes(document.body.dataset.phase));
+  shown = await page.evaluate(() => [document.body.dataset.phase, window.vexorinPage.result.json.problems.map(p => `${p.kind} ${p.path}`).sort()]);
+  same(shown, ['done', ['missing-file z.txt', 'read-error ソフト/readme.txt', ...(locked ? ['read-error 表.txt'] : [])]],
+       'a file removed, changed or locked after the choice: said so, no hang');
 
   // Drop: empty folders are seen; through the folder button they are not.
   const withEmpty = makeTree(TREE, {emptyFolders: ['ソフト/空フォルダ']});
