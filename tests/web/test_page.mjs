@@ -5,6 +5,7 @@
 //
 // usage: node test_page.mjs --page HTML --build VEXORIN_BUILD --check VEXORIN_CHECK
 //                           --corpus FUZZ_CORPUS_DIR [--screenshots DIR]
+import {spawnSync} from 'node:child_process';
 import path from 'node:path';
 import {pathToFileURL} from 'node:url';
 import {createRequire} from 'node:module';
@@ -148,7 +149,7 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
   shown = await checkFolder(page, garbled);
   same(pageReport(shown), nativeReport(garbled), 'a damaged file under a garbled name: the report is the native one');
   same(shown.json.problems.filter(p => p.kind === 'damaged-file').map(p => p.actual),
-       [run('md5sum', [onDisk]).stdout.toString().split(' ')[0]],
+       [spawnSync('md5sum', {input: fs.readFileSync(onDisk)}).stdout.toString().split(' ')[0]],
        'a damaged file under a garbled name: the digest of what is on disk');
 
   // The digests of the WebAssembly builds (SIMD lanes, and scalar) over the edge sizes.
