@@ -12,6 +12,10 @@ struct Avx2 {
   static void Store(uint32_t* p, T v) { _mm256_storeu_si256(reinterpret_cast<T*>(p), v); }
   static T Set1(uint32_t v) { return _mm256_set1_epi32(static_cast<int>(v)); }
   static T Add(T x, T y) { return _mm256_add_epi32(x, y); }
+  static T Keep(T x) {  // an empty instruction that "changes" x in a register
+    __asm__("" : "+v"(x));
+    return x;
+  }
   static T F(T b, T c, T d) {
     return _mm256_xor_si256(_mm256_and_si256(_mm256_xor_si256(c, d), b), d);
   }

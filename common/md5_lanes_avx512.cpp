@@ -21,10 +21,17 @@ struct Avx512 {
   static void Store(uint32_t* p, T v) { _mm512_storeu_si512(p, v); }
   static T Set1(uint32_t v) { return _mm512_set1_epi32(static_cast<int>(v)); }
   static T Add(T x, T y) { return _mm512_add_epi32(x, y); }
-  static T F(T b, T c, T d) { return _mm512_ternarylogic_epi32(b, c, d, 0xca); }  // b ? c : d
+  static T Keep(T x) {  // an empty instruction that "changes" x in a register
+    __asm__("" : "+v"(x));
+    return x;
+  }
+  // The newest of b, c, d is b, the one the previous step computed. The instruction
+  // overwrites its first operand, so that operand is d: the copy the compiler makes of it
+  // (d is still needed) then waits on no earlier step. Truth tables over (d, b, c).
+  static T F(T b, T c, T d) { return _mm512_ternarylogic_epi32(d, b, c, 0xb8); }  // b ? c : d
   static T G(T b, T c, T d) { return _mm512_ternarylogic_epi32(d, b, c, 0xca); }  // d ? b : c
-  static T H(T b, T c, T d) { return _mm512_ternarylogic_epi32(b, c, d, 0x96); }  // b ^ c ^ d
-  static T I(T b, T c, T d) { return _mm512_ternarylogic_epi32(b, c, d, 0x39); }  // c ^ (b | ~d)
+  static T H(T b, T c, T d) { return _mm512_ternarylogic_epi32(d, b, c, 0x96); }  // b ^ c ^ d
+  static T I(T b, T c, T d) { return _mm512_ternarylogic_epi32(d, b, c, 0x65); }  // c ^ (b | ~d)
   template <int s>
   static T Rotl(T x) {
     return _mm512_rol_epi32(x, s);

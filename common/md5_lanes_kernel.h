@@ -31,9 +31,12 @@ constexpr uint32_t kK[64] = {
     0xeb86d391u};
 
 // One step: a += f(b, c, d) + x + k; a = rotl(a, s) + b, with f chosen by the round.
-#define MD5_LANE_STEP(fn, a, b, c, d, j, i, s) \
-  a = V::Add(a, V::Add(w[j], V::Set1(kK[i]))); \
-  a = V::Add(a, V::fn(b, c, d));               \
+// Only f depends on the previous step (b), so a + x + k is summed first and V::Keep hides
+// the sum from the compiler, which would otherwise reassociate it into (a + f) + (x + k):
+// one more add between one step and the next, on a chain 64 steps long per block.
+#define MD5_LANE_STEP(fn, a, b, c, d, j, i, s)          \
+  a = V::Keep(V::Add(a, V::Add(w[j], V::Set1(kK[i])))); \
+  a = V::Add(a, V::fn(b, c, d));                        \
   a = V::Add(V::template Rotl<s>(a), b)
 
 // Runs `blocks` blocks of every lane through the compression function. V supplies the
@@ -157,6 +160,7 @@ struct Twice {
     return T{h, h};
   }
   static T Add(T x, T y) { return T{V::Add(x.lo, y.lo), V::Add(x.hi, y.hi)}; }
+  static T Keep(T x) { return T{V::Keep(x.lo), V::Keep(x.hi)}; }
   static T F(T b, T c, T d) { return T{V::F(b.lo, c.lo, d.lo), V::F(b.hi, c.hi, d.hi)}; }
   static T G(T b, T c, T d) { return T{V::G(b.lo, c.lo, d.lo), V::G(b.hi, c.hi, d.hi)}; }
   static T H(T b, T c, T d) { return T{V::H(b.lo, c.lo, d.lo), V::H(b.hi, c.hi, d.hi)}; }

@@ -12,6 +12,10 @@ struct Sse2 {
   static void Store(uint32_t* p, T v) { _mm_storeu_si128(reinterpret_cast<T*>(p), v); }
   static T Set1(uint32_t v) { return _mm_set1_epi32(static_cast<int>(v)); }
   static T Add(T x, T y) { return _mm_add_epi32(x, y); }
+  static T Keep(T x) {  // an empty instruction that "changes" x in a register
+    __asm__("" : "+v"(x));
+    return x;
+  }
   static T F(T b, T c, T d) { return _mm_xor_si128(_mm_and_si128(_mm_xor_si128(c, d), b), d); }
   // The two halves never share a bit, so OR of RFC 1321 is an add or an OR alike.
   static T G(T b, T c, T d) { return _mm_or_si128(_mm_and_si128(d, b), _mm_andnot_si128(d, c)); }

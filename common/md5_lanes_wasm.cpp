@@ -13,6 +13,8 @@ struct WasmSimd {
   static void Store(uint32_t* p, T v) { wasm_v128_store(p, v); }
   static T Set1(uint32_t v) { return wasm_i32x4_splat(static_cast<int32_t>(v)); }
   static T Add(T x, T y) { return wasm_i32x4_add(x, y); }
+  // The engine's compiler, not this one, orders the instructions here.
+  static T Keep(T x) { return x; }
   // bitselect(x, y, m) takes x where m is set and y elsewhere: F and G of RFC 1321 as such.
   static T F(T b, T c, T d) { return wasm_v128_bitselect(c, d, b); }
   static T G(T b, T c, T d) { return wasm_v128_bitselect(b, c, d); }
