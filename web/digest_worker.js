@@ -1,15 +1,14 @@
-// A digest worker of the page: it digests the batches of files it is handed. Files up to
-// WHOLE bytes are read ahead whole, several at once (as the browser reads fastest), and
-// digested by the check's own concurrent digest in the WebAssembly module, several at once
-// in the SIMD lanes (the scalar MD5 where SIMD is missing), its platform calls answered from
-// what was read. A larger file is read as a stream and digested with the scalar MD5 as its
-// pieces come: the browser hands over a stream no faster than that MD5 digests it. The check
-// itself decides which files, in what order, and what their digests mean.
+// A digest worker of the page: it digests the batches of files it is handed. The page reads
+// the files of up to 8 MiB itself and hands over their bytes, a batch's in one buffer; they
+// are digested by the check's own concurrent digest in the WebAssembly module, several at
+// once in the SIMD lanes (the scalar MD5 where SIMD is missing), its platform calls answered
+// from those bytes. A larger file is read here as a stream and digested with the scalar MD5 as
+// its pieces come: the browser hands over a stream no faster than that MD5 digests it. The
+// check itself decides which files, in what order, and what their digests mean.
 'use strict';
 
-const WHOLE = 8 << 20;   // files read ahead whole
 const PIECE = 1 << 20;   // bytes of a stream handed to the MD5 at a time
-const AT_ONCE = 4;       // files read at once
+const AT_ONCE = 4;       // large files read at once
 const NOT_OPENED = 1;    // the digest's outcomes (DigestOutcome)
 const READ_FAILED = 2;
 let wasm = null;
@@ -18,7 +17,7 @@ let buffer = 0;
 let ready = null;
 let total = 0;
 let lastPost = 0;
-let batch = [];          // the files read ahead, being digested: {file, data, error}
+let batch = [];          // the files being digested: {data, error, missing}
 const handles = new Map();
 let nextHandle = 1;
 const utf8Decoder = new TextDecoder();
@@ -37,7 +36,7 @@ const platform = {
   open(ptr, length) {
     const task = batch[Number(utf8Decoder.decode(view(ptr, length).slice()))];
     // Removed since it was chosen: not there, as for vexorin-check.
-    if (!task || !task.file || task.error === 'NotFoundError') return 0;
+    if (!task || task.missing || task.error === 'NotFoundError') return 0;
     const handle = nextHandle++;
     handles.set(handle, {task, pos: 0});
     return handle;
@@ -120,8 +119,8 @@ async function streamed(file) {
   return {outcome, bytes, md5: md5Of(context)};
 }
 
-// The files handed over and not yet read, across batches ({batch, i, file}); those read and
-// waiting for the digest (with their data, or the error that reading them met).
+// The large files handed over and not yet read, across batches ({batch, i, file}); the files
+// whose bytes came (or the error that reading them met), waiting for the digest.
 const pending = [];
 let waiting = [];
 let readers = 0;
@@ -136,33 +135,20 @@ function finished(task, result) {
   }
 }
 
-// One of AT_ONCE readers: it reads the next file while there is one, so that reading goes on
-// across batches; a large file it also digests, as a stream.
+// One of AT_ONCE readers of the large files: it reads and digests the next one, as a stream,
+// while there is one.
 async function reader() {
   while (pending.length) {
     const task = pending.shift();
-    if (task.file && task.file.size > WHOLE) {
-      finished(task, await streamed(task.file));
-      continue;
-    }
-    if (task.file) {
-      try {
-        task.data = new Uint8Array(await task.file.arrayBuffer());
-      } catch (e) {
-        task.error = e.name || 'Error';
-      }
-    }
-    waiting.push(task);
-    schedule();
+    finished(task, await streamed(task.file));
   }
   --readers;
-  schedule();
 }
 
-// The files read are digested together, in the lanes, once there are enough to fill them (or
-// no more are coming), each time after the readers have had their turn.
+// The files whose bytes came are digested together, in the lanes, once the worker's turn
+// comes.
 function schedule() {
-  if (pumping || !waiting.length || (waiting.length < AT_ONCE && pending.length > 0)) return;
+  if (pumping || !waiting.length) return;
   pumping = true;
   setTimeout(digestWaiting, 0);
 }
@@ -185,8 +171,8 @@ function digestWaiting() {
 }
 
 // Where this worker cannot read the page's File objects, a task names the file's size only and
-// the page hands over its bytes a piece at a time when asked: a stand-in with the File's
-// `size`, `arrayBuffer` and `stream` that asks for them (one piece asked per file at a time).
+// the page hands over a large file's bytes a piece at a time when asked: a stand-in with the
+// File's `size` and `stream` that asks for them (one piece asked per file at a time).
 const asked = new Map();  // task index -> {resolve, reject} of the piece asked for
 function fromPage(index, pos, size) {
   return new Promise((resolve, reject) => {
@@ -197,7 +183,6 @@ function fromPage(index, pos, size) {
 function pageFile(index, size) {
   return {
     size,
-    arrayBuffer: () => fromPage(index, 0, size),
     stream: () => {
       let pos = 0;
       return {getReader: () => ({
@@ -227,14 +212,27 @@ onmessage = async (event) => {
   }
   await ready;
   const tasks = event.data.tasks;
-  for (const task of tasks) {
-    if (task.size !== undefined) task.file = pageFile(task.index, task.size);
-  }
+  const data = event.data.data ? new Uint8Array(event.data.data) : null;
   const batch = {tasks, results: new Array(tasks.length), left: tasks.length};
   if (!tasks.length) postMessage({type: 'done', results: []});
-  tasks.forEach((task, i) => pending.push({batch, i, file: task.file, data: null, error: null}));
+  let at = 0;
+  tasks.forEach((task, i) => {
+    const item = {batch, i, file: null, data: null, error: task.error || null, missing: false};
+    if (task.length !== undefined) {
+      item.data = data.subarray(at, at + task.length);
+      at += task.length;
+      waiting.push(item);
+    } else if (task.file === null) {
+      item.missing = true;
+      waiting.push(item);
+    } else {
+      item.file = task.size !== undefined ? pageFile(task.index, task.size) : task.file;
+      pending.push(item);
+    }
+  });
+  schedule();
   // Counted before any starts: a reader that finds nothing to read ends at once.
-  for (let more = AT_ONCE - readers; more > 0; --more) {
+  for (let more = Math.min(AT_ONCE - readers, pending.length); more > 0; --more) {
     ++readers;
     reader();
   }

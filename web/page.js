@@ -121,9 +121,40 @@
     pool = [];
   }
 
+  // Files up to this size are read by the page and handed to the digest workers as bytes;
+  // larger ones a digest worker reads as a stream (or, where it cannot read a File, asks the
+  // page for a piece at a time).
+  const WHOLE = 8 << 20;
+  // The bytes of `list` (Files of up to WHOLE bytes), one after another: read in one go as a
+  // Blob made of them all, which costs the browser far less memory per file than a read of each
+  // (and is faster); where that fails (a file removed or changed since it was chosen), each file
+  // alone, to tell which (`errors`: the name of each file's error, or '').
+  async function readTogether(list) {
+    const lengths = list.map(file => file.size);
+    try {
+      const data = await new Blob(list).arrayBuffer();
+      if (data.byteLength === lengths.reduce((a, b) => a + b, 0)) return {data, lengths, errors: null};
+    } catch (e) { /* each file alone */ }
+    const parts = [];
+    const errors = [];
+    for (const [k, file] of list.entries()) {
+      try {
+        parts.push(await file.arrayBuffer());
+        errors.push('');
+      } catch (e) {
+        parts.push(new ArrayBuffer(0));
+        errors.push(e.name || 'Error');
+      }
+      lengths[k] = parts[k].byteLength;
+    }
+    return {data: await new Blob(parts).arrayBuffer(), lengths, errors};
+  }
+
   // Digests the files the check asked for (null: not handed over) in the digest workers, in
   // batches as each worker gets done, and hands the digests back to the check in its order,
   // with `others` ({index, file}), the files it did not ask for, to look for garbled names in.
+  // Each File is let go once it is read (or handed to a worker to stream): the browser keeps
+  // memory for every File read for as long as the File lives.
   function digestAll(files, others) {
     const count = files.length;
     const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
@@ -135,16 +166,44 @@
       const digester = new Worker(digestUrl);
       pool.push(digester);
       read.push(0);
-      const feed = () => {
+      const feed = async () => {
+        // Tasks: {index, file: null} not handed over; {index, length, error} bytes in `data`;
+        // {index, file} a large file to stream; {index, size} one whose pieces the page reads.
         const tasks = [];
+        const together = [];
         let size = 0;
         while (next < count && tasks.length < 64 && size < 16 * 1048576) {
           const file = files[next];
-          tasks.push(workersRead || !file ? {index: next, file} : {index: next, size: file.size});
-          size += files[next] ? files[next].size : 0;
+          if (!file) {
+            tasks.push({index: next, file: null});
+          } else if (file.size <= WHOLE) {
+            tasks.push({index: next});
+            together.push(file);
+          } else {
+            tasks.push(workersRead ? {index: next, file} : {index: next, size: file.size});
+          }
+          if (file && (file.size <= WHOLE || workersRead)) files[next] = null;
+          size += file ? file.size : 0;
           ++next;
         }
-        if (tasks.length) digester.postMessage({tasks});
+        if (!tasks.length) return;
+        let got = {data: null, lengths: [], errors: null};
+        if (together.length) {
+          try {
+            got = await readTogether(together);
+          } catch (e) {
+            message(T.failed + String(e && e.message || e));
+            return;
+          }
+        }
+        let k = 0;
+        for (const task of tasks) {
+          if (task.file !== undefined || task.size !== undefined) continue;
+          task.length = got.lengths[k];
+          task.error = got.errors ? got.errors[k] : '';
+          ++k;
+        }
+        digester.postMessage({tasks, data: got.data}, got.data ? [got.data] : []);
       };
       digester.onmessage = (e) => {
         const m = e.data;
@@ -158,6 +217,7 @@
             digests.outcomes[r.index] = r.outcome;
             digests.bytes[r.index] = r.bytes;
             digests.md5s.set(r.md5, 16 * r.index);
+            files[r.index] = null;
           }
           done += m.results.length;
           if (done === count) {
@@ -178,7 +238,7 @@
       };
       digester.onerror = (e) => message(T.failed + (e.message || ''));
       digester.postMessage({wasm: wasmBytes, simd});
-      // Two batches each: a worker reads the next one's files while it digests one.
+      // Two batches each: the page reads the next one's files while the worker digests one.
       feed();
       feed();
     }
@@ -228,7 +288,10 @@
       for (const i of m.indices) if (i >= 0) asked[i] = 1;
       const others = [];
       job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.push({index: i, file: e.file}); });
-      digestAll(Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null)), others);
+      const files = Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null));
+      // From here on the Files live only as long as the digest workers need them.
+      job.entries = null;
+      digestAll(files, others);
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {
