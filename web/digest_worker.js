@@ -88,10 +88,15 @@ async function load(bytes, simd) {
   postMessage({type: 'kernel', name: lanes ? utf8Decoder.decode(name.slice(0, name.indexOf(0))) : ''});
 }
 
-function md5Of(context) {
-  const md5 = view(wasm.vx_md5_end(context), 16).slice();
-  wasm.vx_md5_free(context);
-  return md5;
+// A file's digest as vx_digest_batch writes it, 32 bytes: the MD5, the bytes read (float64)
+// and the outcome (int32).
+function record(md5, bytes, outcome) {
+  const out = new Uint8Array(32);
+  out.set(md5);
+  const fields = new DataView(out.buffer);
+  fields.setFloat64(16, bytes, true);
+  fields.setInt32(24, outcome, true);
+  return out;
 }
 
 // A large file, read as a stream and digested as it comes.
@@ -116,7 +121,10 @@ async function streamed(file) {
   } catch (e) {
     outcome = e && e.name === 'NotFoundError' && bytes === 0 ? NOT_OPENED : READ_FAILED;
   }
-  return {outcome, bytes, md5: md5Of(context)};
+  const md5 = view(wasm.vx_md5_end(context), 16);
+  const out = record(md5, bytes, outcome);
+  wasm.vx_md5_free(context);
+  return out;
 }
 
 // The large files handed over and not yet read, across batches ({batch, i, file}); the files
@@ -126,12 +134,15 @@ let waiting = [];
 let readers = 0;
 let pumping = false;
 
-function finished(task, result) {
+// A batch's digests go back to the page in one buffer, in batch order, with the files' indices:
+// a few objects a batch rather than some for every file, for the browser to collect.
+function finished(task, digest) {
   const batch = task.batch;
-  batch.results[task.i] = {index: batch.tasks[task.i].index, ...result};
+  batch.records.set(digest, 32 * task.i);
   if (--batch.left === 0) {
     report(true);
-    postMessage({type: 'done', results: batch.results});
+    postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer},
+                [batch.indices.buffer, batch.records.buffer]);
   }
 }
 
@@ -159,10 +170,7 @@ function digestWaiting() {
   waiting = [];
   try {
     const at = wasm.vx_digest_batch(batch.length, lanes);
-    const out = new DataView(wasm.memory.buffer, at, 32 * batch.length);
-    batch.forEach((task, k) => finished(task, {md5: view(at + 32 * k, 16).slice(),
-                                              bytes: out.getFloat64(32 * k + 16, true),
-                                              outcome: out.getInt32(32 * k + 24, true)}));
+    batch.forEach((task, k) => finished(task, view(at + 32 * k, 32)));
   } catch (e) {
     postMessage({type: 'failed', message: String(e && e.message || e)});
   }
@@ -213,8 +221,9 @@ onmessage = async (event) => {
   await ready;
   const tasks = event.data.tasks;
   const data = event.data.data ? new Uint8Array(event.data.data) : null;
-  const batch = {tasks, results: new Array(tasks.length), left: tasks.length};
-  if (!tasks.length) postMessage({type: 'done', results: []});
+  const batch = {indices: Int32Array.from(tasks, task => task.index), records: new Uint8Array(32 * tasks.length),
+                 left: tasks.length};
+  if (!tasks.length) postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer});
   let at = 0;
   tasks.forEach((task, i) => {
     const item = {batch, i, file: null, data: null, error: task.error || null, missing: false};

@@ -213,13 +213,15 @@
           read[w] = m.bytes;
           showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
         } else if (m.type === 'done') {
-          for (const r of m.results) {
-            digests.outcomes[r.index] = r.outcome;
-            digests.bytes[r.index] = r.bytes;
-            digests.md5s.set(r.md5, 16 * r.index);
-            files[r.index] = null;
-          }
-          done += m.results.length;
+          // Each file's digest in 32 bytes: the MD5, the bytes read, the outcome.
+          const records = new DataView(m.records);
+          m.indices.forEach((index, k) => {
+            digests.md5s.set(new Uint8Array(m.records, 32 * k, 16), 16 * index);
+            digests.bytes[index] = records.getFloat64(32 * k + 16, true);
+            digests.outcomes[index] = records.getInt32(32 * k + 24, true);
+            files[index] = null;
+          });
+          done += m.indices.length;
           if (done === count) {
             state.digestedAt = performance.now();
             for (const x of pool) x.terminate();
