@@ -261,20 +261,26 @@
     worker = new Worker(workerUrl);
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
-    // Each File handed to a worker costs the browser a registration of its own: the check
-    // worker gets only the .exe files' when the digest workers read the rest.
     const check = worker;
-    probed.then(async () => {
-      const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
-      const bytes = [];
-      if (!workersRead) {
-        for (const e of handed) {
-          if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
-          e.file = null;
-        }
+    handOver(check, entries, folders, root, checker).catch((e) => { if (worker === check) message(T.failed + e.message); });
+  }
+
+  // Hands the check worker the chosen files. Apart from `start`, whose worker's handlers live
+  // as long as the check does: a function that made a closure over `entries` there would keep
+  // every File alive with them, and the browser keeps memory for every File read.
+  // Each File handed to a worker costs the browser a registration of its own: the check
+  // worker gets only the .exe files' when the digest workers read the rest.
+  async function handOver(check, entries, folders, root, checker) {
+    await probed;
+    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
+    const bytes = [];
+    if (!workersRead) {
+      for (const e of handed) {
+        if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
+        e.file = null;
       }
-      check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
-    }).catch((e) => { if (worker === check) message(T.failed + e.message); });
+    }
+    check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
   }
 
   function receive(m) {
