@@ -1,15 +1,14 @@
-// A digest worker of the page: it digests the batches of files it is handed. Files up to
-// WHOLE bytes are read ahead whole, several at once (as the browser reads fastest), and
-// digested by the check's own concurrent digest in the WebAssembly module, several at once
-// in the SIMD lanes (the scalar MD5 where SIMD is missing), its platform calls answered from
-// what was read. A larger file is read as a stream and digested with the scalar MD5 as its
-// pieces come: the browser hands over a stream no faster than that MD5 digests it. The check
-// itself decides which files, in what order, and what their digests mean.
+// A digest worker of the page: it digests the batches of files it is handed. The page reads
+// the files of up to 8 MiB itself and hands over their bytes, a batch's in one buffer; they
+// are digested by the check's own concurrent digest in the WebAssembly module, several at
+// once in the SIMD lanes (the scalar MD5 where SIMD is missing), its platform calls answered
+// from those bytes. A larger file is read here as a stream and digested with the scalar MD5 as
+// its pieces come: the browser hands over a stream no faster than that MD5 digests it. The
+// check itself decides which files, in what order, and what their digests mean.
 'use strict';
 
-const WHOLE = 8 << 20;   // files read ahead whole
 const PIECE = 1 << 20;   // bytes of a stream handed to the MD5 at a time
-const AT_ONCE = 4;       // files read at once
+const AT_ONCE = 4;       // large files read at once
 const NOT_OPENED = 1;    // the digest's outcomes (DigestOutcome)
 const READ_FAILED = 2;
 let wasm = null;
@@ -18,7 +17,7 @@ let buffer = 0;
 let ready = null;
 let total = 0;
 let lastPost = 0;
-let batch = [];          // the files read ahead, being digested: {file, data, error}
+let batch = [];          // the files being digested: {data, error, missing}
 const handles = new Map();
 let nextHandle = 1;
 const utf8Decoder = new TextDecoder();
@@ -37,7 +36,7 @@ const platform = {
   open(ptr, length) {
     const task = batch[Number(utf8Decoder.decode(view(ptr, length).slice()))];
     // Removed since it was chosen: not there, as for vexorin-check.
-    if (!task || !task.file || task.error === 'NotFoundError') return 0;
+    if (!task || task.missing || task.error === 'NotFoundError') return 0;
     const handle = nextHandle++;
     handles.set(handle, {task, pos: 0});
     return handle;
@@ -89,10 +88,15 @@ async function load(bytes, simd) {
   postMessage({type: 'kernel', name: lanes ? utf8Decoder.decode(name.slice(0, name.indexOf(0))) : ''});
 }
 
-function md5Of(context) {
-  const md5 = view(wasm.vx_md5_end(context), 16).slice();
-  wasm.vx_md5_free(context);
-  return md5;
+// A file's digest as vx_digest_batch writes it, 32 bytes: the MD5, the bytes read (float64)
+// and the outcome (int32).
+function record(md5, bytes, outcome) {
+  const out = new Uint8Array(32);
+  out.set(md5);
+  const fields = new DataView(out.buffer);
+  fields.setFloat64(16, bytes, true);
+  fields.setInt32(24, outcome, true);
+  return out;
 }
 
 // A large file, read as a stream and digested as it comes.
@@ -117,52 +121,45 @@ async function streamed(file) {
   } catch (e) {
     outcome = e && e.name === 'NotFoundError' && bytes === 0 ? NOT_OPENED : READ_FAILED;
   }
-  return {outcome, bytes, md5: md5Of(context)};
+  const md5 = view(wasm.vx_md5_end(context), 16);
+  const out = record(md5, bytes, outcome);
+  wasm.vx_md5_free(context);
+  return out;
 }
 
-// The files handed over and not yet read, across batches ({batch, i, file}); those read and
-// waiting for the digest (with their data, or the error that reading them met).
+// The large files handed over and not yet read, across batches ({batch, i, file}); the files
+// whose bytes came (or the error that reading them met), waiting for the digest.
 const pending = [];
 let waiting = [];
 let readers = 0;
 let pumping = false;
 
-function finished(task, result) {
+// A batch's digests go back to the page in one buffer, in batch order, with the files' indices:
+// a few objects a batch rather than some for every file, for the browser to collect.
+function finished(task, digest) {
   const batch = task.batch;
-  batch.results[task.i] = {index: batch.tasks[task.i].index, ...result};
+  batch.records.set(digest, 32 * task.i);
   if (--batch.left === 0) {
     report(true);
-    postMessage({type: 'done', results: batch.results});
+    postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer},
+                [batch.indices.buffer, batch.records.buffer]);
   }
 }
 
-// One of AT_ONCE readers: it reads the next file while there is one, so that reading goes on
-// across batches; a large file it also digests, as a stream.
+// One of AT_ONCE readers of the large files: it reads and digests the next one, as a stream,
+// while there is one.
 async function reader() {
   while (pending.length) {
     const task = pending.shift();
-    if (task.file && task.file.size > WHOLE) {
-      finished(task, await streamed(task.file));
-      continue;
-    }
-    if (task.file) {
-      try {
-        task.data = new Uint8Array(await task.file.arrayBuffer());
-      } catch (e) {
-        task.error = e.name || 'Error';
-      }
-    }
-    waiting.push(task);
-    schedule();
+    finished(task, await streamed(task.file));
   }
   --readers;
-  schedule();
 }
 
-// The files read are digested together, in the lanes, once there are enough to fill them (or
-// no more are coming), each time after the readers have had their turn.
+// The files whose bytes came are digested together, in the lanes, once the worker's turn
+// comes.
 function schedule() {
-  if (pumping || !waiting.length || (waiting.length < AT_ONCE && pending.length > 0)) return;
+  if (pumping || !waiting.length) return;
   pumping = true;
   setTimeout(digestWaiting, 0);
 }
@@ -173,10 +170,7 @@ function digestWaiting() {
   waiting = [];
   try {
     const at = wasm.vx_digest_batch(batch.length, lanes);
-    const out = new DataView(wasm.memory.buffer, at, 32 * batch.length);
-    batch.forEach((task, k) => finished(task, {md5: view(at + 32 * k, 16).slice(),
-                                              bytes: out.getFloat64(32 * k + 16, true),
-                                              outcome: out.getInt32(32 * k + 24, true)}));
+    batch.forEach((task, k) => finished(task, view(at + 32 * k, 32)));
   } catch (e) {
     postMessage({type: 'failed', message: String(e && e.message || e)});
   }
@@ -185,8 +179,8 @@ function digestWaiting() {
 }
 
 // Where this worker cannot read the page's File objects, a task names the file's size only and
-// the page hands over its bytes a piece at a time when asked: a stand-in with the File's
-// `size`, `arrayBuffer` and `stream` that asks for them (one piece asked per file at a time).
+// the page hands over a large file's bytes a piece at a time when asked: a stand-in with the
+// File's `size` and `stream` that asks for them (one piece asked per file at a time).
 const asked = new Map();  // task index -> {resolve, reject} of the piece asked for
 function fromPage(index, pos, size) {
   return new Promise((resolve, reject) => {
@@ -197,7 +191,6 @@ function fromPage(index, pos, size) {
 function pageFile(index, size) {
   return {
     size,
-    arrayBuffer: () => fromPage(index, 0, size),
     stream: () => {
       let pos = 0;
       return {getReader: () => ({
@@ -227,14 +220,28 @@ onmessage = async (event) => {
   }
   await ready;
   const tasks = event.data.tasks;
-  for (const task of tasks) {
-    if (task.size !== undefined) task.file = pageFile(task.index, task.size);
-  }
-  const batch = {tasks, results: new Array(tasks.length), left: tasks.length};
-  if (!tasks.length) postMessage({type: 'done', results: []});
-  tasks.forEach((task, i) => pending.push({batch, i, file: task.file, data: null, error: null}));
+  const data = event.data.data ? new Uint8Array(event.data.data) : null;
+  const batch = {indices: Int32Array.from(tasks, task => task.index), records: new Uint8Array(32 * tasks.length),
+                 left: tasks.length};
+  if (!tasks.length) postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer});
+  let at = 0;
+  tasks.forEach((task, i) => {
+    const item = {batch, i, file: null, data: null, error: task.error || null, missing: false};
+    if (task.length !== undefined) {
+      item.data = data.subarray(at, at + task.length);
+      at += task.length;
+      waiting.push(item);
+    } else if (task.file === null) {
+      item.missing = true;
+      waiting.push(item);
+    } else {
+      item.file = task.size !== undefined ? pageFile(task.index, task.size) : task.file;
+      pending.push(item);
+    }
+  });
+  schedule();
   // Counted before any starts: a reader that finds nothing to read ends at once.
-  for (let more = AT_ONCE - readers; more > 0; --more) {
+  for (let more = Math.min(AT_ONCE - readers, pending.length); more > 0; --more) {
     ++readers;
     reader();
   }

@@ -121,9 +121,56 @@
     pool = [];
   }
 
+  // Files up to this size are read by the page and handed to the digest workers as bytes;
+  // larger ones a digest worker reads as a stream (or, where it cannot read a File, asks the
+  // page for a piece at a time).
+  const WHOLE = 8 << 20;
+  // The bytes of `list` (Files of up to WHOLE bytes), one after another: read in one go as a
+  // Blob made of them all, which costs the browser far less memory per file than a read of each
+  // (and is faster); where that fails (a file removed or changed since it was chosen), each file
+  // alone, to tell which (`errors`: the name of each file's error, or '').
+  async function readTogether(list) {
+    const lengths = list.map(file => file.size);
+    try {
+      const data = await new Blob(list).arrayBuffer();
+      if (data.byteLength === lengths.reduce((a, b) => a + b, 0)) return {data, lengths, errors: null};
+    } catch (e) { /* each file alone */ }
+    const parts = [];
+    const errors = [];
+    for (const [k, file] of list.entries()) {
+      try {
+        parts.push(await file.arrayBuffer());
+        errors.push('');
+      } catch (e) {
+        parts.push(new ArrayBuffer(0));
+        errors.push(e.name || 'Error');
+      }
+      lengths[k] = parts[k].byteLength;
+    }
+    return {data: await new Blob(parts).arrayBuffer(), lengths, errors};
+  }
+
+  // The browser gives back the memory it keeps for a File read (and for the Blob it was read
+  // through) only when the page's JavaScript heap is collected, and the few small objects a
+  // file costs that heap hardly ever make it collect: over 100,000 small files that memory
+  // rose and fell by some 60 MiB between collections. An ArrayBuffer of 64 MiB, never written
+  // to, takes no memory but counts as that much outside the heap: made and let go once every
+  // 4,096 files handed over, it has Chromium's engine collect.
+  let sinceNudge = 0;
+  function nudge(files) {
+    sinceNudge += files;
+    if (sinceNudge < 4096) return;
+    sinceNudge = 0;
+    try {
+      new ArrayBuffer(64 << 20);
+    } catch (e) { /* no room for it: nothing is lost */ }
+  }
+
   // Digests the files the check asked for (null: not handed over) in the digest workers, in
   // batches as each worker gets done, and hands the digests back to the check in its order,
   // with `others` ({index, file}), the files it did not ask for, to look for garbled names in.
+  // Each File is let go once it is read (or handed to a worker to stream): the browser keeps
+  // memory for every File read for as long as the File lives.
   function digestAll(files, others) {
     const count = files.length;
     const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
@@ -135,16 +182,45 @@
       const digester = new Worker(digestUrl);
       pool.push(digester);
       read.push(0);
-      const feed = () => {
+      const feed = async () => {
+        // Tasks: {index, file: null} not handed over; {index, length, error} bytes in `data`;
+        // {index, file} a large file to stream; {index, size} one whose pieces the page reads.
         const tasks = [];
+        const together = [];
         let size = 0;
         while (next < count && tasks.length < 64 && size < 16 * 1048576) {
           const file = files[next];
-          tasks.push(workersRead || !file ? {index: next, file} : {index: next, size: file.size});
-          size += files[next] ? files[next].size : 0;
+          if (!file) {
+            tasks.push({index: next, file: null});
+          } else if (file.size <= WHOLE) {
+            tasks.push({index: next});
+            together.push(file);
+          } else {
+            tasks.push(workersRead ? {index: next, file} : {index: next, size: file.size});
+          }
+          if (file && (file.size <= WHOLE || workersRead)) files[next] = null;
+          size += file ? file.size : 0;
           ++next;
         }
-        if (tasks.length) digester.postMessage({tasks});
+        if (!tasks.length) return;
+        nudge(tasks.length);
+        let got = {data: null, lengths: [], errors: null};
+        if (together.length) {
+          try {
+            got = await readTogether(together);
+          } catch (e) {
+            message(T.failed + String(e && e.message || e));
+            return;
+          }
+        }
+        let k = 0;
+        for (const task of tasks) {
+          if (task.file !== undefined || task.size !== undefined) continue;
+          task.length = got.lengths[k];
+          task.error = got.errors ? got.errors[k] : '';
+          ++k;
+        }
+        digester.postMessage({tasks, data: got.data}, got.data ? [got.data] : []);
       };
       digester.onmessage = (e) => {
         const m = e.data;
@@ -154,12 +230,15 @@
           read[w] = m.bytes;
           showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
         } else if (m.type === 'done') {
-          for (const r of m.results) {
-            digests.outcomes[r.index] = r.outcome;
-            digests.bytes[r.index] = r.bytes;
-            digests.md5s.set(r.md5, 16 * r.index);
-          }
-          done += m.results.length;
+          // Each file's digest in 32 bytes: the MD5, the bytes read, the outcome.
+          const records = new DataView(m.records);
+          m.indices.forEach((index, k) => {
+            digests.md5s.set(new Uint8Array(m.records, 32 * k, 16), 16 * index);
+            digests.bytes[index] = records.getFloat64(32 * k + 16, true);
+            digests.outcomes[index] = records.getInt32(32 * k + 24, true);
+            files[index] = null;
+          });
+          done += m.indices.length;
           if (done === count) {
             state.digestedAt = performance.now();
             for (const x of pool) x.terminate();
@@ -178,7 +257,7 @@
       };
       digester.onerror = (e) => message(T.failed + (e.message || ''));
       digester.postMessage({wasm: wasmBytes, simd});
-      // Two batches each: a worker reads the next one's files while it digests one.
+      // Two batches each: the page reads the next one's files while the worker digests one.
       feed();
       feed();
     }
@@ -199,20 +278,26 @@
     worker = new Worker(workerUrl);
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
-    // Each File handed to a worker costs the browser a registration of its own: the check
-    // worker gets only the .exe files' when the digest workers read the rest.
     const check = worker;
-    probed.then(async () => {
-      const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
-      const bytes = [];
-      if (!workersRead) {
-        for (const e of handed) {
-          if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
-          e.file = null;
-        }
+    handOver(check, entries, folders, root, checker).catch((e) => { if (worker === check) message(T.failed + e.message); });
+  }
+
+  // Hands the check worker the chosen files. Apart from `start`, whose worker's handlers live
+  // as long as the check does: a function that made a closure over `entries` there would keep
+  // every File alive with them, and the browser keeps memory for every File read.
+  // Each File handed to a worker costs the browser a registration of its own: the check
+  // worker gets only the .exe files' when the digest workers read the rest.
+  async function handOver(check, entries, folders, root, checker) {
+    await probed;
+    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
+    const bytes = [];
+    if (!workersRead) {
+      for (const e of handed) {
+        if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
+        e.file = null;
       }
-      check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
-    }).catch((e) => { if (worker === check) message(T.failed + e.message); });
+    }
+    check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
   }
 
   function receive(m) {
@@ -228,7 +313,10 @@
       for (const i of m.indices) if (i >= 0) asked[i] = 1;
       const others = [];
       job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.push({index: i, file: e.file}); });
-      digestAll(Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null)), others);
+      const files = Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null));
+      // From here on the Files live only as long as the digest workers need them.
+      job.entries = null;
+      digestAll(files, others);
     } else if (m.type === 'result') {
       finish(m);
     } else if (m.type === 'several') {

@@ -19,7 +19,7 @@ let bytesRead = 0;
 let filesDone = 0;
 let lastPost = 0;
 let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the digests are in
-let wanted = [];      // the files the check asked for, in its order
+let wanted = [];      // the files the check asked for, in its order: their index in `entries`, -1: none
 let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
 let current = null;   // the check under way: {checker, lanes}
 let children = null;  // folder -> the names in it, made when the check first lists a folder
@@ -158,7 +158,10 @@ const platform = {
   list_copy(out) { view(out, listed.length).set(listed); },
   now_ms() { return performance.now(); },
   digest_mode() { return digestMode; },
-  want(index, ptr, length) { wanted[index] = length ? utf8(ptr, length) : ''; },
+  want(index, ptr, length) {
+    const at = length ? files.get(utf8(ptr, length)) : undefined;
+    wanted[index] = at === undefined ? -1 : at;
+  },
   digest(index, md5, bytes) {
     view(md5, 16).set(digests.md5s.subarray(16 * index, 16 * index + 16));
     new Float64Array(wasm.memory.buffer, bytes, 1)[0] = digests.bytes[index];
@@ -268,7 +271,8 @@ function run(base, checker, lanes, workers) {
     if (wanted.length) {
       // By their index in the page's list of files (-1: not there), which costs the page no
       // copy of the paths.
-      const indices = Int32Array.from(wanted, p => (files.has(p) ? files.get(p) : -1));
+      const indices = Int32Array.from(wanted, i => (i === undefined ? -1 : i));
+      wanted = [];
       postMessage({type: 'digest', folder: base, indices}, [indices.buffer]);
       return;
     }
