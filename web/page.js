@@ -186,14 +186,17 @@
         // Tasks: {index, file: null} not handed over; {index, length, error} bytes in `data`;
         // {index, file} a large file to stream; {index, size} one whose pieces the page reads.
         const tasks = [];
-        const together = [];
+        const together = [];  // the Files read here, and their tasks in `readHere`
+        const readHere = [];
         let size = 0;
         while (next < count && tasks.length < 64 && size < 16 * 1048576) {
           const file = files[next];
           if (!file) {
             tasks.push({index: next, file: null});
           } else if (file.size <= WHOLE) {
-            tasks.push({index: next});
+            const task = {index: next};
+            tasks.push(task);
+            readHere.push(task);
             together.push(file);
           } else {
             tasks.push(workersRead ? {index: next, file} : {index: next, size: file.size});
@@ -213,13 +216,10 @@
             return;
           }
         }
-        let k = 0;
-        for (const task of tasks) {
-          if (task.file !== undefined || task.size !== undefined) continue;
+        readHere.forEach((task, k) => {
           task.length = got.lengths[k];
           task.error = got.errors ? got.errors[k] : '';
-          ++k;
-        }
+        });
         digester.postMessage({tasks, data: got.data}, got.data ? [got.data] : []);
       };
       digester.onmessage = (e) => {
