@@ -236,8 +236,10 @@ int32_t ZipPlatform::Read(FileRef file, void* buffer, uint32_t size) {
   uint32_t done = 0;
   // Never past the declared size: an entry that would inflate to more is stopped there, and
   // its CRC then tells that the zip is not whole.
-  while (done < size && !reader->ended && reader->produced < e.size) {
-    uint64_t want64 = std::min<uint64_t>(size - done, e.size - reader->produced);
+  // A stored entry's bytes are its compressed ones: never read past them.
+  const uint64_t limit = reader->inflating ? e.size : std::min(e.size, e.compressedSize);
+  while (done < size && !reader->ended && reader->produced < limit) {
+    uint64_t want64 = std::min<uint64_t>(size - done, limit - reader->produced);
     uint32_t want = static_cast<uint32_t>(want64);
     uint32_t got = 0;
     if (!reader->inflating) {
@@ -273,6 +275,7 @@ int32_t ZipPlatform::Read(FileRef file, void* buffer, uint32_t size) {
     reader->produced += got;
     done += got;
   }
+  if (reader->produced == limit && limit < e.size) reader->ended = true;
   if (reader->ended || reader->produced == e.size) {
     bool whole = reader->produced == e.size && reader->crc == e.crc;
     states_[reader->entry].store(whole ? kZipEntryWhole : kZipEntryCorrupt);
