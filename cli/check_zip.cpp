@@ -63,6 +63,60 @@ bool LooksLikeZip(const std::string& utf8Path) {
   return ReadZipDirectory(source, &entries) != kZipNotZip;
 }
 
+namespace {
+
+// What the zip says of itself, apart from the distributor's verdict.
+struct ZipFacts {
+  const char* status = "whole";  // "incomplete" or "damaged": not a list of problems
+  std::vector<std::string> uncheckable;        // encrypted, or compressed another way
+  std::vector<std::string> wholeButDifferent;  // damaged, though the zip's CRC holds
+  std::vector<std::string> duplicates;         // names stored more than once
+
+  // Lines for people, after the report.
+  std::string Notes() const {
+    std::string notes;
+    for (const std::string& name : uncheckable)
+      notes += "file " + Printable(name) +
+               " cannot be checked without unpacking: it is encrypted or compressed in a way "
+               "other than stored or deflated\n";
+    for (const std::string& name : wholeButDifferent)
+      notes += "file " + Printable(name) +
+               ": the zip itself is whole (its CRC-32 holds), so downloading it again will not "
+               "help: the zip was made from other files than the checker lists\n";
+    for (const std::string& name : duplicates)
+      notes += "the zip holds " + Printable(name) +
+               " more than once: the last one was checked, as an unpacker leaves it\n";
+    return notes;
+  }
+
+  // The JSON report's member "zip".
+  std::string Json(const std::string& folder) const {
+    auto list = [](const std::vector<std::string>& names) {
+      std::string out = "[";
+      for (size_t i = 0; i < names.size(); ++i) out += (i ? ", " : "") + JsonString(names[i]);
+      return out + "]";
+    };
+    return std::string(", \"zip\": {\"status\": \"") + status +
+           "\", \"folderInZip\": " + JsonString(folder) +
+           ", \"uncheckable\": " + list(uncheckable) +
+           ", \"wholeButDifferent\": " + list(wholeButDifferent) +
+           ", \"duplicates\": " + list(duplicates) + "}";
+  }
+};
+
+// A zip that cannot be checked entry by entry: one line, or a JSON report that says why.
+int ZipFault(const ZipFacts& facts, bool json, const std::string& zipPath) {
+  if (json) {
+    WriteOutputUtf8("{\"checker\": null, \"folder\": null, \"outcome\": \"zip-" + std::string(facts.status) +
+                    "\", \"zipPath\": " + JsonString(EscapedUtf8(zipPath)) + facts.Json("") + "}\n");
+  } else {
+    ConsoleWriteOutUtf8(std::string(facts.status) == "incomplete" ? kIncomplete : kDamaged);
+  }
+  return kExitProblems;
+}
+
+}  // namespace
+
 int CheckZip(const std::string& utf8Path, const ZipCheckOptions& options) {
   ZipFileSource source;
   if (!source.Open(utf8Path)) {
@@ -70,9 +124,10 @@ int CheckZip(const std::string& utf8Path, const ZipCheckOptions& options) {
     return kExitUsage;
   }
   ZipPlatform zip(source);
+  ZipFacts facts;
   if (zip.status() == kZipIncomplete || zip.status() == kZipDamaged) {
-    ConsoleWriteOutUtf8(zip.status() == kZipIncomplete ? kIncomplete : kDamaged);
-    return kExitProblems;
+    facts.status = zip.status() == kZipIncomplete ? "incomplete" : "damaged";
+    return ZipFault(facts, options.json, utf8Path);
   }
   std::string why;
   if (!ChooseChecker(zip, &why)) {
@@ -104,42 +159,34 @@ int CheckZip(const std::string& utf8Path, const ZipCheckOptions& options) {
   }
   // An entry whose data runs past the end of the file: the download broke off.
   if (zip.AnyEntryIncomplete()) {
-    ConsoleWriteOutUtf8(kIncomplete);
-    return kExitProblems;
+    facts.status = "incomplete";
+    return ZipFault(facts, options.json, utf8Path);
   }
 
-  std::string notes;
   std::vector<Problem> kept;
   for (const Problem& problem : report.problems) {
     std::string stored = std::string(1, kExecutableFolderMark) + "\\" + problem.path;
     ZipEntryState state = zip.StateOf(stored.c_str());
-    std::string name = Printable(toUtf8(problem.path));
+    std::string name = SlashPath(problem.path, toUtf8);
     if (problem.kind == kProblemReadFailed && state == kZipEntryUnsupported) {
-      notes += "file " + name +
-               " cannot be checked without unpacking: it is encrypted or compressed in a way "
-               "other than stored or deflated\n";
+      facts.uncheckable.push_back(name);
       continue;
     }
     kept.push_back(problem);
-    if (problem.kind == kProblemFileDamaged && state == kZipEntryWhole) {
-      notes += "file " + name +
-               ": the zip itself is whole (its CRC-32 holds), so downloading it again will not "
-               "help: the zip was made from other files than the checker lists\n";
-    }
+    if (problem.kind == kProblemFileDamaged && state == kZipEntryWhole)
+      facts.wholeButDifferent.push_back(name);
   }
-  for (const std::string& duplicate : zip.duplicates())
-    notes += "the zip holds " + Printable(duplicate) +
-             " more than once: the last one was checked, as an unpacker leaves it\n";
+  facts.duplicates = zip.duplicates();
   bool problems = !kept.empty();
   if (!options.all && !options.json && kept.size() > 1) kept.resize(1);
   report.problems = kept;
   report.outcome = problems ? kOutcomeProblems : kOutcomeIntact;
 
   if (options.json) {
-    WriteOutputUtf8(JsonReport(report, EscapedUtf8(utf8Path), EscapedUtf8(folder), toUtf8));
+    WriteOutputUtf8(JsonReport(report, EscapedUtf8(utf8Path), EscapedUtf8(folder), toUtf8, facts.Json(folder)));
   } else {
     ConsoleWriteOutUtf8(PlainReport(report, options.all, toUtf8));
+    ConsoleWriteUtf8(facts.Notes());
   }
-  if (!notes.empty()) ConsoleWriteUtf8(notes);
   return problems ? kExitProblems : kExitIntact;
 }

@@ -7,6 +7,7 @@ encrypted, duplicated, ZIP64.
 usage: test_check_zip.py --check PATH --build PATH [--no-huge]
 """
 import argparse
+import json
 import os
 import pathlib
 import shutil
@@ -138,6 +139,8 @@ def every_zipper_intact_damaged_missing_and_cut(check_tool, build):
             r = run(check_tool, "--all", str(work / "cut.zip"))
             check((r.returncode, r.stdout.decode()) == (1, "the zip is incomplete: download it again\n"),
                   f"{name} cut: {r}")
+            r = run(check_tool, "--json", str(work / "cut.zip"))
+            check(r.returncode == 1 and json.loads(r.stdout)["outcome"] == "zip-incomplete", f"{name} cut, JSON: {r}")
 
         # An entry deleted from the zip: missing, in the checker's words.
         path = work / "zip-deflated.zip"
@@ -165,6 +168,10 @@ def what_the_zip_itself_says(check_tool, build):
         r = run(check_tool, "--all", str(work / "plain.zip"))
         check(r.returncode == 0 and "3 files checked, 0 problems found" in r.stdout.decode() and
               "表.txt cannot be checked without unpacking" in r.stderr.decode(), f"encrypted: {r}")
+        r = run(check_tool, "--json", str(work / "plain.zip"))
+        report = json.loads(r.stdout)
+        check(report["outcome"] == "intact" and report["zip"]["uncheckable"] == ["表.txt"] and
+              report["zip"]["folderInZip"] == "Game/", f"encrypted, JSON: {report}")
 
         # Made from other files than the checker lists: the zip is whole, downloading again
         # will not help.
@@ -173,6 +180,9 @@ def what_the_zip_itself_says(check_tool, build):
         r = run(check_tool, str(work / "other.zip"))
         check(r.returncode == 1 and r.stdout.decode() == f"ファイル 表.txt が壊れています.\n{DEFAULT_MESSAGES[2]}\n" and
               "the zip itself is whole" in r.stderr.decode(), f"whole but other: {r}")
+        report = json.loads(run(check_tool, "--json", str(work / "other.zip")).stdout)
+        check(report["zip"]["wholeButDifferent"] == ["表.txt"] and report["problems"][0]["kind"] == "damaged-file",
+              f"whole but other, JSON: {report}")
 
         # Twice the same name: the later entry is checked, as an unpacker leaves it, and said.
         (root / "表.txt").write_bytes(TREE["表.txt"])
