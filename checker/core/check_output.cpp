@@ -260,7 +260,11 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
   out += summary;
   if (counts.total > 0)
     out += ", " + std::to_string(counts.total) + " of them under other names";
-  return Printable(out + "\n");
+  out += "\n";
+  // After the verdict, apart from it: what the folder holds beyond the list.
+  for (const UnlistedEntry& entry : report.unlisted)
+    out += std::string("not listed: ") + DiskNameText(entry.path) + "\n";
+  return Printable(out);
 }
 
 std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8) {
@@ -310,6 +314,12 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
     out += std::string(i > 0 ? ", " : "") + "{\"foundAs\": \"" + NameFormId(form) +
            "\", \"entries\": " + std::to_string(counts.count[form]) +
            ", \"cause\": " + JsonString(NameFormCause(form)) + "}";
+  }
+  out += "], \"unlisted\": [";
+  for (size_t i = 0; i < report.unlisted.size(); ++i) {
+    const UnlistedEntry& entry = report.unlisted[i];
+    out += std::string(i > 0 ? ", " : "") + "{\"path\": " + JsonString(DiskNameText(entry.path)) +
+           ", \"folder\": " + (entry.isFolder ? "true" : "false") + "}";
   }
   return out + "]" + members + "}\n";
 }
