@@ -71,8 +71,8 @@ python3 tools/release/readme_txt.py docs/readme-ja.md "$stage/files/readme.txt" 
 sed 's/$/\r/' LICENSE >"$stage/files/LICENSE.txt"
 # The manual pages with the version and the commit's date.
 day=$(date -u -d "@$epoch" +%Y-%m-%d)
-for page in vexorin-build.1 vexorin-check.1; do
-  sed -e "s/@VERSION@/$full/g" -e "s/@DATE@/$day/g" "docs/man/$page" >"$stage/files/$page"
+for man_page in vexorin-build.1 vexorin-check.1; do
+  sed -e "s/@VERSION@/$full/g" -e "s/@DATE@/$day/g" "docs/man/$man_page" >"$stage/files/$man_page"
 done
 
 zip=Vexorin-$full-windows-x86.zip
