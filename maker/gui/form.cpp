@@ -42,8 +42,8 @@ bool RegisterFormClass(WNDPROC proc) {
   return registered;
 }
 
-// The paths a drop lists, in its order, as the maker holds paths (code page 932, or enclosed
-// UTF-8 for a name that it lacks); frees the drop.
+// The paths a drop lists, in its order, in code page 932 as the folder field's text is read
+// (a character it lacks becomes '?', so such a path names no folder here); frees the drop.
 std::vector<std::string> DroppedPaths(HDROP drop) {
   std::vector<std::string> paths;
   UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
