@@ -79,11 +79,16 @@ struct ZipPlatform::Reader {
 ZipPlatform::ZipPlatform(ByteSource& source) : source_(source) {
   status_ = ReadZipDirectory(source, &entries_);
   states_.reset(new std::atomic<uint8_t>[entries_.size()]);
+  alternativeAsked_.reset(new std::atomic<bool>[entries_.size()]);
+  keys_.resize(entries_.size());
+  alternativeKeys_.resize(entries_.size());
   std::map<std::string, size_t> alternatives;
   for (size_t i = 0; i < entries_.size(); ++i) {
     states_[i].store(kZipEntryUnread);
-    std::string alternative;
-    std::string key = ZipEntryName(entries_[i], &alternative);
+    alternativeAsked_[i].store(false);
+    std::string& key = keys_[i];
+    std::string& alternative = alternativeKeys_[i];
+    key = ZipEntryName(entries_[i], &alternative);
     // Every folder above the entry is there, whether or not the zip has its own entry; under
     // both readings of a name that does not say which it is.
     for (const std::string* name : {&key, &alternative}) {
@@ -92,7 +97,10 @@ ZipPlatform::ZipPlatform(ByteSource& source) : source_(source) {
         folders_.insert(name->substr(0, slash + 1));
       if (entries_[i].IsFolder() && !name->empty()) folders_.insert(*name);
     }
-    if (entries_[i].IsFolder()) continue;
+    if (entries_[i].IsFolder()) {
+      if (!alternative.empty()) folderAlternatives_.emplace(alternative, i);
+      continue;
+    }
     auto placed = files_.emplace(key, i);
     if (!placed.second) {
       duplicates_.push_back(key);
@@ -153,8 +161,13 @@ bool ZipPlatform::ExecutablePath(char* buffer, size_t capacity) {
 }
 
 bool ZipPlatform::KeyOf(const char* path, std::string* key) const {
-  // Every path of the run begins with the checker's folder, which ExecutablePath handed out
-  // as its mark; anything else names nothing in the zip.
+  // A path of a listing (Join) is the key itself, from the top of the zip.
+  if (path[0] == kNativePathMark) {
+    *key = path + 1;
+    return true;
+  }
+  // Every other path of the run begins with the checker's folder, which ExecutablePath handed
+  // out as its mark; anything else names nothing in the zip.
   if (path[0] != kExecutableFolderMark || path[1] != '\\') return false;
   std::string rest;
   if (!Cp932TextToUtf8Exact(path + 2, &rest)) return false;
@@ -167,7 +180,41 @@ long ZipPlatform::EntryOf(const char* path) const {
   std::string key;
   if (!KeyOf(path, &key)) return -1;
   auto found = files_.find(key);
-  return found == files_.end() ? -1 : static_cast<long>(found->second);
+  if (found == files_.end()) return -1;
+  if (key != keys_[found->second]) alternativeAsked_[found->second].store(true);
+  return static_cast<long>(found->second);
+}
+
+bool ZipPlatform::List(const std::string& folder, std::vector<std::string>* names) {
+  std::string key;
+  if (!KeyOf(folder.c_str(), &key)) return false;
+  if (!key.empty() && key.back() != '/') key += '/';
+  std::lock_guard<std::mutex> lock(listingLock_);
+  if (children_.empty()) {
+    // After the check: each entry under the reading it was asked for.
+    children_[std::string()];
+    for (size_t i = 0; i < entries_.size(); ++i) {
+      const std::string& name = alternativeAsked_[i].load() ? alternativeKeys_[i] : keys_[i];
+      for (size_t from = 0; from < name.size();) {
+        size_t slash = name.find('/', from);
+        size_t end = slash == std::string::npos ? name.size() : slash;
+        if (end > from) children_[name.substr(0, from)].insert(name.substr(from, end - from));
+        if (slash == std::string::npos) break;
+        from = slash + 1;
+      }
+    }
+  }
+  auto found = children_.find(key == "/" ? std::string() : key);
+  if (found == children_.end()) return key == base_;
+  names->insert(names->end(), found->second.begin(), found->second.end());
+  return true;
+}
+
+std::string ZipPlatform::Join(const std::string& folder, const std::string& name, bool isFolder) {
+  std::string key;
+  if (!KeyOf(folder.c_str(), &key)) return std::string();
+  if (!key.empty() && key.back() != '/') key += '/';
+  return kNativePathMark + key + name + (isFolder ? "/" : "");
 }
 
 ZipEntryState ZipPlatform::StateOf(const char* path) const {
@@ -180,6 +227,10 @@ bool ZipPlatform::IsFolder(const char* path) {
   if (!KeyOf(path, &key)) return false;
   if (key == base_) return true;
   if (key.empty() || key.back() != '/') key += '/';
+  auto alternative = folderAlternatives_.find(key);
+  if (alternative != folderAlternatives_.end() && folders_.count(key) != 0 &&
+      keys_[alternative->second] != key)
+    alternativeAsked_[alternative->second].store(true);
   return folders_.count(key) != 0;
 }
 

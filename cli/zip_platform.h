@@ -7,10 +7,12 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "name_twins.h"
 #include "platform.h"
 #include "zip_directory.h"
 
@@ -36,7 +38,10 @@ class ZipFileSource : public ByteSource {
   uint64_t size_ = 0;
 };
 
-class ZipPlatform : public Platform {
+// Also the names a folder of the zip holds, for the search of entries under other names and
+// the entries the check data does not list: each entry under the reading of its name that the
+// check used (code page 932 or UTF-8), else the first.
+class ZipPlatform : public Platform, public FolderNames {
  public:
   // Reads the archive's directory; `status` says whether it could be.
   explicit ZipPlatform(ByteSource& source);
@@ -70,6 +75,9 @@ class ZipPlatform : public Platform {
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
 
+  bool List(const std::string& folder, std::vector<std::string>* names) override;
+  std::string Join(const std::string& folder, const std::string& name, bool isFolder) override;
+
  private:
   struct Reader;
   // The entry a Platform path names, or -1.
@@ -87,6 +95,13 @@ class ZipPlatform : public Platform {
   std::set<std::string> folders_;  // every folder an entry stands in, and empty folders' own
   std::vector<std::string> duplicates_;
   std::unique_ptr<std::atomic<uint8_t>[]> states_;  // ZipEntryState by entry
+  // Each entry's name under its first reading, and under the other where there is one; which
+  // of them the check asked for.
+  std::vector<std::string> keys_, alternativeKeys_;
+  std::unique_ptr<std::atomic<bool>[]> alternativeAsked_;
+  std::map<std::string, size_t> folderAlternatives_;  // folder entries by their other reading
+  std::mutex listingLock_;
+  std::map<std::string, std::set<std::string>> children_;  // by folder key, made once, when first listed
   std::atomic<bool> incomplete_{false};
   std::string base_;          // the checker's folder inside the zip
   std::string checkerText_;   // what ExecutablePath hands out
