@@ -88,6 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       zip.Close(file);
     }
   }
+  // The listing the unlisted entries and the name search walk, one level down.
+  std::vector<std::string> names;
+  std::string top = std::string(1, kExecutableFolderMark) + "\\";
+  if (zip.List(top, &names)) {
+    for (const std::string& name : names) {
+      std::string below = zip.Join(top, name, true);
+      std::vector<std::string> inside;
+      if (zip.IsFolder(below.c_str())) zip.List(below, &inside);
+    }
+  }
   Require(!zip.IsFolder("no mark"), "a path without the folder mark names nothing");
   Require(zip.OpenRead("\\\\") == nullptr, "nor does a bare separator");
   return 0;
