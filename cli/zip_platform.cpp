@@ -181,7 +181,8 @@ long ZipPlatform::EntryOf(const char* path) const {
   if (!KeyOf(path, &key)) return -1;
   auto found = files_.find(key);
   if (found == files_.end()) return -1;
-  if (key != keys_[found->second]) alternativeAsked_[found->second].store(true);
+  if (key != keys_[found->second] && !alternativeAsked_[found->second].exchange(true))
+    readingsAsked_.fetch_add(1);
   return static_cast<long>(found->second);
 }
 
@@ -189,9 +190,10 @@ bool ZipPlatform::List(const std::string& folder, std::vector<std::string>* name
   std::string key;
   if (!KeyOf(folder.c_str(), &key)) return false;
   if (!key.empty() && key.back() != '/') key += '/';
-  std::lock_guard<std::mutex> lock(listingLock_);
-  if (children_.empty()) {
-    // After the check: each entry under the reading it was asked for.
+  if (childrenMadeAt_ != readingsAsked_.load()) {
+    // Each entry under the reading it was asked for so far.
+    childrenMadeAt_ = readingsAsked_.load();
+    children_.clear();
     children_[std::string()];
     for (size_t i = 0; i < entries_.size(); ++i) {
       const std::string& name = alternativeAsked_[i].load() ? alternativeKeys_[i] : keys_[i];
@@ -229,8 +231,8 @@ bool ZipPlatform::IsFolder(const char* path) {
   if (key.empty() || key.back() != '/') key += '/';
   auto alternative = folderAlternatives_.find(key);
   if (alternative != folderAlternatives_.end() && folders_.count(key) != 0 &&
-      keys_[alternative->second] != key)
-    alternativeAsked_[alternative->second].store(true);
+      keys_[alternative->second] != key && !alternativeAsked_[alternative->second].exchange(true))
+    readingsAsked_.fetch_add(1);
   return folders_.count(key) != 0;
 }
 

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -100,8 +99,12 @@ class ZipPlatform : public Platform, public FolderNames {
   std::vector<std::string> keys_, alternativeKeys_;
   std::unique_ptr<std::atomic<bool>[]> alternativeAsked_;
   std::map<std::string, size_t> folderAlternatives_;  // folder entries by their other reading
-  std::mutex listingLock_;
-  std::map<std::string, std::set<std::string>> children_;  // by folder key, made once, when first listed
+  // The names each folder holds, by folder key: made when first listed, and again after the
+  // check asked for another reading of some name. Listing is done by one thread at a time
+  // (the name search and the unlisted entries run on the thread that takes the results).
+  mutable std::atomic<uint32_t> readingsAsked_{0};
+  uint32_t childrenMadeAt_ = UINT32_MAX;
+  std::map<std::string, std::set<std::string>> children_;
   std::atomic<bool> incomplete_{false};
   std::string base_;          // the checker's folder inside the zip
   std::string checkerText_;   // what ExecutablePath hands out
