@@ -17,9 +17,9 @@ CheckerDialogContext* context;
 constexpr UINT kRunSlice = WM_APP + 1;
 
 // How long one slice may run before the progress lines are shown again and the next slice is
-// asked for: long enough that showing the lines costs little beside the reading, short enough
-// that they move smoothly.
-constexpr int kSliceMs = 50;
+// asked for: long enough that showing the lines (a repaint, under Wine a round trip to the X
+// server) costs little beside the reading, short enough that they move ten times a second.
+constexpr int kSliceMs = 100;
 // How often a slice looks whether input or a message waits for the window: every step would
 // cost more than reading small files does; a few milliseconds keep the stop button prompt.
 constexpr int kLookMs = 4;
@@ -79,9 +79,10 @@ class StepMessages : public MessageSink {
   HWND dialog_;
 };
 
-// Asks for the next slice: at once, unless input or a sent message waits. A posted message
-// would be taken before those (the system takes posted messages first), so then the timer,
-// which comes after them, brings the next slice.
+// Asks for the next slice: at once, unless input waits. The system takes posted messages
+// before input, so a posted slice would come first again and again; the timer's tick comes
+// after the input. Sent messages are handled before any posted message is taken, and posted
+// ones in the order they came, so for those the slice is posted.
 void ScheduleSlice(HWND dialog, bool inputWaits) {
   if (inputWaits) {
     SetTimer(dialog, IDT_CHECK, 1, nullptr);
@@ -97,9 +98,9 @@ void EndRun(HWND dialog) {
   EndDialog(dialog, 0);
 }
 
-bool InputWaits() {
-  return HIWORD(GetQueueStatus(QS_INPUT | QS_SENDMESSAGE | QS_POSTMESSAGE)) != 0;
-}
+// What waits for the window: input, sent or posted messages (QS_ flags), not the paint of the
+// progress lines, which the slices themselves cause.
+UINT Waiting() { return HIWORD(GetQueueStatus(QS_INPUT | QS_SENDMESSAGE | QS_POSTMESSAGE)); }
 
 // Runs steps until the slice's time is spent, input or a message waits, or the run ends;
 // then shows the progress lines for the state reached.
@@ -115,7 +116,7 @@ void RunSlice(HWND dialog) {
   LONGLONG start = Now();
   LONGLONG end = start + kSliceMs * countsPerMs;
   LONGLONG look = start + kLookMs * countsPerMs;
-  bool inputWaits = false;
+  UINT waiting = 0;
   int result;
   for (;;) {
     result = context->run->CheckStep(messages);
@@ -124,13 +125,13 @@ void RunSlice(HWND dialog) {
     if (now >= end) break;
     if (now >= look) {
       look = now + kLookMs * countsPerMs;
-      inputWaits = InputWaits();
-      if (inputWaits) break;
+      waiting = Waiting();
+      if (waiting != 0) break;
     }
   }
   if (result == kCheckMore) {
     ShowProgress(dialog);
-    ScheduleSlice(dialog, inputWaits);
+    ScheduleSlice(dialog, (waiting & QS_INPUT) != 0);
     return;
   }
   if (result == kCheckAllIntact) {
