@@ -124,18 +124,30 @@ class ProcessCpu:
                     self.cpu[pid] = (int(fields[11]) + int(fields[12])) / self.ticks
 
     def take(self, name):
-        """The seconds used by the programs whose file name is `name` that have ended since the
-        last take."""
+        """The seconds used by the ended programs whose file name is `name`, forgotten then;
+        None when none was seen (it ended between two looks)."""
+        def named():
+            return [pid for pid, program in self.command.items()
+                    if program.replace("/", "\\").rsplit("\\", 1)[-1] == name]
+        deadline = time.time() + 5
+        while time.time() < deadline:
+            with self.lock:
+                if not any(pid in self.running for pid in named()):
+                    break
+            time.sleep(0.01)
         with self.lock:
-            done = [pid for pid, program in self.command.items()
-                    if program.replace("/", "\\").rsplit("\\", 1)[-1] == name and pid not in self.running]
+            done = [pid for pid in named() if pid not in self.running]
             for pid in done:
                 del self.command[pid]
-            return sum(self.cpu.pop(pid, 0.0) for pid in done)
+            return sum(self.cpu.pop(pid, 0.0) for pid in done) if done else None
 
     def close(self):
         self.stop.set()
         self.thread.join()
+
+
+def shown(ms):
+    return "?" if ms is None else "%.0f" % ms
 
 
 def median(values):
@@ -154,8 +166,8 @@ class Bench:
         self.cpu = ProcessCpu()
 
     def cpu_of(self, program):
-        time.sleep(0.05)  # the watcher's last look at the ended programs
-        return self.cpu.take(program) * 1000
+        seconds = self.cpu.take(program)
+        return None if seconds is None else seconds * 1000
 
     def drive(self, lines):
         return self.wine.run_driver(self.driver, "\n".join(["timeout 900000"] + lines), timeout=1800)
@@ -186,8 +198,8 @@ class Bench:
             rows["window"].append(w)
             rows["tool"].append(t)
             rows["md5sum"].append(m)
-            log("  %s round %d: checker %.0f ms (CPU %.0f ms), vexorin-check.exe --jobs 1 %.0f ms (CPU %.0f ms), "
-                "md5sum %.0f ms" % (name, r + 1, w, rows["window cpu"][-1], t, rows["tool cpu"][-1], m))
+            log("  %s round %d: checker %.0f ms (CPU %s ms), vexorin-check.exe --jobs 1 %.0f ms (CPU %s ms), "
+                "md5sum %.0f ms" % (name, r + 1, w, shown(rows["window cpu"][-1]), t, shown(rows["tool cpu"][-1]), m))
         self.report("checker", name, folder, rows, "vexorin-check.exe --jobs 1")
 
     def maker_rounds(self, name, folder):
@@ -212,8 +224,9 @@ class Bench:
                 side = "window" if lines is window else "tool"
                 rows[side].append(c[1] - c[0])
                 rows[side + " cpu"].append(self.cpu_of("VexorinMake.exe" if lines is window else "vexorin-build.exe"))
-            log("  %s round %d: maker %.0f ms (CPU %.0f ms), vexorin-build.exe --jobs 1 %.0f ms (CPU %.0f ms)" %
-                (name, r + 1, rows["window"][-1], rows["window cpu"][-1], rows["tool"][-1], rows["tool cpu"][-1]))
+            log("  %s round %d: maker %.0f ms (CPU %s ms), vexorin-build.exe --jobs 1 %.0f ms (CPU %s ms)" %
+                (name, r + 1, rows["window"][-1], shown(rows["window cpu"][-1]), rows["tool"][-1],
+                 shown(rows["tool cpu"][-1])))
         self.report("maker", name, folder, rows, "vexorin-build.exe --jobs 1")
 
     def report(self, what, name, folder, rows, tool_name):
@@ -223,9 +236,11 @@ class Bench:
         line = ("%s, %s/ (%d files, %.0f MiB): the window %.0f ms, %s %.0f ms: %.2f x (rounds %.2f-%.2f)" %
                 (what, name, len(files), nbytes / 2**20,
                  median(rows["window"]), tool_name, median(rows["tool"]), median(ratios), min(ratios), max(ratios)))
-        cpu = [w / t for w, t in zip(rows["window cpu"], rows["tool cpu"]) if t > 0]
-        line += "; CPU %.0f ms against %.0f ms: %.2f x" % (median(rows["window cpu"]), median(rows["tool cpu"]),
-                                                           median(cpu) if cpu else float("nan"))
+        cpu = [w / t for w, t in zip(rows["window cpu"], rows["tool cpu"]) if w and t]
+        if cpu:
+            line += "; CPU %.0f ms against %.0f ms: %.2f x (%d rounds)" % (
+                median([w for w in rows["window cpu"] if w]), median([t for t in rows["tool cpu"] if t]), median(cpu),
+                len(cpu))
         if "md5sum" in rows:
             line += "; md5sum %.0f ms" % median(rows["md5sum"])
         self.say(line)

@@ -42,7 +42,7 @@ class TfmProgress : public gui::Form {
     std::string state_;
     std::string progress_;
     bool pending_ = false;
-    long long last_;         // QueryPerformanceCounter when the lines last ran
+    long long last_;           // QueryPerformanceCounter when the lines last ran
     long long refreshCounts_;  // kRefreshMs in its counts
   };
   // The build's boxes: the lines kept back are shown first, so a warning about a file
