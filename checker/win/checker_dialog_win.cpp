@@ -44,9 +44,6 @@ void SetControlText(HWND dialog, int id, const char* text) {
   wchar_t* wide = NewWideText(text, nullptr);
   SetDlgItemTextW(dialog, id, wide != nullptr ? wide : L"");
   delete[] wide;
-  // Painted now: while slices follow each other as posted messages, the window's queue never
-  // runs empty, and the system paints only from an empty queue.
-  UpdateWindow(GetDlgItem(dialog, id));
 }
 
 void ShowProgress(HWND dialog) {
@@ -55,6 +52,10 @@ void ShowProgress(HWND dialog) {
   context->run->MakeProgressTexts(line1, line2);
   SetControlText(dialog, IDC_PROGRESS1, line1);
   SetControlText(dialog, IDC_PROGRESS2, line2);
+  // Painted now, the lines and whatever else of the window waits for it (uncovered, say):
+  // while slices follow each other as posted messages, the window's queue never runs empty,
+  // and the system sends WM_PAINT only from an empty queue.
+  RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
 // Shows a box of the checker with no step running inside its message loop; the progress
