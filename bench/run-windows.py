@@ -107,8 +107,8 @@ class ProcessCpu:
                     # until Wine has started the program in it.
                     with open("/proc/%s/cmdline" % pid, "rb") as f:
                         words = f.read().decode("utf-8", "replace").split("\0")
-                    with open("/proc/%s/stat" % pid) as f:
-                        fields = f.read().rsplit(")", 1)[1].split()
+                    with open("/proc/%s/stat" % pid, "rb") as f:  # the name may be any bytes
+                        fields = f.read().rsplit(b")", 1)[1].split()
                 except (OSError, IndexError):
                     self.running.discard(pid)
                     continue
