@@ -192,15 +192,14 @@ def escape_does_nothing(s, t):
 def answers_during_a_long_check(s, t):
     """The window answers while one file of several GiB is checked: its progress lines move
     between two readings half a second apart, and the stop button brings the question."""
-    exe = big_folder(s, "answers")
-    dialog = "wait-dialog " + quote(DIALOG)
-    run = s.drive([start(exe), dialog, "sleep 300", "text 1000", "text 1001", "sleep 500", "text 1001",
-                   "press 1003", "wait-box 5000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    folder = s.folder("answers", {"big.bin": BIG_FILE})
+    exe = s.build(folder)
+    run = s.drive([start(exe), "wait-dialog " + quote(DIALOG), "wait-text 1000 " + quote("big.bin をチェック中...(1/1)"),
+                   "text 1001", "sleep 500", "text 1001", "press 1003", "wait-box 5000", "press OK", "gone 5000",
+                   "no-box 1000", "expect-exit 0 10000"])
     expect_run(t, "answers during a long check", run, [STOP_BOX])
     figures = run.kbytes()
-    t.check("answers during a long check: the lines name the big file and move",
-            len(run.texts) == 3 and re.match(r"^big\.bin をチェック中\.\.\.\([12]/2\)$", run.texts[0][1]) is not None
-            and len(figures) == 2 and figures[1] > figures[0],
+    t.check("answers during a long check: the lines move", len(figures) == 2 and figures[1] > figures[0],
             repr(run.texts))
 
 
