@@ -58,8 +58,7 @@ void ShowProgress(HWND dialog) {
   RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
 }
 
-// Shows a box of the checker with no step running inside its message loop; the progress
-// lines first name the file that a problem box is about.
+// Shows a box of the checker with no step running inside its message loop.
 bool ShowBox(const char* text, const char* title, MessageKind kind) {
   holding = true;
   bool ok = context->messages.Show(text, title, kind);
@@ -67,7 +66,8 @@ bool ShowBox(const char* text, const char* title, MessageKind kind) {
   return ok;
 }
 
-// The boxes of the run's steps: those are about the current file.
+// The boxes of the run's steps, each about the current file: the progress lines name it first,
+// since a slice may have passed many files since it last showed them.
 class StepMessages : public MessageSink {
  public:
   explicit StepMessages(HWND dialog) : dialog_(dialog) {}
