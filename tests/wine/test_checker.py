@@ -151,13 +151,16 @@ def folder_deeper_than_260_bytes(s, t):
     t.check("path too long: the box", run.ok and shown == [error_box(text)], repr(run.boxes)[-600:])
 
 
-def big_folder(s, name):
-    folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
-    return s.build(folder)
+def big_folder(s):
+    """The checker of a folder with the big file and a small one, built once for the scenarios
+    that only run it: building it digests the whole big file."""
+    if getattr(s, "big_checker", None) is None:
+        s.big_checker = s.build(s.folder("big", {"big.bin": BIG_FILE, "small.txt": b"s"}))
+    return s.big_checker
 
 
 def stop_then_cancel(s, t):
-    exe = big_folder(s, "stop-cancel")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 300", "press 1003", "wait-box 5000",
                    dialog, "text 1001", "sleep 600", "text 1001",
@@ -173,14 +176,14 @@ def stop_then_cancel(s, t):
 
 
 def stop_then_ok(s, t):
-    exe = big_folder(s, "stop-ok")
+    exe = big_folder(s)
     run = s.drive([start(exe), "wait-dialog " + quote(DIALOG), "sleep 300", "press 1003", "wait-box 5000",
                    "press OK", "gone 5000", "no-box 1500", "expect-exit 0 10000"])
     expect_run(t, "stop then OK", run, [STOP_BOX])
 
 
 def escape_does_nothing(s, t):
-    exe = big_folder(s, "escape")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 300", "key ESCAPE", "no-box 700", "exists", "text 1001",
                    "sleep 400", "text 1001", "wait-box 120000", "press OK", "expect-exit 0 10000"])
@@ -204,7 +207,7 @@ def answers_during_a_long_check(s, t):
 
 
 def close_requests_ask(s, t):
-    exe = big_folder(s, "close")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 200", "syscommand close", "wait-box 5000", "press キャンセル",
                    "gone 5000", dialog, "key ALT+F4", "wait-box 5000", "press キャンセル", "gone 5000",
