@@ -1,5 +1,6 @@
-// The checker's dialog: loads the check data when it opens, then checks one chunk per tick
-// of a one-shot timer until the run ends or the user stops it.
+// The checker's dialog: loads the check data when it opens, then checks the files in slices
+// of steps, each bounded by time and ended early by the user's input, until the run ends or
+// the user stops it.
 #pragma once
 #include <windows.h>
 

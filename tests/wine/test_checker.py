@@ -12,6 +12,7 @@ Prints one line per check and a closing "N passed, M failed"; exits non-zero on 
 """
 import argparse
 import os
+import re
 import shutil
 import sys
 
@@ -23,9 +24,10 @@ from harness import Box, quote, to_wine_path  # noqa: E402
 
 LOAD_FAILED = "チェックデータの読み込みに失敗しました.\nVexorin.exeが壊れています."
 STOP_BOX = Box("終了確認", "中断しても良いですか？", ["OK", "キャンセル"], "question")
-# Big enough that the run is still going when a test presses a button: the checker reads
-# 512 KiB per timer tick, and the file is sparse, so it costs no disk.
-BIG_FILE = 160 * 1024 * 1024
+# Big enough that the run is still going seconds after the dialog shows, when a test presses a
+# button: the checker reads as fast as it digests (MD5 runs at about 1 GB/s at best), and the
+# file is sparse, so it costs no disk.
+BIG_FILE = 4 * 1024 * 1024 * 1024
 
 
 # --- Scenarios --------------------------------------------------------------------------------
@@ -54,8 +56,14 @@ def missing_file(s, t):
     folder = s.folder("nofile", {"first.txt": b"1", "sub/a.txt": b"a", "sub/z.txt": b"z"})
     exe = s.build(folder)
     os.remove(os.path.join(folder, "sub", "a.txt"))
-    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
-    expect_run(t, "missing file", run, [error_box("ファイル sub\\a.txt が見つかりません.\n" + TWO_LINES)])
+    run = s.drive([start(exe), "wait-box 30000", "wait-dialog " + quote(DIALOG), "text 1000", "wait-box", "press OK",
+                   "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "missing file", run, [error_box("ファイル sub\\a.txt が見つかりません.\n" + TWO_LINES)] * 2)
+    # The run checks many files between two showings of its lines; a box must not appear
+    # under the name of a file before it.
+    t.check("missing file: while the box shows, the progress line names that file",
+            len(run.texts) == 1 and re.match(r"^sub\\a\.txt をチェック中\.\.\.\([12]/3\)$", run.texts[0][1]) is not None,
+            repr(run.texts))
 
 
 def damaged_file(s, t):
@@ -143,13 +151,16 @@ def folder_deeper_than_260_bytes(s, t):
     t.check("path too long: the box", run.ok and shown == [error_box(text)], repr(run.boxes)[-600:])
 
 
-def big_folder(s, name):
-    folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
-    return s.build(folder)
+def big_folder(s):
+    """The checker of a folder with the big file and a small one, built once for the scenarios
+    that only run it: building it digests the whole big file."""
+    if getattr(s, "big_checker", None) is None:
+        s.big_checker = s.build(s.folder("big", {"big.bin": BIG_FILE, "small.txt": b"s"}))
+    return s.big_checker
 
 
 def stop_then_cancel(s, t):
-    exe = big_folder(s, "stop-cancel")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 300", "press 1003", "wait-box 5000",
                    dialog, "text 1001", "sleep 600", "text 1001",
@@ -165,14 +176,14 @@ def stop_then_cancel(s, t):
 
 
 def stop_then_ok(s, t):
-    exe = big_folder(s, "stop-ok")
+    exe = big_folder(s)
     run = s.drive([start(exe), "wait-dialog " + quote(DIALOG), "sleep 300", "press 1003", "wait-box 5000",
                    "press OK", "gone 5000", "no-box 1500", "expect-exit 0 10000"])
     expect_run(t, "stop then OK", run, [STOP_BOX])
 
 
 def escape_does_nothing(s, t):
-    exe = big_folder(s, "escape")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 300", "key ESCAPE", "no-box 700", "exists", "text 1001",
                    "sleep 400", "text 1001", "wait-box 120000", "press OK", "expect-exit 0 10000"])
@@ -181,8 +192,22 @@ def escape_does_nothing(s, t):
     t.check("Escape: the run goes on", len(figures) == 2 and figures[1] > figures[0], repr(run.texts))
 
 
+def answers_during_a_long_check(s, t):
+    """The window answers while one file of several GiB is checked: its progress lines move
+    between two readings half a second apart, and the stop button brings the question."""
+    folder = s.folder("answers", {"big.bin": BIG_FILE})
+    exe = s.build(folder)
+    run = s.drive([start(exe), "wait-dialog " + quote(DIALOG), "wait-text 1000 " + quote("big.bin をチェック中...(1/1)"),
+                   "text 1001", "sleep 500", "text 1001", "press 1003", "wait-box 5000", "press OK", "gone 5000",
+                   "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "answers during a long check", run, [STOP_BOX])
+    figures = run.kbytes()
+    t.check("answers during a long check: the lines move", len(figures) == 2 and figures[1] > figures[0],
+            repr(run.texts))
+
+
 def close_requests_ask(s, t):
-    exe = big_folder(s, "close")
+    exe = big_folder(s)
     dialog = "wait-dialog " + quote(DIALOG)
     run = s.drive([start(exe), dialog, "sleep 200", "syscommand close", "wait-box 5000", "press キャンセル",
                    "gone 5000", dialog, "key ALT+F4", "wait-box 5000", "press キャンセル", "gone 5000",
@@ -192,7 +217,7 @@ def close_requests_ask(s, t):
 
 SCENARIOS = [all_intact, missing_folder, missing_file, damaged_file, no_check_data, renamed_checker,
              other_current_directory, folder_ending_in_hyo, stop_then_cancel, stop_then_ok,
-             escape_does_nothing, close_requests_ask, folder_deeper_than_260_bytes]
+             escape_does_nothing, answers_during_a_long_check, close_requests_ask, folder_deeper_than_260_bytes]
 
 
 def main():

@@ -55,9 +55,10 @@ PROGRESS_LAYOUT = {
 }
 WS_TABSTOP = 0x00010000
 
-# Big enough that a build is still reading it when the test presses cancel (the maker reads
-# 256 KiB per step); sparse, so it costs no disk.
-BIG_FILE = 1536 * 1024 * 1024
+# Big enough that a build is still reading it seconds after it began, when the test presses
+# cancel (the maker reads as fast as it digests, about 1 GB/s at best); sparse, so it costs no
+# disk, and no test reads it to its end.
+BIG_FILE = 8 * 1024 * 1024 * 1024
 
 
 

@@ -127,6 +127,9 @@
 //                                 a menu item or accelerator sends (settled)
 // Misc:
 //   sleep <ms> | echo <text> | timeout <ms> (default wait, initially 10000)
+//   poll <ms>                     how often waits look again (initially 20; the bench
+//                                 times with 1)
+//   clock                         print CLOCK ms=<milliseconds of a steady clock>
 //   dpi-aware                     make the driver DPI-aware (per monitor where the
 //                                 system can), so that it sees the pixels of a
 //                                 DPI-aware program unscaled; prints DPI system=<n>
@@ -138,7 +141,7 @@
 //                                 screen without a current window); with --ack
 //                                 wait (up to 60 s) until the harness took it
 //
-// Waits poll every 20 ms and always end at their timeout; a wait also ends
+// Waits poll every 20 ms (see `poll`) and always end at their timeout; a wait also ends
 // early with a failure when the target process exits.
 //
 // Settled actions (press, select, syscommand, command) are sent from a helper
@@ -386,7 +389,8 @@ int g_snapshots = 0;
 // Base-unit override from dialog-font / dialog-units (0 = none).
 int g_overrideCx = 0, g_overrideCy = 0;
 
-const DWORD kPoll = 20;
+// How often waits look again, in ms; `poll` changes it.
+DWORD g_poll = 20;
 const UINT kSmto = SMTO_ABORTIFHUNG | SMTO_BLOCK;
 const UINT kSmtoTimeout = 3000;
 
@@ -1046,7 +1050,7 @@ bool sendSettled(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     DWORD t0 = GetTickCount();
     bool done = false;
     for (;;) {
-        if (WaitForSingleObject(t, kPoll) == WAIT_OBJECT_0) { done = true; break; }
+        if (WaitForSingleObject(t, g_poll) == WAIT_OBJECT_0) { done = true; break; }
         if (!targetAlive() || windowState() != before || GetTickCount() - t0 > kSettleMax) break;
     }
     CloseHandle(t);
@@ -1166,7 +1170,7 @@ void cmdWaitDialog(const Line& ln) {
             fail(L"no window \"" + ln.args[1] + L"\" within " + num(to) + L" ms; visible windows:" +
                  (seen.empty() ? L" none" : seen));
         }
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
 }
 
@@ -1198,7 +1202,7 @@ void cmdWaitBox(const Line& ln) {
         if (box) break;
         failIfTargetExited(L"a message box");
         if (GetTickCount() - t0 > to) fail(L"no message box within " + num(to) + L" ms");
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
     // The icon may be recognisable only once the box is painted on screen.
     std::wstring detail, icon, previous;
@@ -1238,7 +1242,7 @@ void cmdNoBox(const Line& ln) {
         HWND box = findBox();
         if (box) fail(L"unexpected message box: " + describeBox(box, L"?"));
         if (GetTickCount() - t0 > to) break;
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
     emit(L"NO-BOX");
 }
@@ -1274,7 +1278,7 @@ void cmdGone(const Line& ln) {
     DWORD t0 = GetTickCount();
     while (!curGone()) {
         if (GetTickCount() - t0 > to) fail(L"current window still exists after " + num(to) + L" ms");
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
     emit(L"GONE");
 }
@@ -1362,7 +1366,7 @@ void cmdWaitText(const Line& ln) {
         if (GetTickCount() - t0 > to)
             fail(L"text of " + ln.args[1] + L" still \"" + esc(t) + L"\" after " + num(to) + L" ms, expected \"" +
                  esc(ln.args[2]) + L"\"");
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
     emit(L"TEXT " + ln.args[1] + L"=" + esc(t));
 }
@@ -1515,7 +1519,7 @@ void cmdWaitFocus(const Line& ln) {
             std::wstring where = isChild ? L"id " + num(ctrlId(f)) + L" (" + className(f) + L")" : L"no control";
             fail(L"focus is on " + where + L", not on " + ln.args[1] + L" after " + num(to) + L" ms");
         }
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
 }
 
@@ -1543,7 +1547,7 @@ HWND waitTakingKeys() {
         failIfTargetExited(L"the window to take keys");
         if (!IsWindow(cur)) fail(L"current window no longer exists");
         if (GetTickCount() - t0 > to) fail(L"the current window takes no keys after " + num(to) + L" ms: " + why);
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
 }
 
@@ -1561,7 +1565,7 @@ void cmdInput(const Line& ln) {
     HWND cur = needCur();
     SetForegroundWindow(cur);
     DWORD t0 = GetTickCount();
-    while (GetForegroundWindow() != cur && GetTickCount() - t0 < 1000) Sleep(kPoll);
+    while (GetForegroundWindow() != cur && GetTickCount() - t0 < 1000) Sleep(g_poll);
     if (GetForegroundWindow() != cur) fail(L"could not bring the current window to the foreground");
     sendInputKeys(k);
 }
@@ -1708,12 +1712,26 @@ void cmdCharPos(const Line& ln) {
     emit(L"POS x=" + num((short)LOWORD(pos)) + L" y=" + num((short)HIWORD(pos)));
 }
 
+// Milliseconds of a steady clock, so that a script can time what it drives: the bench takes
+// the difference of two readings.
+void cmdClock() {
+    static LARGE_INTEGER frequency;
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    wchar_t text[64];
+    swprintf(text, 64, L"CLOCK ms=%.3f", (double)now.QuadPart * 1000.0 / (double)frequency.QuadPart);
+    emit(text);
+}
+
 void runCommand(const Line& ln) {
     const std::wstring& c = ln.args[0];
     if (c == L"echo") emit(ln.rest);
     else if (c == L"sleep") { needArgs(ln, 1, 1, L"sleep <ms>"); Sleep((DWORD)parseNumber(ln.args[1], L"ms")); }
     else if (c == L"snapshot") cmdSnapshot(ln);
     else if (c == L"timeout") { needArgs(ln, 1, 1, L"timeout <ms>"); g_defaultTimeout = (DWORD)parseNumber(ln.args[1], L"ms"); }
+    else if (c == L"poll") { needArgs(ln, 1, 1, L"poll <ms>"); g_poll = std::max<DWORD>(1, (DWORD)parseNumber(ln.args[1], L"ms")); }
+    else if (c == L"clock") cmdClock();
     else if (c == L"start") cmdStart(ln);
     else if (c == L"wait-exit") cmdWaitExit(ln, false);
     else if (c == L"expect-exit") cmdWaitExit(ln, true);
