@@ -57,6 +57,14 @@ def missing_file(s, t):
     run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
     expect_run(t, "missing file", run, [error_box("ファイル sub\\a.txt が見つかりません.\n" + TWO_LINES)])
 
+    # Messages |, utf8 and X: written alone, the | read as the separator that begins an
+    # extension named utf8, which the checker refused as damaged data.
+    folder = s.folder("nofile-bar", {"first.txt": b"1", "sub/a.txt": b"a"})
+    exe = s.build(folder, options=["--folder-message", "|", "--nofile-message", "utf8", "--broken-message", "X"])
+    os.remove(os.path.join(folder, "sub", "a.txt"))
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "missing file, messages |, utf8, X", run, [error_box("ファイル sub\\a.txt が見つかりません.\nutf8")])
+
 
 def damaged_file(s, t):
     folder = s.folder("damaged", {"a.txt": b"abcdef" * 100000, "b.txt": b"b"})
