@@ -151,6 +151,27 @@ def folder_deeper_than_260_bytes(s, t):
     t.check("path too long: the box", run.ok and shown == [error_box(text)], repr(run.boxes)[-600:])
 
 
+def checker_path_past_its_buffer(s, t):
+    # The checker's own path passes its 1,024-byte buffer: in code page 932 only (560
+    # characters of 2 bytes each), and past the 1,023 characters it asks Windows for. The
+    # folder is too deep; the checker is not damaged. It names its own path, as far as it has it.
+    deep = os.path.join(*["長いフォルダの名前" * 2] * 29)
+    folder = s.folder(deep, {"a.txt": b"a"})
+    exe = s.build(folder)
+    t.check("own path too long: past 1,024 bytes", len(to_wine_path(exe).encode("cp932")) > 1024, exe)
+    long_ascii = s.folder(os.path.join(*["d" * 200] * 6), {"a.txt": b"a"})
+    exe_ascii = s.build(long_ascii)
+    t.check("own path too long: past 1,023 characters", len(to_wine_path(exe_ascii)) > 1023, exe_ascii)
+    for name, path, shown in (("in code page 932", exe, to_wine_path(exe)),
+                              ("in characters", exe_ascii, to_wine_path(exe_ascii)[:1023] + "...")):
+        run = s.drive([start(path), "wait-box 30000", "press OK", "expect-exit 0 10000"])
+        text = shown + " のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."
+        # The box is far wider than the screen, so its icon cannot be read off the screen.
+        boxes = [Box(box.caption, box.text, box.buttons, "warning") for box in run.boxes]
+        t.check("own path too long %s: the box" % name, run.ok and boxes == [error_box(text)],
+                repr(run.boxes)[-700:] + run.transcript[-500:])
+
+
 def big_folder(s, name):
     folder = s.folder(name, {"big.bin": BIG_FILE, "small.txt": b"s"})
     return s.build(folder)
@@ -200,7 +221,7 @@ def close_requests_ask(s, t):
 
 SCENARIOS = [all_intact, missing_folder, missing_file, damaged_file, no_check_data, renamed_checker,
              other_current_directory, folder_ending_in_hyo, stop_then_cancel, stop_then_ok,
-             escape_does_nothing, close_requests_ask, folder_deeper_than_260_bytes]
+             escape_does_nothing, close_requests_ask, folder_deeper_than_260_bytes, checker_path_past_its_buffer]
 
 
 def main():
