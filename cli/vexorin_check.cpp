@@ -20,7 +20,7 @@ enum ExitCode { kExitIntact = 0, kExitProblems = 1, kExitUsage = 2, kExitUnusabl
 
 const char kUsage[] =
     "usage: vexorin-check [--all] [--json] [--md5sum] [--jobs N] [CHECKER]\n"
-    "       vexorin-check --version\n"
+    "       vexorin-check --help | -h | --version\n"
     "Checks the folder that holds the checker file CHECKER against the check data in it, as\n"
     "the checker does, without running it. CHECKER defaults to Vexorin.exe in the current\n"
     "folder, or else to the one .exe file there that carries check data.\n"
@@ -28,7 +28,8 @@ const char kUsage[] =
     "             one per line, then a summary line\n"
     "  --json     one JSON object with the counts and every problem (implies --all)\n"
     "  --md5sum   print the file list for md5sum -c instead of checking\n"
-    "  --jobs N   read on N threads (default: the processors this process may use), each\n"
+    "  --jobs N, -j N\n"
+    "             read on N threads (default: the processors this process may use), each\n"
     "             with up to 32 files at once in the CPU's vector lanes; 1: one file after\n"
     "             another, as the checker reads\n"
     "VEXORIN_LANES=N in the environment uses at most N lanes per thread (0: none);\n"

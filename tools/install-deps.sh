@@ -4,7 +4,8 @@
 # machines that run no 32-bit code), Wine (32- and 64-bit) and its own fonts (fonts-wine, only
 # recommended by Wine, holds the Marlett font that Wine draws the caption buttons with), the
 # Japanese locale, Xvfb and fonts for the GUI tests, the native test libraries, and clang
-# (sanitizers, libFuzzer) and valgrind for the hardened test runs; for the web page, clang's
+# (sanitizers, libFuzzer) and valgrind for the hardened test runs; groff and man for the
+# manual pages, and lintian, which checks the release's Debian package; for the web page, clang's
 # WebAssembly target with the WASI C and C++ libraries, Chromium, Firefox, WebKitGTK's
 # WebDriver, Node.js and the drivers playwright-core, puppeteer-core and selenium-webdriver.
 # Safe to run again: it only
@@ -25,6 +26,7 @@ pkgs=(
   wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32
   chromium firefox-esr webkit2gtk-driver nodejs
   unzip 7zip libarchive-tools
+  groff-base man-db lintian
 )
 
 missing=()

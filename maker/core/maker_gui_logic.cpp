@@ -32,6 +32,17 @@ std::vector<std::string> UsageLines() {
 
 std::string TargetNotFoundText(const std::string& target) { return Fill(kTextTargetNotFound, target); }
 
+bool FolderFromDrop(const std::vector<std::string>& items, Platform& platform,
+                    std::string* folder) {
+  for (const std::string& item : items) {
+    if (platform.IsFolder(item.c_str())) {
+      *folder = item;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string SettingsReadFailedText(const std::string& path) {
   return path.empty() ? std::string(kTextSettingsNoPlace) : Fill(kTextSettingsReadFailed, path);
 }

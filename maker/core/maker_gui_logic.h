@@ -29,6 +29,11 @@ std::string TargetNotFoundText(const std::string& target);
 std::string SettingsReadFailedText(const std::string& path);
 std::string SettingsWriteFailedText(const std::string& path);
 
+// The folder that items dropped onto the main window put into the folder field, as if it had
+// been chosen with the browse button: the first of them that is an existing folder. False
+// when none is one (files only, or nothing), and the field keeps its text.
+bool FolderFromDrop(const std::vector<std::string>& items, Platform& platform, std::string* folder);
+
 // True when the last four bytes of the name (the whole name when shorter), lower-cased,
 // are not ".exe". Only ASCII letters can form ".exe", and a dot is never the second byte
 // of a double-byte character, so lower-casing ASCII letters decides as the locale would.

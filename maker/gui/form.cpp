@@ -1,5 +1,6 @@
 #include "form.h"
 
+#include <shellapi.h>
 #include <string.h>
 
 #include <deque>
@@ -39,6 +40,21 @@ bool RegisterFormClass(WNDPROC proc) {
   wc.lpszClassName = kFormClass;
   registered = RegisterClassExW(&wc) != 0;
   return registered;
+}
+
+// The paths a drop lists, in its order, in code page 932 as the folder field's text is read
+// (a character it lacks becomes '?', so such a path names no folder here); frees the drop.
+std::vector<std::string> DroppedPaths(HDROP drop) {
+  std::vector<std::string> paths;
+  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    UINT length = DragQueryFileW(drop, i, nullptr, 0);
+    std::wstring path(length + 1, L'\0');
+    path.resize(DragQueryFileW(drop, i, &path[0], length + 1));
+    paths.push_back(Cp932FromWide(path));
+  }
+  DragFinish(drop);
+  return paths;
 }
 
 std::wstring WindowTextOf(HWND hwnd) {
@@ -364,6 +380,8 @@ HWND Form::AddImage(int id, int x, int y, int w, int h, int bitmapId) {
 HWND Form::AddBevel(int id, int x, int y, int w, int h) {
   return AddControl(id, kBevel, L"STATIC", SS_OWNERDRAW, 0, x, y, w, h, "", nullptr);
 }
+
+void Form::AcceptDrops() { DragAcceptFiles(hwnd_, TRUE); }
 
 std::string Form::Text(int id) const { return Cp932FromWide(WindowTextOf(GetDlgItem(hwnd_, id))); }
 
@@ -693,6 +711,9 @@ LRESULT Form::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_TIMER:
       Timer(wParam);
+      return 0;
+    case WM_DROPFILES:
+      Dropped(DroppedPaths(reinterpret_cast<HDROP>(wParam)));
       return 0;
     case kWmDpiChanged:
       DpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));

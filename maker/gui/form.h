@@ -73,6 +73,8 @@ class Form {
   // form closes once control is back in its modal loop.
   void Close();
   bool IsModal() const { return modal_; }
+  // Lets the shell drop files and folders anywhere on the window: it hands them to Dropped.
+  void AcceptDrops();
 
   // Keyboard rules of a dialog for a key message bound for this form; true when used.
   bool DialogKey(const MSG& msg);
@@ -85,6 +87,8 @@ class Form {
   virtual bool FormClose() { return true; }
   virtual void Click(int id) { (void)id; }
   virtual void Timer(UINT_PTR id) { (void)id; }
+  // The paths of the items dropped onto the window, in the drop's order (AcceptDrops).
+  virtual void Dropped(const std::vector<std::string>& paths) { (void)paths; }
 
  private:
   enum Kind { kGroup, kLabel, kEdit, kMemo, kNote, kButton, kImage, kBevel };

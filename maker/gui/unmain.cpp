@@ -50,6 +50,7 @@ bool TfmMain::Build() {
       AddButton(IDC_ADV, 8, 268, 117, 25, kTextAdvButton, f.regular, IDB_GLYPH_ADV, kTextAdvHint);
   SetDefaultButton(IDC_MAKE);
   SetCancelButton(IDC_MAIN_CLOSE);
+  AcceptDrops();
   return gbMain && lbTarget && imHelp && edTarget && btBrowse && mmHelp && btMakeFile && btClose &&
          btAdv;
 }
@@ -112,6 +113,13 @@ void TfmMain::btBrowseClick() {
   wchar_t path[MAX_PATH];
   if (SHGetPathFromIDListW(chosen, path)) SetWindowTextW(edTarget, path);
   CoTaskMemFree(chosen);
+}
+
+// A folder dropped anywhere on the window goes into the folder field, as the browse button
+// puts it there; nothing is stored in MakeOptions.
+void TfmMain::Dropped(const std::vector<std::string>& paths) {
+  std::string folder;
+  if (FolderFromDrop(paths, ThePlatform(), &folder)) SetText(IDC_TARGET, folder);
 }
 
 void TfmMain::btMakeFileClick() {

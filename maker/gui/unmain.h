@@ -22,6 +22,7 @@ class TfmMain : public gui::Form {
   void FormShow() override;
   bool FormClose() override;
   void Click(int id) override;
+  void Dropped(const std::vector<std::string>& paths) override;
 
  private:
   void btAdvClick();

@@ -4,15 +4,17 @@
 Checks that both clones give the same bytes (archives and SHA256SUMS), and what a
 distributor receives: the zip's listing, entry times and permissions; the file properties
 and manifests read back from the programs in it (the checker image too, as the maker carries
-it); readme.txt in Shift-JIS with CR LF; LICENSE.txt; the static Linux vexorin-build and its
---version. Then, in the second clone, an uncommitted change (the release is named -dirty)
+it); readme.txt in Shift-JIS with CR LF; LICENSE.txt; the static Linux tools, their --version,
+manual pages and README; the Debian package: its fields and listing (dpkg-deb -I, -c), lintian,
+and both tools run from it unpacked (dpkg -x) over a folder they build and check. Then, in the second clone, an uncommitted change (the release is named -dirty)
 and a failing step (nothing new reaches dist/).
 
 usage: test_release.py --source REPOSITORY [--keep]
-Needs git, the MinGW-w64 i686 compiler, CMake and Ninja. Prints one line per check and a
+Needs git, the MinGW-w64 i686 compiler, CMake, Ninja, dpkg-deb and lintian. Prints one line per check and a
 closing "N passed, M failed"; exits non-zero on failure.
 """
 import argparse
+import gzip
 import hashlib
 import io
 import os
@@ -131,8 +133,12 @@ def check_tarball(t, data, version, epoch, scratch):
         folder = "Vexorin-%s" % version
         programs = ["vexorin-build", "vexorin-check"]
         names = [m.name for m in members]
-        t.check("tarball: one folder with the programs and LICENSE",
-                names == [folder] + ["%s/%s" % (folder, n) for n in programs + ["LICENSE"]], names)
+        others = ["vexorin-build.1", "vexorin-check.1", "README", "LICENSE"]
+        t.check("tarball: one folder with the programs, their manual pages, README and LICENSE",
+                names == [folder] + ["%s/%s" % (folder, n) for n in programs + others], names)
+        modes = {m.name[len(folder) + 1:]: m.mode for m in members[1:]}
+        t.check("tarball: programs 0755, other files 0644",
+                modes == dict([(n, 0o755) for n in programs] + [(n, 0o644) for n in others]), modes)
         t.check("tarball: commit time, owner 0, no owner names",
                 all(m.mtime == epoch and m.uid == m.gid == 0 and m.uname == m.gname == "" for m in members),
                 [(m.name, m.mtime, m.uid, m.uname) for m in members])
@@ -148,6 +154,104 @@ def check_tarball(t, data, version, epoch, scratch):
         shown = subprocess.run([path, "--version"], stdout=subprocess.PIPE, universal_newlines=True).stdout
         t.check("tarball: %s --version shows %s" % (program, version), shown == "%s %s\n" % (program, version),
                 shown)
+        with open(os.path.join(scratch, folder, program + ".1"), encoding="utf-8") as f:
+            page = f.read()
+        check_man_page(t, "tarball", program, page, version, epoch)
+    with open(os.path.join(scratch, folder, "README"), encoding="utf-8") as f:
+        readme = f.read()
+    wanted = ["vexorin-build --yes", "vexorin-check ~/", "man -l vexorin-check.1", "vexorin-check.html", "MIT", ".deb"]
+    t.check("tarball: README says what the tools are, an example of each, the pages, the web page, the licence",
+            all(w in readme for w in wanted), [w for w in wanted if w not in readme])
+
+
+def check_man_page(t, where, program, page, version, epoch):
+    day = time.strftime("%Y-%m-%d", time.gmtime(epoch))
+    t.check("%s: %s.1 carries the version and the commit's date" % (where, program),
+            page.startswith(".\\\"") and '.TH %s 1 "%s" "Vexorin %s"' % (program.upper(), day, version) in page
+            and "@" not in page, page[:400])
+
+
+def check_deb(t, name, data, version, epoch, page, scratch):
+    """The Debian package: fields, listing, lintian, and both tools run from it unpacked."""
+    os.makedirs(scratch, exist_ok=True)
+    path = os.path.join(scratch, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    info = subprocess.run(["dpkg-deb", "-f", path], stdout=subprocess.PIPE, universal_newlines=True).stdout
+    fields = dict(re.findall(r"^([A-Za-z-]+): (.*)$", info, re.M))
+    wanted = {"Package": "vexorin", "Version": version.replace("-dirty", "+dirty"), "Architecture": "amd64",
+              "Section": "utils", "Priority": "optional"}
+    t.check("deb: package, version, architecture, section and priority",
+            {k: fields.get(k) for k in wanted} == wanted, fields)
+    description = subprocess.run(["dpkg-deb", "-I", path], stdout=subprocess.PIPE, universal_newlines=True).stdout
+    t.check("deb: a maintainer with an address, a description naming both tools, no dependencies",
+            re.match(r".+ <[^@ ]+@[^@ ]+>$", fields.get("Maintainer", "")) and "vexorin-build" in description and
+            "vexorin-check" in description and "Depends" not in fields, description)
+    listing = subprocess.run(["dpkg-deb", "-c", path], stdout=subprocess.PIPE, universal_newlines=True).stdout
+    rows = [line.split(None, 5) for line in listing.splitlines()]
+    stamp = time.strftime("%Y-%m-%d %H:%M", time.localtime(epoch))
+    files = {r[5]: r[0] for r in rows if not r[5].endswith("/")}
+    wanted_files = {"./usr/bin/vexorin-build": "-rwxr-xr-x", "./usr/bin/vexorin-check": "-rwxr-xr-x",
+                    "./usr/share/man/man1/vexorin-build.1.gz": "-rw-r--r--",
+                    "./usr/share/man/man1/vexorin-check.1.gz": "-rw-r--r--",
+                    "./usr/share/vexorin/vexorin-check.html": "-rw-r--r--",
+                    "./usr/share/doc/vexorin/copyright": "-rw-r--r--",
+                    "./usr/share/doc/vexorin/changelog.gz": "-rw-r--r--"}
+    t.check("deb: the tools, their gzipped pages, the web page, copyright and changelog, with their modes",
+            files == wanted_files, files)
+    t.check("deb: every entry owned by root, folders 0755, dated at the commit",
+            all(r[1] == "root/root" and "%s %s" % (r[3], r[4]) == stamp for r in rows) and
+            all(r[0] == "drwxr-xr-x" for r in rows if r[5].endswith("/")), listing)
+    if shutil.which("lintian"):
+        lint = subprocess.run(["lintian", "--fail-on", "error", path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              universal_newlines=True)
+        t.check("deb: lintian finds no error", lint.returncode == 0 and not re.search(r"^E: ", lint.stdout, re.M),
+                lint.stdout)
+    else:
+        t.check("deb: lintian is installed (tools/install-deps.sh)", False)
+
+    root = os.path.join(scratch, "root")
+    subprocess.run(["dpkg", "-x", path, root], check=True)
+    doc = os.path.join(root, "usr", "share", "doc", "vexorin")
+    with open(os.path.join(doc, "copyright"), encoding="utf-8") as f:
+        copyright_text = f.read()
+    t.check("deb: copyright in the machine-readable format, the MIT licence as Expat",
+            copyright_text.startswith("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")
+            and "Files: *\nCopyright: 2026 The Vexorin authors\nLicense: Expat\n" in copyright_text and
+            "THE SOFTWARE IS PROVIDED" in copyright_text, copyright_text)
+    with gzip.open(os.path.join(doc, "changelog.gz"), "rt", encoding="utf-8") as f:
+        changelog = f.read()
+    t.check("deb: changelog entry of this version",
+            changelog.startswith("vexorin (%s) " % wanted["Version"]) and "\n -- " in changelog, changelog)
+    with open(os.path.join(root, "usr", "share", "vexorin", "vexorin-check.html"), "rb") as f:
+        t.check("deb: the web page is the one beside the archives", f.read() == page)
+    for program in ("vexorin-build", "vexorin-check"):
+        with gzip.open(os.path.join(root, "usr", "share", "man", "man1", program + ".1.gz"), "rt",
+                       encoding="utf-8") as f:
+            check_man_page(t, "deb", program, f.read(), version, epoch)
+
+    # Both tools from the unpacked package over a folder: built, intact, then one file damaged.
+    folder = os.path.join(scratch, "served")
+    os.makedirs(os.path.join(folder, "data"))
+    for rel, content in (("readme.txt", b"read me\n"), ("data/level.bin", bytes(range(256)) * 300)):
+        with open(os.path.join(folder, rel), "wb") as f:
+            f.write(content)
+    tools = os.path.join(root, "usr", "bin")
+    built = subprocess.run([os.path.join(tools, "vexorin-build"), "--yes", folder], stdout=subprocess.PIPE,
+                           stderr=subprocess.STDOUT)
+    checker = os.path.join(folder, "Vexorin.exe")
+    t.check("deb: vexorin-build from the package writes a checker", built.returncode == 0 and os.path.isfile(checker),
+            built.stdout[-1000:])
+    intact = subprocess.run([os.path.join(tools, "vexorin-check"), checker], stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL)
+    with open(os.path.join(folder, "data", "level.bin"), "r+b") as f:
+        f.write(b"X")
+    damaged = subprocess.run([os.path.join(tools, "vexorin-check"), "--json", checker], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, universal_newlines=True)
+    t.check("deb: vexorin-check from the package finds the folder intact, then the damaged file",
+            intact.returncode == 0 and "すべてのファイルは正常です." in intact.stdout.decode("utf-8", "replace") and
+            damaged.returncode == 1 and '"damaged-file"' in damaged.stdout and "data/level.bin" in damaged.stdout,
+            (intact.returncode, intact.stdout[-500:], damaged.returncode, damaged.stdout[-1000:]))
 
 
 def check_release(t, clone_path, version, epoch, scratch):
@@ -155,12 +259,14 @@ def check_release(t, clone_path, version, epoch, scratch):
     zip_name = "Vexorin-%s-windows-x86.zip" % version
     tar_name = "Vexorin-%s-linux-x86_64.tar.gz" % version
     page_name = "vexorin-check.html"
-    t.check("dist/ holds the zip, the tarball, the web page and SHA256SUMS only", sorted(files) == sorted(
-        [zip_name, tar_name, page_name, "SHA256SUMS"]), sorted(files))
-    if zip_name not in files or tar_name not in files or page_name not in files:
+    deb_name = "vexorin_%s_amd64.deb" % version.replace("-dirty", "+dirty")
+    t.check("dist/ holds the zip, the tarball, the Debian package, the web page and SHA256SUMS only", sorted(files) ==
+            sorted([zip_name, tar_name, deb_name, page_name, "SHA256SUMS"]), sorted(files))
+    if zip_name not in files or tar_name not in files or page_name not in files or deb_name not in files:
         return
-    sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n) for n in (zip_name, tar_name, page_name))
-    t.check("SHA256SUMS names both archives and the page with their digests",
+    sums = "".join("%s  %s\n" % (hashlib.sha256(files[n]).hexdigest(), n)
+                   for n in (zip_name, tar_name, deb_name, page_name))
+    t.check("SHA256SUMS names both archives, the package and the page with their digests",
             files.get("SHA256SUMS", b"").decode() == sums, files.get("SHA256SUMS"))
     entries = check_zip(t, files[zip_name], version, epoch)
     page = files[page_name]
@@ -190,6 +296,7 @@ def check_release(t, clone_path, version, epoch, scratch):
             license_text.replace(b"\n", b"\r\n") and b"MIT License" in license_text and
             b"The Vexorin authors" in license_text)
     check_tarball(t, files[tar_name], version, epoch, scratch)
+    check_deb(t, deb_name, files[deb_name], version, epoch, page, os.path.join(scratch, "deb"))
 
 
 def main():

@@ -424,6 +424,35 @@ def scenario_browse(s, c):
             (read_settings(place) or b"").startswith(b"C:\\no such folder\r\n"), read_settings(place))
 
 
+def scenario_drop(s, c):
+    """Items dropped onto the main window, as the shell drops them: the first folder among
+    them goes into the folder field wherever they land; files alone leave the field as it
+    is; the dropped folder then builds and is saved like a typed one."""
+    name = "drop"
+    place = s.place(name)
+    items = os.path.join(place, "items")
+    s.tree(items, {"配布 フォルダ/a.txt": b"a", "second/b.txt": b"b", "file.txt": b"f"})
+    folder, second, file = (wine_path(os.path.join(items, n)) for n in ("配布 フォルダ", "second", "file.txt"))
+    run = s.drive(start(place) + [
+        "drop 1005 %s %s %s" % (quote(file), quote(folder), quote(second)), "text 1004",
+        "drop 1007 %s" % quote(file), "text 1004",
+        "drop 1004 %s" % quote(second), "text 1004",
+        "drop 1001 %s %s" % (quote(folder), quote(file)), "text 1004",
+        "press 1007", "wait-box 60000", "press OK", "gone",
+        "wait-window " + MAIN, "key ESCAPE", "expect-exit 0 20000"])
+    run_ok(c, name, run)
+    c.check(name + ": a file, then two folders, dropped on the usage text: the first folder fills the field",
+            run.text_of(1004, 0) == folder, run.texts)
+    c.check(name + ": a file alone, dropped on the make button: the field keeps its folder",
+            run.text_of(1004, 1) == folder, run.texts)
+    c.check(name + ": a folder dropped on the field itself, then with a file on the group box: each replaces it",
+            run.text_of(1004, 2) == second and run.text_of(1004, 3) == folder, run.texts)
+    c.check(name + ": the dropped folder builds its checker and is saved on close",
+            os.path.isfile(os.path.join(items, "配布 フォルダ", "Vexorin.exe")) and
+            (read_settings(place) or b"").startswith(folder.encode("cp932") + b"\r\n"),
+            (run.boxes, read_settings(place)))
+
+
 def scenario_settings_failures(s, c):
     """A settings file that cannot be read: the error box, empty fields; one that cannot be
     written: the error box and the window stays open."""
@@ -475,7 +504,7 @@ def scenario_screenshots(s, c):
 
 SCENARIOS = [scenario_first_start, scenario_missing_folder, scenario_build_and_check, scenario_overwrite,
              scenario_empty_folder, scenario_cancel, scenario_held_file, scenario_names, scenario_defaults_and_cancel,
-             scenario_browse, scenario_settings_failures]
+             scenario_browse, scenario_drop, scenario_settings_failures]
 
 
 def main():

@@ -9,8 +9,8 @@ and no file name. Names must be ASCII, so that no unpacker can garble them.
 usage: pack.py zip|tar ARCHIVE FOLDER EPOCH NAME=FILE...
   FOLDER  the one folder in the archive (Vexorin-1.0.0)
   EPOCH   the entry time, in seconds since 1970 (the commit's time)
-  NAME=FILE  the entry FOLDER/NAME gets the bytes of FILE; NAME ending in .exe or without a
-          dot is a program
+  NAME=FILE  the entry FOLDER/NAME gets the bytes of FILE; NAME ending in .exe, or a FILE that
+          may be executed, is a program
 The archive is written to ARCHIVE.part and renamed when complete.
 """
 import gzip
@@ -22,8 +22,9 @@ import time
 import zipfile
 
 
-def is_program(name):
-    return name.endswith(".exe") or "." not in name
+def is_program(name, source):
+    # Not "a name without a dot": README and LICENSE have none.
+    return name.endswith(".exe") or os.access(source, os.X_OK)
 
 
 def pack_zip(path, folder, epoch, entries):
@@ -35,10 +36,10 @@ def pack_zip(path, folder, epoch, entries):
         info.create_system = 3
         info.external_attr = (0o40755 << 16) | 0x10  # a folder, for Unix and DOS unpackers
         archive.writestr(info, b"")
-        for name, data in entries:
+        for name, data, program in entries:
             info = zipfile.ZipInfo(folder + "/" + name, stamp)
             info.create_system = 3
-            info.external_attr = (0o100755 if is_program(name) else 0o100644) << 16
+            info.external_attr = (0o100755 if program else 0o100644) << 16
             info.compress_type = zipfile.ZIP_DEFLATED
             archive.writestr(info, data, compresslevel=9)
 
@@ -54,8 +55,8 @@ def pack_tar(path, folder, epoch, entries):
     buffer = io.BytesIO()
     with tarfile.open(fileobj=buffer, mode="w", format=tarfile.USTAR_FORMAT) as archive:
         archive.addfile(member(folder, 0, 0o755, tarfile.DIRTYPE))
-        for name, data in entries:
-            archive.addfile(member(folder + "/" + name, len(data), 0o755 if is_program(name) else 0o644),
+        for name, data, program in entries:
+            archive.addfile(member(folder + "/" + name, len(data), 0o755 if program else 0o644),
                             io.BytesIO(data))
     with open(path, "wb") as raw:
         with gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9, mtime=0) as packed:
@@ -74,7 +75,7 @@ def main(argv):
             print("pack.py: %r: an entry is NAME=FILE with an ASCII name" % entry, file=sys.stderr)
             return 2
         with open(source, "rb") as f:
-            entries.append((name, f.read()))
+            entries.append((name, f.read(), is_program(name, source)))
     part = archive + ".part"
     try:
         (pack_zip if kind == "zip" else pack_tar)(part, folder, epoch, entries)

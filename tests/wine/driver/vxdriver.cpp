@@ -122,6 +122,12 @@
 //   type <text>                   post one WM_CHAR per character to the focus,
 //                                 once the current window takes keys
 //   syscommand <close|minimize|maximize|restore>  WM_SYSCOMMAND (settled)
+//   drop <ctl> <path>...          drop files and folders onto a control as the shell
+//                                 does: the control, or the first of its parents,
+//                                 that takes drops (WS_EX_ACCEPTFILES; fail if none)
+//                                 gets WM_DROPFILES (settled) with an HDROP built in
+//                                 the target process (wide paths, the point at the
+//                                 control's centre)
 //   command <id>                  WM_COMMAND(id, 0) to the current window, what
 //                                 a menu item or accelerator sends (settled)
 // Misc:
@@ -189,6 +195,7 @@
 #define _UNICODE
 #endif
 #include <windows.h>
+#include <shlobj.h>  // DROPFILES
 
 #include <algorithm>
 #include <cstdio>
@@ -1624,6 +1631,37 @@ void cmdCommand(const Line& ln) {
     sendSettled(needCur(), WM_COMMAND, MAKEWPARAM((WORD)id, 0), 0);
 }
 
+// The program frees the HDROP with DragFinish, as one from the shell; the block is taken
+// from the target's memory because an HDROP is a pointer of the process that receives it.
+void cmdDrop(const Line& ln) {
+    needArgs(ln, 2, 64, L"drop <ctl> <path>...");
+    HWND c = resolveCtl(ln.args[1]);
+    HWND taker = c;
+    while (taker && !(GetWindowLongW(taker, GWL_EXSTYLE) & WS_EX_ACCEPTFILES)) taker = GetParent(taker);
+    if (!taker) fail(L"neither control " + ln.args[1] + L" nor a window around it takes drops (WS_EX_ACCEPTFILES)");
+    RECT r;
+    GetWindowRect(c, &r);
+    POINT pt = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    ScreenToClient(taker, &pt);
+    std::wstring paths;
+    for (size_t i = 2; i < ln.args.size(); ++i) paths += ln.args[i] + L'\0';
+    paths += L'\0';
+    std::vector<char> block(sizeof(DROPFILES) + paths.size() * sizeof(wchar_t));
+    DROPFILES* files = reinterpret_cast<DROPFILES*>(block.data());
+    files->pFiles = sizeof(DROPFILES);
+    files->pt = pt;
+    files->fNC = FALSE;
+    files->fWide = TRUE;
+    memcpy(block.data() + sizeof(DROPFILES), paths.data(), paths.size() * sizeof(wchar_t));
+    HANDLE process = needTarget().process;
+    void* remote = VirtualAllocEx(process, nullptr, block.size(), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!remote) fail(L"VirtualAllocEx failed: " + num(GetLastError()));
+    SIZE_T written = 0;
+    if (!WriteProcessMemory(process, remote, block.data(), block.size(), &written) || written != block.size())
+        fail(L"WriteProcessMemory failed: " + num(GetLastError()));
+    sendSettled(taker, WM_DROPFILES, (WPARAM)remote, 0);
+}
+
 DWORD WINAPI readAckThread(void*) {
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
     char c;
@@ -1769,6 +1807,7 @@ void runCommand(const Line& ln) {
     else if (c == L"type") cmdType(ln);
     else if (c == L"syscommand") cmdSysCommand(ln);
     else if (c == L"command") cmdCommand(ln);
+    else if (c == L"drop") cmdDrop(ln);
     else fail(L"unknown command: " + c);
 }
 
