@@ -247,6 +247,43 @@ NameSearchResult NameTwinSearch::Match(const Place& at, const Listing& listing, 
   return kNameNotFound;
 }
 
+NameSearchResult NameTwinSearch::SplitByUnzip(Parent& top, size_t index, NameFinding* finding) {
+  const Child& child = top.children[index];
+  std::string written = UnzipFatName(child.stored);
+  if (child.utf8 || written.find('\\') == std::string::npos) return kNameNotFound;
+  // The folders that unzip made of it, each an exact name, none another entry's own.
+  std::string path = base_, diskName;
+  size_t begin = 0;
+  for (size_t end; (end = written.find('\\', begin)) != std::string::npos; begin = end + 1) {
+    std::string name = written.substr(begin, end - begin);
+    const Listing* listing = ListingOf(path);
+    if (name.empty() || listing == nullptr || listing->exact.count(name) == 0 ||
+        (begin == 0 && top.byOwn.count(name) != 0)) {
+      return kNameNotFound;
+    }
+    path = names_.Join(path, name, true);
+    diskName += name + "/";
+  }
+  std::string name = written.substr(begin);
+  const Listing* listing = ListingOf(path);
+  if (name.empty() || listing == nullptr || listing->exact.count(name) == 0) return kNameNotFound;
+  finding->form = kFormCp437Latin1;
+  finding->path = names_.Join(path, name, false);
+  finding->diskName = diskName + name;
+  if (taken_.count(finding->path) != 0) return kNameNotFound;
+  // Another file of the top folder that unzip writes to the same place.
+  for (size_t i = 0; i < top.children.size(); ++i) {
+    if (i != index && !top.children[i].utf8 && UnzipFatName(top.children[i].stored) == written)
+      finding->rivals.push_back(top.children[i].own);
+  }
+  if (!finding->rivals.empty()) {
+    finding->candidates.push_back(finding->diskName);
+    return kNameAmbiguous;
+  }
+  taken_.insert(finding->path);
+  return kNameFound;
+}
+
 NameSearchResult NameTwinSearch::Find(const char* storedPath, NameFinding* finding) {
   bool isFolder = false;
   std::vector<Component> parts = Components(storedPath, &isFolder);
@@ -268,6 +305,8 @@ NameSearchResult NameTwinSearch::Find(const char* storedPath, NameFinding* findi
       Parent& parent = ParentOf(KeyOf(parts, i));
       size_t index = ChildOf(parent, parts[i].stored, parts[i].utf8);
       next.result = Match(at, *listing, parent, index, !last || isFolder, &next.finding);
+      if (next.result == kNameNotFound && i == 0 && last && !isFolder)
+        next.result = SplitByUnzip(parent, index, &next.finding);
       if (at.finding.form != kFormOwn) next.finding.form = at.finding.form;
       if (!last || isFolder) places_[key] = next;
     }

@@ -90,6 +90,10 @@ class NameTwinSearch {
   NameSearchResult Match(const Place& at, const Listing& listing, Parent& parent, size_t index,
                          bool isFolder, NameFinding* finding);
 
+  // Debian's unzip makes a path of a name from Windows that holds no "/": a file of the top
+  // folder whose name has the byte 0x5C (表, ソ) lies in a folder of the name's first part.
+  NameSearchResult SplitByUnzip(Parent& top, size_t index, NameFinding* finding);
+
   FolderNames& names_;
   std::string base_;
   std::map<std::string, std::unique_ptr<Listing>> listings_;  // by Platform path

@@ -24,8 +24,10 @@ import zlib
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "support"))
 from checks import Checks, check  # noqa: E402
 
-# ソ, 表 and 十 end in 0x5C, the backslash byte; ガ and パ decompose; ～ has a JIS twin.
+# ソ, 表, 十 and 能 end in 0x5C, the backslash byte (unzip makes a folder of 能力 in 能力.txt,
+# a file of the top folder, from a zip made on Windows); ガ and パ decompose; ～ has a JIS twin.
 TREE = {
+    "能力.txt": b"nouryoku",
     "ソフト/表.txt": b"hyou\n",
     "データ/セーブ/十字架.dat": bytes(range(256)) * 4,
     "ガパ.txt": b"gapa",
@@ -130,7 +132,9 @@ def garbled_names_of_every_unpacker_are_found_and_checked(check_tool, build):
             out.mkdir()
             unpacker = f"{unpacker}, host {host}"
             r = subprocess.run(command + [str(archive)], cwd=out, capture_output=True, timeout=120)
-            check(r.returncode == 0, f"{unpacker}: {r.stderr.decode(errors='replace')}")
+            # unzip warns (exit 1) that the names from Windows use backslashes: 能's second byte.
+            warned = command[0] == "unzip" and r.returncode == 1 and b"backslashes" in r.stderr
+            check(r.returncode == 0 or warned, f"{unpacker}: {r.stderr.decode(errors='replace')}")
             code, report = check_json(check_tool, out)
             found = problems_by_path(report)
             check(code == 1 and set(found) == listed_entries(), f"{unpacker}: {code} {sorted(found)}")
