@@ -81,15 +81,13 @@ std::vector<Component> Components(const std::string& path, bool* isFolder) {
   *isFolder = false;
   for (size_t i = 0; i < inner.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(inner[i]);
-    if (!utf8 && IsCp932LeadByte(c) && i + 1 < inner.size()) {
-      piece += inner.substr(i, 2);
-      ++i;
-    } else if (c == '\\' || c == '/') {
+    bool pair = !utf8 && IsCp932LeadByte(c) && i + 1 < inner.size();
+    *isFolder = !pair && (c == '\\' || c == '/');
+    if (*isFolder) {
       flush();
-      *isFolder = true;
     } else {
-      piece += static_cast<char>(c);
-      *isFolder = false;
+      piece += inner.substr(i, pair ? 2 : 1);
+      i += pair ? 1 : 0;
     }
   }
   flush();

@@ -81,7 +81,7 @@ class NameTwinSearch {
   };
   const Listing* ListingOf(const std::string& folder);
   Parent& ParentOf(const std::string& key);
-  // The child `name` of the listed folder `key`, added when it was not listed.
+  // The index of the child whose stored name is `name` in `parent`, added when not listed.
   size_t ChildOf(Parent& parent, const std::string& name, bool utf8);
   // The names of `listing` that `form` gives for `child`, less those another entry owns.
   std::vector<std::string> Candidates(const Listing& listing, const Parent& parent,

@@ -95,10 +95,15 @@ TEST(NameSearch, TheIssuesFolderOffersNoOtherEntrysFile) {
 TEST(NameSearch, KanjiAndKatakanaMatchOnlyTheirOwnStandIns) {
   Disk disk;
   // One byte other than unzip's stand-in: another name, not 漢字.txt.
-  disk.folders["/b/"] = {"\xE8-\xC4\xDC.txt", "\xA6\xA6\xA7.txt", "\xE8+\xC4\xDC.tx"};
-  Search s(disk, {kKanji, kAiu});
+  disk.folders["/b/"] = {"\xE8-\xC4\xDC.txt", "\xA6\xA6\xA7.txt", "\xE8+\xC4\xDC.tx", "x"};
+  disk.folders["/b/x/"] = {"\xF2\\"};  // 表 (0x95 0x5C) as unzip writes it
+  Search s(disk, {kKanji, kAiu, "x\\", "x\\\x95\\"});
   EXPECT_EQ(s.Find(kKanji), kNameNotFound);
   EXPECT_EQ(s.Find(kAiu), kNameNotFound);
+  // A file named 表 alone: its second byte is no separator, so it is a file, found as one.
+  NameFinding hyo;
+  ASSERT_EQ(s.Find("x\\\x95\\", &hyo), kNameFound);
+  EXPECT_EQ(hyo.path, "/b/x/\xF2\\");
 }
 
 TEST(NameSearch, ANameSeveralEntriesCouldHaveIsAmbiguousForEach) {
