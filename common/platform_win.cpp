@@ -7,7 +7,8 @@
 
 namespace {
 
-// Room for the longest path that vexorin-check takes (4,096 bytes) and the \\?\UNC prefix.
+// Room for the longest path that vexorin-check takes (4,096 bytes; the checker's are at most
+// 1,024) and the \\?\UNC prefix.
 constexpr int kWideCapacity = 4104;
 
 HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }

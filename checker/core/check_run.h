@@ -19,7 +19,8 @@
 #define VX_CHECKER_PATH_SIZE 260
 #endif
 constexpr size_t kCheckerPathSize = VX_CHECKER_PATH_SIZE;
-// Progress lines live in buffers of the checker's path limit; longer paths are cut there.
+// Progress lines live in buffers of 260 bytes, whatever the path limit: a longer path is cut
+// there at a character boundary.
 constexpr size_t kProgressTextSize = 260;
 
 // What one CheckStep did; the dialog decides from it whether to go on.
