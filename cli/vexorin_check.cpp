@@ -9,6 +9,7 @@
 #include "check_output.h"
 #include "check_platform.h"
 #include "check_report.h"
+#include "check_zip.h"
 #include "cli_console.h"
 #include "cli_jobs.h"
 #include "texts.h"
@@ -19,11 +20,13 @@ namespace {
 enum ExitCode { kExitIntact = 0, kExitProblems = 1, kExitUsage = 2, kExitUnusable = 3 };
 
 const char kUsage[] =
-    "usage: vexorin-check [--all] [--json] [--md5sum] [--jobs N] [CHECKER]\n"
+    "usage: vexorin-check [--all] [--json] [--md5sum] [--jobs N] [CHECKER | ARCHIVE.zip]\n"
     "       vexorin-check --help | -h | --version\n"
     "Checks the folder that holds the checker file CHECKER against the check data in it, as\n"
     "the checker does, without running it. CHECKER defaults to Vexorin.exe in the current\n"
-    "folder, or else to the one .exe file there that carries check data.\n"
+    "folder, or else to the one .exe file there that carries check data. Given a zip, checks\n"
+    "its entries before unpacking, against the checker inside it (Vexorin.exe, or the one\n"
+    "carrying check data, at the top or in the one folder that holds everything).\n"
     "  --all      go on after a problem: every missing folder, missing file and damaged file,\n"
     "             one per line, then a summary line\n"
     "  --json     one JSON object with the counts and every problem (implies --all)\n"
@@ -147,6 +150,15 @@ int main(int argc, char** argv) {
   Options options;
   int parsed = ParseArguments(CommandLineArguments(argc, argv), &options);
   if (parsed >= 0) return parsed;
+  if (!options.checker.empty() && LooksLikeZip(options.checker)) {
+    ZipCheckOptions zip;
+    zip.all = options.all;
+    zip.json = options.json;
+    zip.md5sum = options.md5sum;
+    zip.jobs = JobsToRun(options.jobs);
+    zip.lanes = options.lanes;
+    return CheckZip(options.checker, zip);
+  }
   if (options.checker.empty()) {
     int found = FindDefaultChecker(&options.checker);
     if (found >= 0) return found;

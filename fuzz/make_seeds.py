@@ -137,13 +137,57 @@ def settings_seeds():
     }
 
 
+def zip_seeds():
+    """Zips as real writers make them, and the hostile ones no writer makes: cut short, a
+    directory pointing outside the file, an entry that inflates past its declared size,
+    thousands of entries of one name, bytes before the archive, ZIP64."""
+    import io
+    import zipfile
+
+    checker = IMAGE + b"|\0" + b"0" * 32 + b" a.txt\0|\0\0\0\0" + b"VXR!" + struct.pack("<IQ", 47, 1)
+
+    class Cp932Info(zipfile.ZipInfo):  # as Japanese Windows writes names: no UTF-8 flag
+        def _encodeFilenameFlags(self):
+            return self.filename.encode("cp932"), self.flag_bits & ~0x800
+
+    def make(entries, method=zipfile.ZIP_DEFLATED, zip64=False, flag=True):
+        buffer = io.BytesIO()
+        with zipfile.ZipFile(buffer, "w", method) as z:
+            for name, data in entries:
+                info = (zipfile.ZipInfo if flag else Cp932Info)(name)
+                info.compress_type = method
+                with z.open(info, "w", force_zip64=zip64) as w:
+                    w.write(data)
+        return bytearray(buffer.getvalue())
+
+    tree = [("Game/", b""), ("Game/Vexorin.exe", checker), ("Game/a.txt", b"a" * 3000), ("Game/empty/", b"")]
+    seeds = {
+        "deflated.zip": make(tree),
+        "stored.zip": make(tree, zipfile.ZIP_STORED),
+        "zip64.zip": make(tree, zip64=True),
+        "cp932-names.zip": make(tree + [("Game/\u30bd\u30d5\u30c8/\u8868.txt", b"x")], flag=False),
+        "same-name.zip": make(tree + [("Game/a.txt", b"b")] * 2000, zipfile.ZIP_STORED),
+    }
+    seeds["cut.zip"] = seeds["deflated.zip"][: len(seeds["deflated.zip"]) // 2]
+    seeds["stub-before.zip"] = bytearray(b"MZ stub" * 100) + seeds["deflated.zip"]
+    outside = bytearray(seeds["stored.zip"])
+    outside[-6:-2] = struct.pack("<I", 0x7FFFFFF0)  # the directory's offset past the end
+    seeds["directory-outside.zip"] = outside
+    past = bytearray(seeds["deflated.zip"])
+    at = past.rfind(b"PK\x01\x02" )
+    past[at + 24:at + 28] = struct.pack("<I", 10)  # declared 10 bytes, inflates to 3,000
+    seeds["inflates-past.zip"] = past
+    return {name: bytes(data) for name, data in seeds.items()}
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="the native vexorin-build")
     ap.add_argument("--out", default=str(pathlib.Path(__file__).resolve().parent / "corpus"))
     a = ap.parse_args()
     out = pathlib.Path(a.out)
-    for name, seeds in (("check_data", check_data_seeds(a.build)), ("settings", settings_seeds())):
+    for name, seeds in (("check_data", check_data_seeds(a.build)), ("settings", settings_seeds()),
+                         ("zip", zip_seeds())):
         folder = out / name
         folder.mkdir(parents=True, exist_ok=True)
         for seed, data in seeds.items():

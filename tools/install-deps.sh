@@ -25,7 +25,7 @@ pkgs=(
   wine wine32:i386 wine64 fonts-wine
   wasi-libc libc++-14-dev-wasm32 libc++abi-14-dev-wasm32 libclang-rt-14-dev-wasm32
   chromium firefox-esr webkit2gtk-driver nodejs
-  unzip 7zip libarchive-tools
+  unzip zip 7zip libarchive-tools zlib1g-dev libz-mingw-w64-dev
   groff-base man-db lintian
 )
 

@@ -49,7 +49,7 @@ valgrind --tool=memcheck --error-exitcode=1 --leak-check=full --errors-for-leak-
 
 # A minute of fuzzing per target, from the committed seeds. New inputs go to a scratch folder;
 # an input that fails is kept in build/linux-asan/fuzz/ to become a unit test.
-for target in check_data settings; do
+for target in check_data settings zip; do
   scratch=$(mktemp -d)
   log=build/linux-asan/fuzz/$target.log
   if ! build/linux-asan/fuzz/vx_fuzz_$target -max_total_time=60 -timeout=10 -print_final_stats=1 \

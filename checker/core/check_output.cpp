@@ -38,22 +38,23 @@ std::string Hex(unsigned char c) {
   return text;
 }
 
-// A stored relative path for people and scripts: UTF-8 with "/" separators. After the
-// conversion a backslash can only be a separator: second bytes of double-byte characters
-// have become parts of longer UTF-8 sequences.
+std::string FixedLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+std::string WithoutFinalLineFeed(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+// After the conversion a backslash can only be a separator: second bytes of double-byte
+// characters have become parts of longer UTF-8 sequences.
 std::string SlashPath(const std::string& cp932, const ToUtf8& toUtf8) {
   std::string path = toUtf8(cp932);
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
   return path;
-}
-
-std::string FixedLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-
-std::string WithoutFinalLineFeed(std::string text) {
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
 }
 
 std::string JsonString(const std::string& text) {
@@ -76,6 +77,8 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
+
+namespace {
 
 const char* KindName(ProblemKind kind) {
   switch (kind) {
@@ -286,7 +289,11 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
            static_cast<unsigned>(report.problems.size()));
   out += summary;
   if (counts.total > 0) out += ", " + std::to_string(counts.total) + " of them under other names";
-  return Printable(out + "\n");
+  out += "\n";
+  // After the verdict, apart from it: what the folder holds beyond the list.
+  for (const UnlistedEntry& entry : report.unlisted)
+    out += std::string("not listed: ") + DiskNameText(entry.path) + "\n";
+  return Printable(out);
 }
 
 std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8) {
@@ -297,14 +304,15 @@ std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8) {
 }
 
 std::string JsonReport(const CheckReport& report, const std::string& checker,
-                       const std::string& folder, const ToUtf8& toUtf8) {
+                       const std::string& folder, const ToUtf8& toUtf8,
+                       const std::string& members) {
   std::string out = "{\"checker\": " + JsonString(checker) + ", \"folder\": " + JsonString(folder) +
                     ", \"outcome\": \"" + OutcomeName(report.outcome) + "\"";
   if (report.outcome == kOutcomeUnusable) {
     out += ", \"error\": " + JsonString(UnusableText(report, toUtf8));
     if (!report.escapingPath.empty())
       out += ", \"escapingPath\": " + JsonString(toUtf8(report.escapingPath));
-    return out + "}\n";
+    return out + members + "}\n";
   }
   out += ", \"folders\": " + std::to_string(report.folders) +
          ", \"files\": " + std::to_string(report.files) +
@@ -344,7 +352,13 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
            "\", \"entries\": " + std::to_string(counts.count[form]) +
            ", \"cause\": " + JsonString(NameFormCause(form)) + "}";
   }
-  return out + "]}\n";
+  out += "], \"unlisted\": [";
+  for (size_t i = 0; i < report.unlisted.size(); ++i) {
+    const UnlistedEntry& entry = report.unlisted[i];
+    out += std::string(i > 0 ? ", " : "") + "{\"path\": " + JsonString(DiskNameText(entry.path)) +
+           ", \"folder\": " + (entry.isFolder ? "true" : "false") + "}";
+  }
+  return out + "]" + members + "}\n";
 }
 
 std::string Md5sumList(const std::vector<std::pair<std::string, std::string>>& list,

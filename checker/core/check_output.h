@@ -33,9 +33,15 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
 // Why the check data is unusable: the checker's load failure, or the first escaping path.
 std::string UnusableText(const CheckReport& report, const ToUtf8& toUtf8);
 // One JSON object: the checker file and its folder (UTF-8), the outcome, the counts and every
-// problem with its kind, its relative path and for a damaged file both digests.
+// problem with its kind, its relative path and for a damaged file both digests; then
+// `members`, the caller's own (each after a comma), such as what a zip says of itself.
 std::string JsonReport(const CheckReport& report, const std::string& checker,
-                       const std::string& folder, const ToUtf8& toUtf8);
+                       const std::string& folder, const ToUtf8& toUtf8,
+                       const std::string& members = std::string());
+// A stored relative path for people and scripts: UTF-8 with "/" separators.
+std::string SlashPath(const std::string& cp932, const ToUtf8& toUtf8);
+// `text` (UTF-8) as a JSON string, quotes included.
+std::string JsonString(const std::string& text);
 // One line per file in md5sum's format: digest, two spaces, `prefix` and the relative path
 // with "/" separators.
 std::string Md5sumList(const std::vector<std::pair<std::string, std::string>>& list,

@@ -5,8 +5,10 @@
 #include "check_run.h"
 #include "concurrent_digest.h"
 #include "cp932.h"
+#include "cp932_convert.h"
 #include "text.h"
 #include "texts.h"
+#include "unlisted.h"
 
 namespace {
 
@@ -267,6 +269,24 @@ void CheckFilesConcurrently(const FileContext& c, int jobs, const Md5LaneKernel*
                      goOn ? kFailureGoesOn : kFailureEndsRun, lanes);
 }
 
+// What the folder holds beyond the check data: neither the checker nor an entry found under
+// another name counts, nor a name on disk that a listed entry could be (ambiguous-name).
+std::vector<UnlistedEntry> Unlisted(Platform& platform, FolderNames& names, CheckRun& run,
+                                    const CheckReport& report) {
+  std::set<std::string> found;
+  for (const Problem& problem : report.problems) {
+    if (problem.form != kFormOwn) found.insert(problem.diskName);
+    found.insert(problem.candidates.begin(), problem.candidates.end());
+  }
+  char self[kCheckerPathSize];
+  std::string checker;
+  if (platform.ExecutablePath(self, sizeof self)) {
+    std::string path = self;
+    checker = Cp932TextToUtf8(path.substr(FolderPrefixLength(self)));
+  }
+  return FindUnlisted(platform, names, run.baseFolder, run.data, checker, found);
+}
+
 }  // namespace
 
 bool PathStaysInside(const char* path) {
@@ -341,6 +361,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
   }
   run.CloseCurrentFile();
   report->outcome = report->problems.empty() ? kOutcomeIntact : kOutcomeProblems;
+  if (all && names != nullptr) report->unlisted = Unlisted(platform, *names, run, *report);
 }
 
 bool ReadDigestList(Platform& platform, CheckReport* report,

@@ -12,6 +12,7 @@
 #include "md5_lanes.h"
 #include "name_twins.h"
 #include "platform.h"
+#include "unlisted.h"
 
 enum ProblemKind {
   kProblemFolderMissing,
@@ -58,6 +59,9 @@ struct CheckReport {
   uint32_t folders = 0, files = 0;  // listed in the check data
   uint32_t foldersChecked = 0, filesChecked = 0;
   std::vector<Problem> problems;
+  // With every problem wanted and the names on disk given: what the folder holds that the
+  // check data does not list. Information only: it changes neither outcome nor exit status.
+  std::vector<UnlistedEntry> unlisted;
 };
 
 // Told before every step of the file check, with the checker's two progress lines.

@@ -138,6 +138,8 @@ def garbled_names_of_every_unpacker_are_found_and_checked(check_tool, build):
             code, report = check_json(check_tool, out)
             found = problems_by_path(report)
             check(code == 1 and set(found) == listed_entries(), f"{unpacker}: {code} {sorted(found)}")
+            # An entry found under another name is not also a file the check data lacks.
+            check(report["unlisted"] == [], f"{unpacker}: unlisted {report['unlisted']}")
             for path, problem in found.items():
                 kind = "folder-under-other-name" if path.endswith("/") else "file-under-other-name"
                 check(problem["kind"] == kind and problem["foundAs"] == form,

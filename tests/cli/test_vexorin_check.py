@@ -151,6 +151,29 @@ def all_json_and_md5sum(check_tool, build):
         tree.cleanup()
 
 
+def unlisted_files_are_information_only(check_tool, build):
+    tree = Tree(build)
+    try:
+        # What an older version left behind, and what systems and unpackers leave.
+        tree.write("old.dll", b"stale")
+        tree.write("ソフト/古い/a.txt", b"stale")
+        tree.write("ソフト/古い/b.txt", b"stale")
+        for litter in ("Thumbs.db", "ソフト/DESKTOP.INI", "ソフト/深い/.DS_Store", "._表.txt", "__MACOSX/._z.txt"):
+            tree.write(litter, b"litter")
+        tree.write("._nothing.txt", b"beside no listed file")
+        r = run(check_tool, "--all", str(tree.checker))
+        want = "not listed: ._nothing.txt\nnot listed: old.dll\nnot listed: ソフト/古い/\n"
+        check(r.returncode == 0 and r.stdout.decode().endswith("0 problems found\n" + want), r.stdout.decode())
+        r = run(check_tool, "--json", str(tree.checker))
+        check(json.loads(r.stdout)["unlisted"] == [{"path": "._nothing.txt", "folder": False},
+                                                   {"path": "old.dll", "folder": False},
+                                                   {"path": "ソフト/古い/", "folder": True}], r.stdout.decode())
+        # Not without --all: the checker's own text alone.
+        check(run(check_tool, str(tree.checker)).stdout.decode() == INTACT, "plain")
+    finally:
+        tree.cleanup()
+
+
 def the_default_checker_and_the_one_other_exe(check_tool, build):
     tree = Tree(build, name="check.exe")
     try:
@@ -360,6 +383,7 @@ def main():
     t = Checks()
     t.case(the_checkers_texts_and_exit_statuses, a.check, a.build)
     t.case(all_json_and_md5sum, a.check, a.build)
+    t.case(unlisted_files_are_information_only, a.check, a.build)
     t.case(the_default_checker_and_the_one_other_exe, a.check, a.build)
     t.case(hostile_checker_files, a.check, a.build)
     t.case(names_code_page_932_cannot_write, a.check, a.build)

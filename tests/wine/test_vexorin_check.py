@@ -23,6 +23,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from checks import run_scenarios  # noqa: E402
 from harness import WineSession, to_wine_path  # noqa: E402
+from pe_image import Pe  # noqa: E402
 from trees import write_tree  # noqa: E402
 
 TREE = {"表.txt": b"hyou", "ソフト/readme.txt": b"soft", "ソフト/深い/data.bin": b"\x5c" * 600000, "z.txt": b"z"}
@@ -170,7 +171,25 @@ def names_code_page_932_cannot_write_check_as_natively(s, t):
                 "native %r\n     Windows %r" % (n, w))
 
 
-SCENARIOS = [same_results_as_the_native_program, a_path_out_of_the_folder_is_refused,
+def a_zip_checks_as_natively_with_zlib_inside(s, t):
+    # zlib is linked into the program: it must not ask for a zlib DLL that Windows lacks.
+    dlls = {d.upper() for d in Pe(pathlib.Path(s.args.windows_check).read_bytes()).imports()}
+    t.check("zip: no zlib DLL imported", not any("ZLIB" in d or d.startswith("LIBZ") for d in dlls), repr(dlls))
+    folder = s.tree("zipped")
+    subprocess.run(["zip", "-qr", "../game.zip", "."], cwd=folder, check=True)
+    native, windows = s.both(s.root, "game.zip")
+    t.check("zip intact: exit 0 both ways", native[0] == 0 and windows[0] == 0, "native %r\n     Windows %r" % (native, windows))
+    subprocess.run(["zip", "-0qr", "../stored.zip", "."], cwd=folder, check=True)
+    raw = bytearray((s.root / "stored.zip").read_bytes())
+    raw[raw.find(b"\x5c" * 64) + 10] ^= 0x01  # inside data.bin, stored as it is
+    (s.root / "bad.zip").write_bytes(raw)
+    native, windows = s.both(s.root, "--json", "bad.zip")
+    n, w = json.loads(native[1]), json.loads(windows[1])
+    t.check("zip damaged: the same JSON report", native[0] == windows[0] == 1 and n["problems"] == w["problems"],
+            "native %r\n     Windows %r" % (n, w))
+
+
+SCENARIOS = [same_results_as_the_native_program, a_zip_checks_as_natively_with_zlib_inside, a_path_out_of_the_folder_is_refused,
              a_deep_folder_and_garbled_names_check_as_natively, names_code_page_932_cannot_write_check_as_natively]
 
 

@@ -1,0 +1,131 @@
+// The zip directory reader against archives no real writer makes: bytes before the archive, a
+// directory that points outside the file, counts and sizes that cannot be, a Unicode Path field
+// whose CRC does not match its name, a ZIP64 field that is not there.
+#include "zip_directory.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+class Bytes : public ByteSource {
+ public:
+  explicit Bytes(std::string bytes) : bytes_(std::move(bytes)) {}
+  uint64_t Size() override { return bytes_.size(); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t size) override {
+    if (offset > bytes_.size() || bytes_.size() - offset < size) return false;
+    memcpy(buffer, bytes_.data() + offset, size);
+    return true;
+  }
+
+ private:
+  std::string bytes_;
+};
+
+void Put16(std::string* s, uint32_t v) { s->append({char(v & 0xFF), char(v >> 8 & 0xFF)}); }
+void Put32(std::string* s, uint32_t v) {
+  Put16(s, v & 0xFFFF);
+  Put16(s, v >> 16);
+}
+
+// One stored entry `name` holding `data`, its directory record carrying `extra`; `count` in the
+// end record.
+std::string OneEntryZip(const std::string& name, const std::string& data, const std::string& extra,
+                        uint32_t count = 1, uint32_t size32 = 0) {
+  uint32_t crc = ZipCrc32(0, data.data(), data.size());
+  std::string zip;
+  Put32(&zip, 0x04034b50);
+  Put16(&zip, 20), Put16(&zip, 0), Put16(&zip, 0), Put32(&zip, 0);
+  Put32(&zip, crc), Put32(&zip, static_cast<uint32_t>(data.size())), Put32(&zip, static_cast<uint32_t>(data.size()));
+  Put16(&zip, static_cast<uint32_t>(name.size())), Put16(&zip, 0);
+  zip += name + data;
+  size_t directory = zip.size();
+  Put32(&zip, 0x02014b50);
+  Put16(&zip, 20), Put16(&zip, 20), Put16(&zip, 0), Put16(&zip, 0), Put32(&zip, 0);
+  Put32(&zip, crc), Put32(&zip, static_cast<uint32_t>(data.size()));
+  Put32(&zip, size32 ? size32 : static_cast<uint32_t>(data.size()));
+  Put16(&zip, static_cast<uint32_t>(name.size())), Put16(&zip, static_cast<uint32_t>(extra.size()));
+  Put16(&zip, 0), Put16(&zip, 0), Put16(&zip, 0), Put32(&zip, 0), Put32(&zip, 0);
+  zip += name + extra;
+  size_t end = zip.size();
+  Put32(&zip, 0x06054b50);
+  Put16(&zip, 0), Put16(&zip, 0), Put16(&zip, count), Put16(&zip, count);
+  Put32(&zip, static_cast<uint32_t>(end - directory)), Put32(&zip, static_cast<uint32_t>(directory));
+  Put16(&zip, 0);
+  return zip;
+}
+
+std::string UnicodePathField(const std::string& storedName, const std::string& utf8, uint32_t crcDelta = 0) {
+  std::string field;
+  Put16(&field, 0x7075), Put16(&field, static_cast<uint32_t>(5 + utf8.size()));
+  field += '\1';
+  Put32(&field, ZipCrc32(0, storedName.data(), storedName.size()) + crcDelta);
+  return field + utf8;
+}
+
+ZipStatus Read(const std::string& zip, std::vector<ZipEntry>* entries) {
+  Bytes source(zip);
+  return ReadZipDirectory(source, entries);
+}
+
+TEST(ZipDirectory, ReadsWhatTheDirectorySaysAndRefusesWhatCannotBe) {
+  std::vector<ZipEntry> entries;
+  const std::string name = "\x95\x5c.txt";  // 表.txt in code page 932, its second byte a 0x5C
+  std::string zip = OneEntryZip(name, "hyou", UnicodePathField(name, "\xe8\xa1\xa8.txt"));
+  ASSERT_EQ(Read(zip, &entries), kZipOk);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, name);
+  EXPECT_EQ(entries[0].utf8Name, "\xe8\xa1\xa8.txt");  // the field's CRC matches the name
+  EXPECT_EQ(entries[0].size, 4u);
+
+  // Bytes before the archive (a self-extracting stub) move every offset: the entry is still
+  // found where its local header really is.
+  Bytes shifted(std::string(1000, 'M') + zip);
+  ASSERT_EQ(ReadZipDirectory(shifted, &entries), kZipOk);
+  uint64_t data = 0;
+  ASSERT_EQ(LocateZipData(shifted, entries[0], &data), kZipOk);
+  char got[4];
+  ASSERT_TRUE(shifted.ReadAt(data, got, 4));
+  EXPECT_EQ(std::string(got, 4), "hyou");
+
+  // A Unicode Path field whose CRC is not its name's is another name's: not believed.
+  ASSERT_EQ(Read(OneEntryZip(name, "hyou", UnicodePathField(name, "x.txt", 1)), &entries), kZipOk);
+  EXPECT_EQ(entries[0].utf8Name, "");
+
+  // A count the directory cannot hold is not believed; one that wrapped at 16 bits is not
+  // taken for the end.
+  ASSERT_EQ(Read(OneEntryZip("a", "b", "", 0xFFFF), &entries), kZipOk);
+  EXPECT_EQ(entries.size(), 1u);
+  ASSERT_EQ(Read(OneEntryZip("a", "b", "", 0), &entries), kZipOk);
+  EXPECT_EQ(entries.size(), 1u);
+
+  // A size that says "in the ZIP64 field" without that field.
+  EXPECT_EQ(Read(OneEntryZip("a", "b", "", 1, 0xFFFFFFFF), &entries), kZipDamaged);
+  // A directory that begins past its end record.
+  std::string outside = zip;
+  outside[outside.size() - 6] = '\x7f';
+  EXPECT_EQ(Read(outside, &entries), kZipDamaged);
+  // Cut short: the start of a zip without its end is a broken-off download; anything else is
+  // no zip at all.
+  EXPECT_EQ(Read(zip.substr(0, zip.size() - 30), &entries), kZipIncomplete);
+  EXPECT_EQ(Read(std::string(100, 'x'), &entries), kZipNotZip);
+  EXPECT_EQ(Read("", &entries), kZipNotZip);
+}
+
+TEST(ZipDirectory, DataThatRunsPastTheEndIsIncomplete) {
+  std::string zip = OneEntryZip("a.txt", std::string(100, 'a'), "");
+  Bytes source(zip);
+  std::vector<ZipEntry> entries;
+  ASSERT_EQ(ReadZipDirectory(source, &entries), kZipOk);
+  entries[0].compressedSize = zip.size();  // as a directory that lies would say
+  uint64_t data = 0;
+  EXPECT_EQ(LocateZipData(source, entries[0], &data), kZipIncomplete);
+  entries[0].localHeaderOffset = 5;  // no local header there
+  entries[0].compressedSize = 1;
+  EXPECT_EQ(LocateZipData(source, entries[0], &data), kZipDamaged);
+}
+
+}  // namespace
