@@ -137,23 +137,14 @@ std::string ReadAsCodePage(const std::string& bytes, SingleByteCodePage page) {
   return out;
 }
 
-std::string ReadAsCodePageLatin1(const std::string& bytes, SingleByteCodePage page) {
-  const uint16_t* high = HighHalf(page);
+std::string UnzipFatName(const std::string& bytes) {
   std::string out;
   for (char ch : bytes) {
     unsigned char c = static_cast<unsigned char>(ch);
-    uint32_t code = c < 0x80 ? c : high[c - 0x80];
-    out += static_cast<char>(code <= 0xFF ? code : 0);
+    unsigned char written = c < 0x80 ? c : kUnzipFatHigh[c - 0x80];
+    if (written != 0) out += static_cast<char>(written);
   }
   return out;
-}
-
-bool MatchesWithLost(const std::string& pattern, const std::string& name) {
-  if (pattern.size() != name.size()) return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (pattern[i] != '\0' && pattern[i] != name[i]) return false;
-  }
-  return true;
 }
 
 std::string Decomposed(const std::string& utf8) {

@@ -10,12 +10,12 @@ enum SingleByteCodePage { kCodePage437, kCodePage850, kCodePage1252 };
 
 // The bytes read as `page`, as UTF-8: what an unpacker that writes UTF-8 names makes of them.
 std::string ReadAsCodePage(const std::string& bytes, SingleByteCodePage page);
-// The bytes read as `page`, written as Latin-1 bytes: what an unpacker that writes Latin-1
-// names makes of them. A character that Latin-1 lacks becomes a NUL byte, which such an
-// unpacker replaces by a stand-in of its own choice (no name holds NUL): see MatchesWithLost.
-std::string ReadAsCodePageLatin1(const std::string& bytes, SingleByteCodePage page);
-// True when `name` is `pattern` with any one byte in place of each NUL of the pattern.
-bool MatchesWithLost(const std::string& pattern, const std::string& name);
+// What Debian's unzip writes on Linux for the name of a zip entry made on FAT (host 0, as
+// Windows makes them): every byte above 0x7F through unzip's fixed table (code page 437 read
+// and written in Latin-1, a stand-in byte for each character Latin-1 lacks, 0x98 dropped).
+// Several bytes share a stand-in (ｱ, ｲ and ｳ all become 0xA6), so several names can give
+// the same result; each name gives exactly one.
+std::string UnzipFatName(const std::string& bytes);
 
 // UTF-8 `text` with every letter and kana that has a canonical decomposition decomposed into
 // its base and combining marks, as macOS stores names (ガ becomes カ and U+3099). Bytes that

@@ -44,6 +44,16 @@ class Platform {
   // code page 932 cannot write it, the path is kExecutableFolderMark, a backslash and the
   // file name, and this platform takes that text for the executable itself.
   virtual bool ExecutablePath(char* buffer, size_t capacity) = 0;
+  // After ExecutablePath failed: true when it failed only because the path is longer than
+  // `capacity` bytes (or than this platform takes). `buffer` then holds as much of the path
+  // as it can, ended by "..." where it was cut, for a text that names it: in code page 932,
+  // or enclosed in kForeignNameBegin and kForeignNameEnd in UTF-8. False by default, for a
+  // platform whose executable's path always fits.
+  virtual bool ExecutablePathTooLong(char* buffer, size_t capacity) {
+    (void)buffer;
+    (void)capacity;
+    return false;
+  }
 
  protected:
   ~Platform() = default;

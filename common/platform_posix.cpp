@@ -144,8 +144,16 @@ bool PosixPlatform::IsFolder(const char* path) {
   return Native(path, &native) && stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool PosixPlatform::ExecutablePathTooLong(char* buffer, size_t capacity) {
+  if (!givenTooLong_ || capacity < 4) return false;
+  if (!TextCopy(buffer, capacity - 3, executablePath_.c_str())) TextAppend(buffer, capacity, "...");
+  return true;
+}
+
 bool PosixPlatform::ExecutablePath(char* buffer, size_t capacity) {
-  if (!executablePath_.empty()) return TextCopy(buffer, capacity, executablePath_.c_str());
+  // The path given in code page 932 is handed out whole or not at all.
+  givenTooLong_ = !executablePath_.empty() && !TextCopy(buffer, capacity, executablePath_.c_str());
+  if (!executablePath_.empty()) return !givenTooLong_;
   std::string native = executableNativePath_;
   if (native.empty()) {
     char link[PATH_MAX];

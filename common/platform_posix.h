@@ -21,6 +21,7 @@ class PosixPlatform : public Platform {
   bool FileSize(const char* path, uint64_t* size) override;
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
+  bool ExecutablePathTooLong(char* buffer, size_t capacity) override;
 
   // Lets tests and tools stand a file in for the running executable (a native process
   // cannot be a checker file itself). The path is in code page 932.
@@ -47,6 +48,7 @@ class PosixPlatform : public Platform {
   bool Expand(const char* text, bool path, std::string* out) const;
 
   std::string executablePath_;
+  bool givenTooLong_ = false;  // ExecutablePath failed as executablePath_ did not fit
   std::string executableNativePath_;
   // Set when ExecutablePath had to hand out the marked form: the folder it stands for
   // (without its last separator), the executable's native path and the text handed out.

@@ -7,8 +7,8 @@
 
 namespace {
 
-// Room for any path the programs build (at most 259 bytes) and for the longest message.
-// Room for the longest path that vexorin-check takes (4,096 bytes) and the \\?\UNC prefix.
+// Room for the longest path that vexorin-check takes (4,096 bytes; the checker's are at most
+// 1,024) and the \\?\UNC prefix.
 constexpr int kWideCapacity = 4104;
 
 HANDLE Handle(FileRef file) { return static_cast<HANDLE>(file); }
@@ -30,11 +30,12 @@ int ExpandToWide(const char* text, const wchar_t* folder, wchar_t* out, int capa
       ++end;
     }
     if (end > piece) {
-      int n = foreign ? MultiByteToWideChar(CP_UTF8, 0, piece, static_cast<int>(end - piece),
-                                            out != nullptr ? out + length : nullptr,
-                                            out != nullptr ? capacity - length : 0)
-                      : Cp932PieceToWide(piece, static_cast<int>(end - piece),
-                                         out != nullptr ? out + length : nullptr, capacity - length);
+      int n = foreign
+                  ? MultiByteToWideChar(CP_UTF8, 0, piece, static_cast<int>(end - piece),
+                                        out != nullptr ? out + length : nullptr,
+                                        out != nullptr ? capacity - length : 0)
+                  : Cp932PieceToWide(piece, static_cast<int>(end - piece),
+                                     out != nullptr ? out + length : nullptr, capacity - length);
       if (n <= 0) return -1;
       length += n;
     }
@@ -163,9 +164,18 @@ bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
   } else {
     n = GetModuleFileNameW(nullptr, self_, kPlatformPathChars);
   }
-  if (n == 0 || n >= static_cast<DWORD>(kPlatformPathChars) - 1) return false;
+  selfTooLong_ = selfCut_ = false;
+  if (n >= static_cast<DWORD>(kPlatformPathChars) - 1) {
+    // Cut by GetModuleFileNameW: what it holds is the path's beginning.
+    self_[kPlatformPathChars - 1] = L'\0';
+    selfTooLong_ = selfCut_ = true;
+  }
+  if (n == 0 || selfTooLong_) return false;
   if (WideToCp932(self_, buffer, static_cast<int>(capacity))) return true;
-  if (buffer[0] == '\0') return false;  // too long for the buffer, not merely unwritable
+  if (buffer[0] == '\0') {  // too long for the buffer, not merely unwritable
+    selfTooLong_ = true;
+    return false;
+  }
   // The folder ends at the last separator: in UTF-16 no other character holds its code.
   DWORD cut = n;
   while (cut > 0 && self_[cut - 1] != L'\\' && self_[cut - 1] != L'/') --cut;
@@ -180,6 +190,39 @@ bool Win32Platform::ExecutablePath(char* buffer, size_t capacity) {
   if (selfText_[2] == '\0') return false;
   marked_ = true;
   return TextCopy(buffer, capacity, selfText_);
+}
+
+bool Win32Platform::ExecutablePathTooLong(char* buffer, size_t capacity) {
+  if (!selfTooLong_ || capacity < 8) return false;
+  // In UTF-8, enclosed, so that the text names it as it is, whatever code page 932 can
+  // write, as far as it fits: room is kept for the closing mark, "..." and the terminator.
+  size_t at = 0, room = capacity - 5;
+  buffer[at++] = kForeignNameBegin;
+  bool cut = selfCut_;
+  for (int i = 0; self_[i] != L'\0'; ++i) {
+    uint32_t c = self_[i];
+    if (c >= 0xD800 && c <= 0xDBFF && self_[i + 1] >= 0xDC00 && self_[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (self_[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    size_t length = c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    if (at + length > room) {
+      cut = true;
+      break;
+    }
+    if (length == 1) {
+      buffer[at++] = static_cast<char>(c);
+      continue;
+    }
+    buffer[at++] = static_cast<char>((0xF00 >> length) | (c >> (6 * (length - 1))));
+    for (size_t k = length - 1; k > 0; --k)
+      buffer[at++] = static_cast<char>(0x80 | ((c >> (6 * (k - 1))) & 0x3F));
+  }
+  buffer[at++] = kForeignNameEnd;
+  buffer[at] = '\0';
+  if (cut) TextAppend(buffer, capacity, "...");
+  return true;
 }
 
 bool Win32MessageSink::Show(const char* text, const char* title, MessageKind kind) {

@@ -21,6 +21,7 @@ class Win32Platform : public Platform {
   bool FileSize(const char* path, uint64_t* size) override;
   bool IsFolder(const char* path) override;
   bool ExecutablePath(char* buffer, size_t capacity) override;
+  bool ExecutablePathTooLong(char* buffer, size_t capacity) override;
 
   // Lets a tool stand another file in for the running executable (vexorin-check reads the
   // checker file it is given and checks that file's folder); false when it does not fit.
@@ -37,6 +38,10 @@ class Win32Platform : public Platform {
   // its last separator, its whole path, and the text that stood for that path.
   bool marked_ = false;
   bool selfGiven_ = false;  // self_ holds the path of SetExecutablePath
+  // Set when ExecutablePath failed as the path did not fit: the code-page-932 buffer, or
+  // self_ itself (`selfCut_`: self_ holds the path's beginning).
+  bool selfTooLong_ = false;
+  bool selfCut_ = false;
   wchar_t folder_[kPlatformPathChars];
   wchar_t self_[kPlatformPathChars];
   char selfText_[kPlatformPathChars];

@@ -25,6 +25,9 @@ TEXTS = [
     ("kTextStopTitle", "終了確認"),
     ("kTextPathTooLongLine", "%s のパスが長すぎます.\n"),
     ("kTextUnpackShallower", "パスの短いフォルダに解凍し直してください."),
+    # vexorin-check's: a listed entry that several names on disk, or several entries, could be.
+    ("kTextFolderAmbiguous", "フォルダ %s は別の名前で解凍されたようですが、候補が複数あり、どれか決められません."),
+    ("kTextFileAmbiguous", "ファイル %s は別の名前で解凍されたようですが、候補が複数あり、どれか決められません."),
     # Build job
     ("kTextOverwriteQuestion", "%s に上書きしますか？"),
     ("kTextOverwriteTitle", "上書き確認"),

@@ -96,6 +96,8 @@ const char* KindName(ProblemKind kind) {
       return "file-under-other-name";
     case kProblemPathTooLong:
       return "path-too-long";
+    case kProblemNameAmbiguous:
+      return "ambiguous-name";
   }
   return "";
 }
@@ -112,12 +114,31 @@ const char* OutcomeName(CheckOutcome outcome) {
   return "";
 }
 
+// The English line of an entry that several names on disk, or several entries, could be.
+std::string AmbiguousLine(const Problem& problem, const ToUtf8& toUtf8) {
+  std::string line = (problem.path.empty() || problem.path.back() != '\\' ? "file " : "folder ") +
+                     SlashPath(problem.path, toUtf8) +
+                     " is not there under its own name, and which name on disk it has cannot be "
+                     "told (" +
+                     NameFormId(problem.form) + "): ";
+  for (size_t i = 0; i < problem.candidates.size(); ++i)
+    line += (i > 0 ? ", " : "") + DiskNameText(problem.candidates[i]);
+  if (!problem.rivals.empty()) {
+    line += problem.candidates.size() > 1 ? ", names that " : ", a name that ";
+    for (size_t i = 0; i < problem.rivals.size(); ++i)
+      line += (i > 0 ? ", " : "") + DiskNameText(problem.rivals[i]);
+    line += " could have as well";
+  }
+  return line + ". Rename the right one to the listed name.";
+}
+
 // The problem's text in UTF-8 with one separator style in its fixed line: a missing folder's
 // line and a path too long name the checker's folder as the system writes it and the stored
 // path after it, which then takes the same separators ("/" on Linux) rather than the stored
 // backslashes.
 std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
   std::string text = toUtf8(problem.text);
+  if (problem.kind == kProblemNameAmbiguous) return text + "\n" + AmbiguousLine(problem, toUtf8);
   if (problem.kind != kProblemFolderMissing && problem.kind != kProblemPathTooLong) return text;
   std::string stored = toUtf8(problem.path);
   size_t at = text.find(stored);
@@ -130,6 +151,11 @@ bool Renamed(const Problem& problem) {
   return problem.kind == kProblemFolderRenamed || problem.kind == kProblemFileRenamed;
 }
 
+// Found under another form: a name that form gave, not several.
+bool UnderOtherName(const Problem& problem) {
+  return problem.form != kFormOwn && problem.kind != kProblemNameAmbiguous;
+}
+
 // How many problems were found under each form, and the forms in the order first found.
 struct FormCounts {
   size_t count[kNameFormCount] = {};
@@ -137,7 +163,7 @@ struct FormCounts {
   size_t total = 0;
   explicit FormCounts(const CheckReport& report) {
     for (const Problem& problem : report.problems) {
-      if (problem.form == kFormOwn) continue;
+      if (!UnderOtherName(problem)) continue;
       if (count[problem.form]++ == 0) order.push_back(problem.form);
       ++total;
     }
@@ -146,16 +172,16 @@ struct FormCounts {
 
 // The cause of every form that several entries share, said once for all of them.
 std::string CauseLine(NameForm form, size_t count) {
-  return std::to_string(count) + " listed entries are there under other names: " +
-         NameFormCause(form) + ".";
+  return std::to_string(count) +
+         " listed entries are there under other names: " + NameFormCause(form) + ".";
 }
 
 // The line of one problem found under another name; it says the cause itself unless a
 // CauseLine said it for several entries.
 std::string RenamedLine(const Problem& problem, const FormCounts& counts, const ToUtf8& toUtf8) {
   std::string subject = problem.kind == kProblemFolderRenamed ? "folder " : "file ";
-  std::string line = subject + SlashPath(problem.path, toUtf8) + " is there as " +
-                     DiskNameText(problem.diskName);
+  std::string line =
+      subject + SlashPath(problem.path, toUtf8) + " is there as " + DiskNameText(problem.diskName);
   if (problem.kind == kProblemFileRenamed) {
     line += ", its content intact";
   } else if (problem.kind == kProblemFileDamaged) {
@@ -235,11 +261,11 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
     // the same way, with the problem the checker would have stopped at.
     const Problem* ending = nullptr;
     for (const Problem& problem : report.problems) {
-      if (problem.form != kFormOwn && counts.count[problem.form] < 2)
+      if (UnderOtherName(problem) && counts.count[problem.form] < 2)
         out += RenamedLine(problem, counts, toUtf8) + "\n";
       if (!Renamed(problem) && ending == nullptr) ending = &problem;
     }
-    if (ending != nullptr && ending->form != kFormOwn && counts.count[ending->form] >= 2)
+    if (ending != nullptr && UnderOtherName(*ending) && counts.count[ending->form] >= 2)
       out += RenamedLine(*ending, counts, toUtf8) + "\n";
     if (ending != nullptr) {
       out += WithoutFinalLineFeed(ShownText(*ending, toUtf8)) + "\n";
@@ -250,16 +276,19 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
     return Printable(out);
   }
   for (const Problem& problem : report.problems) {
-    if (problem.form != kFormOwn) out += RenamedLine(problem, counts, toUtf8) + "\n";
-    if (!Renamed(problem)) out += FixedLine(ShownText(problem, toUtf8)) + "\n";
+    if (UnderOtherName(problem)) out += RenamedLine(problem, counts, toUtf8) + "\n";
+    if (problem.kind == kProblemNameAmbiguous) {
+      out += ShownText(problem, toUtf8) + "\n";
+    } else if (!Renamed(problem)) {
+      out += FixedLine(ShownText(problem, toUtf8)) + "\n";
+    }
   }
   char summary[160];
   snprintf(summary, sizeof summary, "%u folders and %u files checked, %u problems found",
            static_cast<unsigned>(report.foldersChecked), static_cast<unsigned>(report.filesChecked),
            static_cast<unsigned>(report.problems.size()));
   out += summary;
-  if (counts.total > 0)
-    out += ", " + std::to_string(counts.total) + " of them under other names";
+  if (counts.total > 0) out += ", " + std::to_string(counts.total) + " of them under other names";
   out += "\n";
   // After the verdict, apart from it: what the folder holds beyond the list.
   for (const UnlistedEntry& entry : report.unlisted)
@@ -300,7 +329,15 @@ std::string JsonReport(const CheckReport& report, const std::string& checker,
              ", \"actual\": " + JsonString(problem.actual);
     }
     std::string text = ShownText(problem, toUtf8);
-    if (problem.form != kFormOwn) {
+    if (problem.kind == kProblemNameAmbiguous) {
+      out += std::string(", \"foundAs\": \"") + NameFormId(problem.form) + "\", \"candidates\": [";
+      for (size_t k = 0; k < problem.candidates.size(); ++k)
+        out += (k > 0 ? ", " : "") + JsonString(DiskNameText(problem.candidates[k]));
+      out += "], \"otherEntries\": [";
+      for (size_t k = 0; k < problem.rivals.size(); ++k)
+        out += (k > 0 ? ", " : "") + JsonString(DiskNameText(problem.rivals[k]));
+      out += "]";
+    } else if (problem.form != kFormOwn) {
       out += std::string(", \"foundAs\": \"") + NameFormId(problem.form) +
              "\", \"nameOnDisk\": " + JsonString(DiskNameText(problem.diskName));
       std::string line = RenamedLine(problem, counts, toUtf8);

@@ -4,8 +4,8 @@
 
 #include "check_run.h"
 #include "concurrent_digest.h"
-#include "cp932_convert.h"
 #include "cp932.h"
+#include "cp932_convert.h"
 #include "text.h"
 #include "texts.h"
 #include "unlisted.h"
@@ -122,12 +122,30 @@ void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::strin
   report->problems.push_back(problem);
 }
 
+// An entry that several names on disk, or several entries, could be.
+Problem AmbiguousProblem(const char* format, const char* path, const NameFinding& finding) {
+  Problem problem;
+  problem.kind = kProblemNameAmbiguous;
+  problem.path = path;
+  problem.text = FixedLine(format, path);
+  problem.form = finding.form;
+  problem.candidates = finding.candidates;
+  problem.rivals = finding.rivals;
+  return problem;
+}
+
 // The current file, missing under its own name, looked for under other forms and, when found,
 // digested under that name. False when it is not there under any form.
 bool CheckUnderOtherName(const FileContext& c, bool* intact) {
   const char* path = RecordPath(c.run.data.fileRecords[c.run.currentIndex]);
   NameFinding finding;
-  if (c.search == nullptr || !c.search->Find(path, &finding)) return false;
+  NameSearchResult found = c.search != nullptr ? c.search->Find(path, &finding) : kNameNotFound;
+  if (found == kNameNotFound) return false;
+  if (found == kNameAmbiguous) {
+    c.report->problems.push_back(AmbiguousProblem(kTextFileAmbiguous, path, finding));
+    *intact = false;
+    return true;
+  }
   DigestState state;
   std::vector<unsigned char> chunk(kCheckerChunkSize);
   unsigned char md5[16];
@@ -252,12 +270,13 @@ void CheckFilesConcurrently(const FileContext& c, int jobs, const Md5LaneKernel*
 }
 
 // What the folder holds beyond the check data: neither the checker nor an entry found under
-// another name counts.
+// another name counts, nor a name on disk that a listed entry could be (ambiguous-name).
 std::vector<UnlistedEntry> Unlisted(Platform& platform, FolderNames& names, CheckRun& run,
                                     const CheckReport& report) {
   std::set<std::string> found;
   for (const Problem& problem : report.problems) {
     if (problem.form != kFormOwn) found.insert(problem.diskName);
+    found.insert(problem.candidates.begin(), problem.candidates.end());
   }
   char self[kCheckerPathSize];
   std::string checker;
@@ -295,7 +314,12 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
   KeepingSink sink;
   if (!LoadTrusted(run, sink, report)) return;
   std::unique_ptr<NameTwinSearch> search;
-  if (names != nullptr) search.reset(new NameTwinSearch(*names, run.baseFolder));
+  if (names != nullptr) {
+    search.reset(new NameTwinSearch(*names, run.baseFolder));
+    for (uint32_t i = 0; i < run.data.folderCount; ++i) search->AddListed(run.data.folders[i]);
+    for (uint32_t i = 0; i < run.data.fileCount; ++i)
+      search->AddListed(RecordPath(run.data.fileRecords[i]));
+  }
 
   // The checker's folder check, CheckFolders, one folder at a time so that `all` can go on.
   bool foldersThere = true;
@@ -306,16 +330,21 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
     problem.path = run.data.folders[i];
     bool fits = run.PathFits(run.data.folders[i]);
     NameFinding finding;
-    if (fits && search && search->Find(run.data.folders[i], &finding) &&
-        platform.IsFolder(finding.path.c_str())) {
+    NameSearchResult found =
+        fits && search ? search->Find(run.data.folders[i], &finding) : kNameNotFound;
+    if (found == kNameFound && platform.IsFolder(finding.path.c_str())) {
       problem.kind = kProblemFolderRenamed;
       problem.form = finding.form;
       problem.diskName = finding.diskName;
       report->problems.push_back(problem);
       continue;
     }
-    problem.kind = fits ? kProblemFolderMissing : kProblemPathTooLong;
-    problem.text = sink.last;
+    if (found == kNameAmbiguous) {
+      problem = AmbiguousProblem(kTextFolderAmbiguous, run.data.folders[i], finding);
+    } else {
+      problem.kind = fits ? kProblemFolderMissing : kProblemPathTooLong;
+      problem.text = sink.last;
+    }
     report->problems.push_back(problem);
     foldersThere = false;
     if (!all) break;

@@ -24,6 +24,9 @@ enum ProblemKind {
   kProblemFileRenamed,
   // The base folder and the stored path together pass the path limit: not looked at.
   kProblemPathTooLong,
+  // Not there under its own name, and a form gives several names on disk for it, or a name
+  // that other missing entries could have as well: which one it is cannot be told.
+  kProblemNameAmbiguous,
 };
 
 struct Problem {
@@ -37,6 +40,9 @@ struct Problem {
   // How it was found: a damaged file or a read error may be found under another form too.
   NameForm form = kFormOwn;
   std::string diskName;  // under another form: the relative path on disk, "/" separators
+  // Ambiguous: the relative paths on disk it could be, and the other listed entries that
+  // could be one of them (UTF-8, "/" separators); `form` is the form that gave them.
+  std::vector<std::string> candidates, rivals;
 };
 
 enum CheckOutcome {
@@ -84,7 +90,8 @@ class CheckProgress {
 //
 // With `names`, a folder or file that is not there under its own name is looked for under
 // the forms that unpackers and other systems give names (NameTwinSearch). One found is
-// checked under that name, reported with its form, and does not end the run.
+// checked under that name, reported with its form, and does not end the run; one that could
+// be several names is reported ambiguous, as a problem.
 void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
               const Md5LaneKernel* lanes = Md5WidestLaneKernel(), FolderNames* names = nullptr);
 

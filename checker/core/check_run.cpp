@@ -37,6 +37,10 @@ void ShowProblem(MessageSink& messages, const char* format, const char* prefix, 
   delete[] buffer;
 }
 
+// Room for the checker's own path when it does not fit a path buffer: in UTF-8 (up to three
+// bytes for each of the platform's characters) with its marks.
+constexpr size_t kShownPathSize = 3 * kCheckerPathSize + 8;
+
 // Which user message goes with which problem, in the order the check data stores them.
 enum { kFolderMessage = 0, kFileMessage = 1, kBrokenMessage = 2 };
 
@@ -77,8 +81,19 @@ bool CheckRun::ReadOwnCheckData(MessageSink& messages) {
   // ReadCheckData refuses every block it cannot vouch for (too short, no magic, a length
   // beyond the file, a missing separator, a file record without a path), so nothing later
   // reads outside the block. The user only needs to know that the checker is damaged.
-  if (!platform_.ExecutablePath(ownPath, sizeof ownPath) ||
-      !ReadCheckData(platform_, ownPath, &data)) {
+  if (!platform_.ExecutablePath(ownPath, sizeof ownPath)) {
+    // A checker unpacked so deep that its own path does not fit is not damaged: the user is
+    // told that the path is too long, named as far as it can be, and what to do instead.
+    char* shown = new (std::nothrow) char[kShownPathSize];
+    if (shown != nullptr && platform_.ExecutablePathTooLong(shown, kShownPathSize)) {
+      ShowProblem(messages, kTextPathTooLongLine, "", shown, kTextUnpackShallower);
+    } else {
+      messages.Show(kTextCheckerLoadFailed, kTextError, kMessageWarning);
+    }
+    delete[] shown;
+    return false;
+  }
+  if (!ReadCheckData(platform_, ownPath, &data)) {
     messages.Show(kTextCheckerLoadFailed, kTextError, kMessageWarning);
     return false;
   }

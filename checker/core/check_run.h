@@ -9,15 +9,18 @@
 #include "digest.h"
 #include "platform.h"
 
-// Paths live in buffers of the platform's path limit, terminator included: 260 bytes in the
-// checker, whose calls take no longer paths. The other programs that check (vexorin-check)
-// open paths by calls without that limit and set VX_CHECKER_PATH_SIZE to the system's, so
-// that a folder unpacked deep down is checked there too.
+// Paths live in buffers of VX_CHECKER_PATH_SIZE bytes, terminator included: 1,024 in the
+// checker, whose platform opens paths past Windows's 260 characters in the \\?\ form
+// (checker/CMakeLists.txt), and 4,096 in the tools that check (vexorin-check), Linux's limit,
+// so that a folder unpacked deep down is checked there too. A build that sets none gets 260,
+// Windows's classic limit. A path that does not fit is reported too long, never cut; the
+// checker's own path too.
 #ifndef VX_CHECKER_PATH_SIZE
 #define VX_CHECKER_PATH_SIZE 260
 #endif
 constexpr size_t kCheckerPathSize = VX_CHECKER_PATH_SIZE;
-// Progress lines live in buffers of the checker's path limit; longer paths are cut there.
+// Progress lines live in buffers of 260 bytes, whatever the path limit: a longer path is cut
+// there at a character boundary.
 constexpr size_t kProgressTextSize = 260;
 
 // What one CheckStep did; the dialog decides from it whether to go on.

@@ -1,22 +1,23 @@
 // Finding a listed folder or file that is not there under its own name under the forms that
 // unpackers and other systems give names: the code-page-932 bytes themselves, those bytes
-// read as code page 437, 850 or 1252, a decomposed name, a twin character, another case.
+// read as code page 437, 850 or 1252, unzip's fixed table, a decomposed name, a twin
+// character, another case. Only a name that a form really gives is offered, never one that
+// another listed entry has or could have.
 #pragma once
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 // How an entry was found, in the order the forms are tried.
 enum NameForm {
-  kFormOwn,          // under its own name
-  kFormCp932Bytes,   // the code-page-932 bytes as they are (7-Zip, bsdtar on Linux)
-  kFormCp437,        // the bytes read as code page 437, in UTF-8 (Python's zipfile)
-  kFormCp437Latin1,  // the same in Latin-1 bytes, characters Latin-1 lacks lost (unzip)
-  kFormCp850,        // read as code page 850 (Windows in Western Europe, OEM)
-  kFormCp850Latin1,
-  kFormCp1252,  // read as code page 1252 (Windows in the West, ANSI)
-  kFormCp1252Latin1,
+  kFormOwn,            // under its own name
+  kFormCp932Bytes,     // the code-page-932 bytes as they are (7-Zip, bsdtar on Linux)
+  kFormCp437,          // the bytes read as code page 437, in UTF-8 (Python's zipfile)
+  kFormCp437Latin1,    // the same in Latin-1 bytes by Debian's unzip's table (UnzipFatName)
+  kFormCp850,          // read as code page 850 (Windows in Western Europe, OEM)
+  kFormCp1252,         // read as code page 1252 (Windows in the West, ANSI)
   kFormDecomposed,     // decomposed, as macOS stores names (NFD)
   kFormTwinCharacter,  // 〜 for ～ and the other pairs JIS and Windows map differently
   kFormLetterCase,     // letters in another case, which Windows does not tell apart
@@ -38,11 +39,20 @@ class FolderNames {
   ~FolderNames() = default;
 };
 
-// Where a listed entry was found.
+enum NameSearchResult {
+  kNameNotFound,   // under no form, or only under its own name
+  kNameFound,      // under one name that no other listed entry can have
+  kNameAmbiguous,  // under a form that gives several names, or a name other entries could have
+};
+
+// Where a listed entry was found, or which names it could be.
 struct NameFinding {
   NameForm form = kFormOwn;  // the form of the outermost name that was not its own
   std::string path;          // the Platform path to open it by
   std::string diskName;      // its relative path as on disk: the names joined by "/"
+  // Ambiguous: the relative paths on disk ("/" separators) that it could be, and the other
+  // listed entries (stored paths) that could be one of them as well.
+  std::vector<std::string> candidates, rivals;
 };
 
 // Looks for listed entries under the base folder `base` (a Platform path ending in a
@@ -51,27 +61,46 @@ class NameTwinSearch {
  public:
   NameTwinSearch(FolderNames& names, const std::string& base);
   ~NameTwinSearch();
+  // Tells the search of every listed entry (its stored relative path) before the first Find:
+  // a name on disk that is an entry's own, or that a form gives for several missing entries,
+  // is never offered for one of them.
+  void AddListed(const char* storedPath);
   // Looks for the stored relative path (code page 932, backslash separators, a folder's
-  // ending in one) name by name; true when it is there with at least one name under another
-  // form than its own.
-  bool Find(const char* storedPath, NameFinding* finding);
+  // ending in one; or enclosed in UTF-8, checkfile.h) name by name. Found: there with at
+  // least one name under another form than its own. A folder that is not found, or only
+  // ambiguously, is not looked into: what is listed inside it is not found.
+  NameSearchResult Find(const char* storedPath, NameFinding* finding);
 
  private:
   struct Listing;
+  struct Child;
+  struct Parent;
   struct Place {
-    bool found = false;
+    NameSearchResult result = kNameNotFound;
     NameFinding finding;
   };
   const Listing* ListingOf(const std::string& folder);
-  // The folder that the stored folder path `prefix` (ending in a separator) leads to.
-  const Place& FolderPlace(const std::string& prefix);
-  // The name of `listing` that the stored name `name` has under the first form that finds it.
-  bool Match(const Listing& listing, const std::string& name, std::string* found, NameForm* form);
+  Parent& ParentOf(const std::string& key);
+  // The index of the child whose stored name is `name` in `parent`, added when not listed.
+  size_t ChildOf(Parent& parent, const std::string& name, bool utf8);
+  // The names of `listing` that `form` gives for `child`, less those another entry owns.
+  std::vector<std::string> Candidates(const Listing& listing, const Parent& parent,
+                                      const Child& child, NameForm form) const;
+  // Which name of the place `at` (its `listing`) the child `index` of `parent` has.
+  NameSearchResult Match(const Place& at, const Listing& listing, Parent& parent, size_t index,
+                         bool isFolder, NameFinding* finding);
+
+  // Debian's unzip makes a path of a name from Windows that holds no "/": a file of the top
+  // folder whose name has the byte 0x5C (表, ソ) lies in a folder of the name's first part.
+  NameSearchResult SplitByUnzip(Parent& top, size_t index, NameFinding* finding);
 
   FolderNames& names_;
   std::string base_;
   std::map<std::string, std::unique_ptr<Listing>> listings_;  // by Platform path
-  std::map<std::string, Place> places_;                       // by stored folder path
+  // By a listed folder's own relative path: its own names, each followed by a backslash.
+  std::map<std::string, std::unique_ptr<Parent>> parents_;
+  std::map<std::string, Place> places_;  // where each listed folder was found, if it was
+  std::set<std::string> taken_;          // the Platform paths found for an entry
 };
 
 // The form's name in vexorin-check's JSON report.

@@ -180,10 +180,13 @@ bool TCheckerBuilder::WriteChecker() {
   bool utf8 = !utf8Folders.empty() || !utf8Records.empty();
   AddRecord(kSectionSeparator);
   for (const std::string& m : messages) {
-    // A message of "|" alone reads as the separator that begins the extension, which would
-    // then take the next message for its name and leave the names in UTF-8 unchecked. A line
-    // feed after it keeps it a message and shows the same line.
-    AddRecord(utf8 && m == kSectionSeparator ? m + "\n" : m);
+    // A message of "|" alone reads as a third separator, the one that begins an extension:
+    // the next message would then be taken for the extension's name ("utf8" makes the rest
+    // the extension's records, which the reader refuses, and the checker calls itself
+    // damaged), and the messages after it are lost to every reader. A line feed after it
+    // keeps it a message and shows the same line; no other message can be taken for a
+    // separator. Always, whether UTF-8 records follow or not.
+    AddRecord(m == kSectionSeparator ? m + "\n" : m);
   }
   // Without such names the data stays as the readers made before the extension know it.
   if (utf8) {

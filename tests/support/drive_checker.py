@@ -60,8 +60,10 @@ class Session:
         os.makedirs(path)
         return write_tree(path, files)
 
-    def build(self, folder, name="Vexorin.exe"):
-        result = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, folder],
+    def build(self, folder, name="Vexorin.exe", options=()):
+        """Writes a checker into `folder` with vexorin-build and `options` (messages ...)."""
+        result = subprocess.run([self.args.build, "--image", self.args.checker, "--yes", "--name", name, *options,
+                                 folder],
                                 stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
         if result.returncode != 0:
             raise RuntimeError("vexorin-build failed: " + result.stdout.decode("utf-8", "replace"))

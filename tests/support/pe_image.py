@@ -7,7 +7,8 @@ import struct
 import xml.etree.ElementTree as ElementTree
 
 # The shipped checker runs on a bare Windows installation and stays small without a packer:
-# 16,384 bytes until it took paths beyond 260 bytes (17,408), then names in UTF-8 (17,920).
+# 16,384 bytes until it took paths beyond 260 bytes (17,408), then names in UTF-8 (17,920),
+# then named its own path too long where it does not fit (18,432).
 SIZE_GOAL = 20480
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL"}
 

@@ -93,6 +93,27 @@ TEST(BuildJob, EveryRecordReadsBackAsWritten) {
   ReleaseCheckData(&data);
 }
 
+TEST(BuildJob, AMessageOfABarAloneReadsBackAsAMessageWhateverFollowsIt) {
+  // Written alone, "|" reads as a third separator: "utf8" after it then begins the extension
+  // and "X" is taken for one of its folders, which lacks its separators, so the reader
+  // refuses the data and the checker calls itself damaged; otherwise the messages are lost.
+  const char* const sets[][3] = {{"|", "utf8", "X"}, {"|", "m2", "m3"}, {"m1", "m2", "|"}};
+  for (const auto& m : sets) {
+    Fixture f;
+    f.dir.WriteFile("a.txt", "alpha");
+    ASSERT_TRUE(RunBuild(f.job, f.dir.path(), "Vexorin.exe", m[0], m[1], m[2]).written);
+    CheckData data;
+    ASSERT_TRUE(ReadCheckData(f.platform, (f.dir.CorePath() + "Vexorin.exe").c_str(), &data))
+        << m[0] << " " << m[1] << " " << m[2];
+    EXPECT_EQ(data.fileCount, 1u);
+    for (int i = 0; i < kMessageCount; ++i) {
+      // The line feed after it shows the same line.
+      EXPECT_EQ(data.messages[i], std::string(m[i]) + (m[i] == std::string("|") ? "\n" : ""));
+    }
+    ReleaseCheckData(&data);
+  }
+}
+
 TEST(BuildJob, ProgressTextsShowBytesBeforeTheStepAndTheFileAboutToBeRead) {
   Fixture f;
   f.dir.WriteFile("big.bin", std::string(262144, 'b'));

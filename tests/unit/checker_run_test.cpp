@@ -58,6 +58,9 @@ struct LoggingPlatform : Platform {
   bool ExecutablePath(char* buffer, size_t capacity) override {
     return base.ExecutablePath(buffer, capacity);
   }
+  bool ExecutablePathTooLong(char* buffer, size_t capacity) override {
+    return base.ExecutablePathTooLong(buffer, capacity);
+  }
 };
 
 struct Outcome {
@@ -268,6 +271,37 @@ TEST(CheckerLoad, DataThatCannotBeTrustedGivesTheLoadFailureAndChecksNothing) {
   }
 }
 
+TEST(CheckerLoad, ACheckerWhoseOwnPathDoesNotFitIsTooDeepNotDamaged) {
+  const std::string tooLong =
+      Cp932("のパスが長すぎます.\nパスの短いフォルダに解凍し直してください.");
+  {
+    SCOPED_TRACE("one byte past the path buffer: named whole");
+    Checker c;
+    std::string path = c.dir.CorePath();
+    path += std::string(kCheckerPathSize - path.size() - 12, 'd') + "\\Vexorin.exe";
+    ASSERT_EQ(path.size(), kCheckerPathSize);
+    c.platform.base.SetExecutablePath(path);
+    EXPECT_FALSE(c.run.LoadCheckData(c.sink));
+    ExpectOneWarning(c.sink, path + " " + tooLong);
+    EXPECT_TRUE(c.platform.opened.empty());
+  }
+  {
+    SCOPED_TRACE("past what a text can name: its beginning, cut at a character");
+    Checker c;
+    std::string path = c.dir.CorePath() + std::string(2 * kCheckerPathSize, 'd') + "\\";
+    while (path.size() < 4 * kCheckerPathSize) path += Cp932("表");
+    c.platform.base.SetExecutablePath(path);
+    EXPECT_FALSE(c.run.LoadCheckData(c.sink));
+    ASSERT_EQ(c.sink.boxes.size(), 1u);
+    const std::string& text = c.sink.boxes[0].text;
+    size_t shown = text.find("... " + tooLong);
+    ASSERT_NE(shown, std::string::npos) << text.substr(text.size() - 100);
+    EXPECT_GT(shown, 2 * kCheckerPathSize);
+    EXPECT_EQ(text.substr(0, shown), path.substr(0, shown));
+    EXPECT_EQ((shown - path.find('\\', c.dir.CorePath().size())) % 2, 1u) << "a whole 表 last";
+  }
+}
+
 TEST(CheckerLoad, ARenamedCheckerFindsItsDataAndStillNamesVexorinWhenBroken) {
   Checker good;
   good.dir.WriteFile("f.txt", "abc");
@@ -362,8 +396,9 @@ TEST(CheckerFolders, AFolderPathBeyondThePathLimitIsTooLongNamedWholeAndOneByteL
   longFolder = std::string(room, 'd') + "\\";
   d.Write({longFolder, "|", "|", "m1", "", ""}, 0);
   EXPECT_FALSE(d.run.LoadCheckData(d.sink));
-  ExpectOneWarning(d.sink, d.dir.CorePath() + longFolder +
-                               Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
+  ExpectOneWarning(d.sink,
+                   d.dir.CorePath() + longFolder +
+                       Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
 }
 
 // --- File check -------------------------------------------------------------------------------
@@ -466,8 +501,9 @@ TEST(CheckerFiles, AFilePathBeyondThePathLimitIsTooLongWithoutOpening) {
   c.Write({"|", Record(kAbcMd5, "short.txt"), Record(kAbcMd5, longPath), "|", "", "m2", ""}, 6);
   ASSERT_TRUE(c.run.LoadCheckData(c.sink));
   EXPECT_EQ(c.RunToEnd().result, kCheckPathTooLong);
-  ExpectOneWarning(c.sink, c.dir.CorePath() + longPath +
-                               Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
+  ExpectOneWarning(c.sink,
+                   c.dir.CorePath() + longPath +
+                       Cp932(" のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."));
   EXPECT_EQ(c.FilesOpenedAfterLoading().size(), 1u) << "only short.txt was opened";
 }
 

@@ -14,6 +14,7 @@ import argparse
 import os
 import re
 import shutil
+import subprocess
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
@@ -64,6 +65,14 @@ def missing_file(s, t):
     t.check("missing file: while the box shows, the progress line names that file",
             len(run.texts) == 1 and re.match(r"^sub\\a\.txt をチェック中\.\.\.\([12]/3\)$", run.texts[0][1]) is not None,
             repr(run.texts))
+
+    # Messages |, utf8 and X: written alone, the | read as the separator that begins an
+    # extension named utf8, which the checker refused as damaged data.
+    folder = s.folder("nofile-bar", {"first.txt": b"1", "sub/a.txt": b"a"})
+    exe = s.build(folder, options=["--folder-message", "|", "--nofile-message", "utf8", "--broken-message", "X"])
+    os.remove(os.path.join(folder, "sub", "a.txt"))
+    run = s.drive([start(exe), "wait-box 30000", "press OK", "gone 5000", "no-box 1000", "expect-exit 0 10000"])
+    expect_run(t, "missing file, messages |, utf8, X", run, [error_box("ファイル sub\\a.txt が見つかりません.\nutf8")])
 
 
 def damaged_file(s, t):
@@ -151,6 +160,36 @@ def folder_deeper_than_260_bytes(s, t):
     t.check("path too long: the box", run.ok and shown == [error_box(text)], repr(run.boxes)[-600:])
 
 
+def checker_path_past_its_buffer(s, t):
+    # The checker's own path passes its 1,024-byte buffer: in code page 932 only (584
+    # characters of 2 bytes each), and past the 1,023 characters it asks Windows for. The
+    # folder is too deep; the checker is not damaged. It names its own path as far as it has
+    # it. Wine's CreateProcess takes no path past MAX_PATH, so Wine's loader starts it (as
+    # Explorer would on Windows) and the driver takes it up by its box.
+    deep = os.path.join(*["長いフォルダの名前" * 2] * 29)
+    exe = s.build(s.folder(deep, {"a.txt": b"a"}))
+    t.check("own path too long: past 1,024 bytes", len(to_wine_path(exe).encode("cp932")) > 1024, exe)
+    exe_ascii = s.build(s.folder(os.path.join(*["d" * 200] * 6), {"a.txt": b"a"}))
+    t.check("own path too long: past 1,023 characters", len(to_wine_path(exe_ascii)) > 1023, exe_ascii)
+    for name, path, shown in (("in code page 932", exe, to_wine_path(exe)),
+                              ("in characters", exe_ascii, to_wine_path(exe_ascii)[:1023] + "...")):
+        checker = subprocess.Popen(s.wine.command(to_wine_path(path)), env=s.wine.env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            run = s.drive(["attach エラー 30000", "wait-box 5000", "press OK", "expect-exit 0 10000"])
+        finally:
+            try:
+                checker.wait(timeout=30)
+            except subprocess.TimeoutExpired:
+                checker.kill()
+                checker.wait()
+        text = shown + " のパスが長すぎます.\nパスの短いフォルダに解凍し直してください."
+        # The box is far wider than the screen, so its icon cannot be read off the screen.
+        boxes = [Box(box.caption, box.text, box.buttons, "warning") for box in run.boxes]
+        t.check("own path too long %s: the box" % name, run.ok and boxes == [error_box(text)],
+                repr(run.boxes)[-700:] + run.transcript[-500:])
+
+
 def big_folder(s):
     """The checker of a folder with the big file and a small one, built once for the scenarios
     that only run it: building it digests the whole big file."""
@@ -217,7 +256,8 @@ def close_requests_ask(s, t):
 
 SCENARIOS = [all_intact, missing_folder, missing_file, damaged_file, no_check_data, renamed_checker,
              other_current_directory, folder_ending_in_hyo, stop_then_cancel, stop_then_ok,
-             escape_does_nothing, answers_during_a_long_check, close_requests_ask, folder_deeper_than_260_bytes]
+             escape_does_nothing, answers_during_a_long_check, close_requests_ask, folder_deeper_than_260_bytes,
+             checker_path_past_its_buffer]
 
 
 def main():

@@ -41,6 +41,11 @@
 // Process:
 //   start <exe> [<workdir>|- [<arg>...]]  CreateProcessW; becomes the target
 //                                 process. Previous targets keep running.
+//   attach <caption> [ms]         wait for a visible top-level window with exactly this
+//                                 caption in any process and make that process the
+//                                 target: for a program that CreateProcess cannot start
+//                                 (Wine's takes no path past MAX_PATH), started from
+//                                 outside by Wine's loader
 //   wait-exit [ms]                wait for the target to end, print EXIT <code>
 //   expect-exit <code> [ms]       same, and fail unless the code matches
 //   kill                          TerminateProcess(target, 1)
@@ -1112,6 +1117,42 @@ void cmdStart(const Line& ln) {
     emit(L"STARTED pid=" + num(t.pid));
 }
 
+struct CaptionSearch {
+    const std::wstring* caption;
+    HWND found;
+};
+
+BOOL CALLBACK findCaption(HWND h, LPARAM lp) {
+    CaptionSearch* s = reinterpret_cast<CaptionSearch*>(lp);
+    if (!IsWindowVisible(h) || captionText(h) != *s->caption) return TRUE;
+    s->found = h;
+    return FALSE;
+}
+
+void cmdAttach(const Line& ln) {
+    needArgs(ln, 1, 2, L"attach <caption> [ms]");
+    DWORD to = timeoutArg(ln, 2);
+    CaptionSearch search = {&ln.args[1], nullptr};
+    for (DWORD waited = 0;; waited += kPoll) {
+        EnumWindows(findCaption, reinterpret_cast<LPARAM>(&search));
+        if (search.found != nullptr) break;
+        if (waited >= to) fail(L"no window titled " + ln.args[1] + L" after " + num(to) + L" ms");
+        Sleep(kPoll);
+    }
+    Target t;
+    GetWindowThreadProcessId(search.found, &t.pid);
+    t.process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                            FALSE, t.pid);
+    if (t.process == nullptr) fail(L"OpenProcess failed (error " + num(GetLastError()) + L")");
+    wchar_t full[MAX_PATH * 4];
+    DWORD len = MAX_PATH * 4;
+    if (QueryFullProcessImageNameW(t.process, 0, full, &len)) t.exe = full;
+    g_started.push_back(t);
+    g_target = &g_started.back();
+    g_cur = g_sel = nullptr;
+    emit(L"ATTACHED pid=" + num(t.pid));
+}
+
 void cmdWaitExit(const Line& ln, bool expect) {
     Target& t = needTarget();
     long long want = 0;
@@ -1733,6 +1774,7 @@ void runCommand(const Line& ln) {
     else if (c == L"poll") { needArgs(ln, 1, 1, L"poll <ms>"); g_poll = std::max<DWORD>(1, (DWORD)parseNumber(ln.args[1], L"ms")); }
     else if (c == L"clock") cmdClock();
     else if (c == L"start") cmdStart(ln);
+    else if (c == L"attach") cmdAttach(ln);
     else if (c == L"wait-exit") cmdWaitExit(ln, false);
     else if (c == L"expect-exit") cmdWaitExit(ln, true);
     else if (c == L"kill") cmdKill();
