@@ -3,6 +3,7 @@
 // handed (WebPlatform) and gives back the same texts and JSON report.
 #include <stdint.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -104,17 +105,35 @@ VX_WEB_EXPORT("vx_carries_check_data") int32_t CarriesData() {
   return CarriesCheckData(platform) ? 1 : 0;
 }
 
-// The file count and byte total that the check data lists, for the page's progress bar; the
-// file count is -1 when the checker carries no usable data.
-VX_WEB_EXPORT("vx_listed_files") double ListedFiles() {
+// What the page needs of the check data before the check, from one reading of it: the file
+// count and the byte total it lists (for the progress bar; the count is -1 when the checker
+// carries no usable data), then every listed folder below which no file is listed (an empty
+// folder, or one that holds only such folders), which a folder input cannot show, each with
+// "/" separators and without the last. Each part ended by a NUL, in `result`.
+VX_WEB_EXPORT("vx_listed") void Listed() {
   CheckRun run(platform);
   Quiet quiet;
-  return run.ReadOwnCheckData(quiet) ? run.data.fileCount : -1;
-}
-VX_WEB_EXPORT("vx_listed_bytes") double ListedBytes() {
-  CheckRun run(platform);
-  Quiet quiet;
-  return run.ReadOwnCheckData(quiet) ? static_cast<double>(run.byteTotal) : -1;
+  if (!run.ReadOwnCheckData(quiet)) {
+    result.assign("-1\0-1\0", 6);
+    return;
+  }
+  result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
+  std::set<std::string> holding;  // the folders with a listed file somewhere below them
+  std::string relative;
+  for (uint32_t i = 0; i < run.data.fileCount; ++i) {
+    std::string path = std::string(run.baseFolder) + RecordPath(run.data.fileRecords[i]);
+    if (!WebRelativePath(path.c_str(), &relative)) continue;
+    for (size_t cut = relative.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = relative.rfind('/', cut - 1)) {
+      if (!holding.insert(relative.substr(0, cut)).second) break;  // its parents are in too
+    }
+  }
+  for (uint32_t i = 0; i < run.data.folderCount; ++i) {
+    std::string path = std::string(run.baseFolder) + run.data.folders[i];
+    if (!WebRelativePath(path.c_str(), &relative)) continue;
+    if (!relative.empty() && relative.back() == '/') relative.pop_back();
+    if (!relative.empty() && holding.count(relative) == 0) result += relative + '\0';
+  }
 }
 
 // Checks the folder, going on after problems, the files read in SIMD lanes unless `lanes` is

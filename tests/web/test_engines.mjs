@@ -12,7 +12,7 @@
 // folder's bytes.
 //
 // usage: node test_engines.mjs --engine firefox|webkit --page HTML --build VEXORIN_BUILD
-//                              --check VEXORIN_CHECK
+//                              --check VEXORIN_CHECK [--browser FIREFOX|WEBKITWEBDRIVER]
 import {spawn} from 'node:child_process';
 import fs from 'node:fs';
 import net from 'node:net';
@@ -38,7 +38,7 @@ process.on('exit', () => started.forEach((child) => child.kill()));
 async function firefox() {
   const puppeteer = require('puppeteer-core');
   const browser = await puppeteer.launch({
-    browser: 'firefox', executablePath: '/usr/bin/firefox-esr', headless: true,
+    browser: 'firefox', executablePath: args.browser || '/usr/bin/firefox-esr', headless: true,
     extraPrefsFirefox: {'intl.accept_languages': 'ja-JP'},
   });
   return {
@@ -98,7 +98,7 @@ async function webkit() {
   const {Builder} = require('selenium-webdriver');
   const port = await freePort();
   const x = await startXvfb();
-  const driverProcess = spawn('/usr/bin/WebKitWebDriver', [`--port=${port}`], {
+  const driverProcess = spawn(args.browser || '/usr/bin/WebKitWebDriver', [`--port=${port}`], {
     stdio: ['ignore', 'ignore', 'inherit'],
     env: {...process.env, DISPLAY: x.display, LANG: 'ja_JP.UTF-8', LC_ALL: 'ja_JP.UTF-8'},
   });
