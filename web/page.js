@@ -200,6 +200,8 @@
   // larger ones a digest worker reads as a stream (or, where it cannot read a File, asks the
   // page for a piece at a time).
   const WHOLE = 8 << 20;
+  // The most of a large file that a digest worker holds at a time (its PIECE).
+  const PIECE = 1 << 20;
   // The bytes of `list` (Files of up to WHOLE bytes), one after another: read in one go as a
   // Blob made of them all, which costs the browser far less memory per file than a read of each
   // (and is faster); where that fails (a file removed or changed since it was chosen), each file
@@ -287,7 +289,10 @@
         }
         if (!tasks.length) return;
         nudge(tasks.length);
-        const bytes = together.reduce((sum, file) => sum + file.size, 0);
+        // Its small files, and a piece of each large one (a digest worker reads one piece of a
+        // file at a time): so the pieces are never left waiting for budget that batches hold.
+        const large = tasks.length - together.length - tasks.filter(task => task.file === null).length;
+        const bytes = together.reduce((sum, file) => sum + file.size, 0) + large * PIECE;
         inFlight.set(tasks[0].index, bytes);
         await reserve(bytes);
         if (check !== worker) return;  // stopped meanwhile
@@ -337,9 +342,10 @@
           }
         } else if (m.type === 'piece') {
           // Its error by name: a file removed since it was chosen is missing, not unreadable.
-          reserve(m.size).then(() => files[m.index].slice(m.pos, m.pos + m.size).arrayBuffer()).then(
-              (bytes) => { release(m.size); digester.postMessage({piece: m.index, bytes}, [bytes]); },
-              (e) => { release(m.size); digester.postMessage({piece: m.index, error: String(e), name: e && e.name}); });
+          // Within its batch's part of the budget.
+          files[m.index].slice(m.pos, m.pos + m.size).arrayBuffer().then(
+              (bytes) => digester.postMessage({piece: m.index, bytes}, [bytes]),
+              (e) => digester.postMessage({piece: m.index, error: String(e), name: e && e.name}));
         } else if (m.type === 'failed') {
           message(T.failed + m.message);
         }
