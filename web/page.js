@@ -30,6 +30,7 @@
       escaping: 'チェックデータに保存されたパス %s はチェッカーのフォルダの外を指しています。このチェックデータは信用できないため、何も検査していません。',
       tooMuchData: 'このチェッカーのチェックデータは %s を超えています (数百万のファイル)。ブラウザのメモリが足りなくなるため、このページでは検査できません。チェッカー (Vexorin.exe) を実行して検査してください。',
       summary: '%1 個のフォルダと %2 個のファイルを検査し、%3 件の問題が見つかりました',
+      summaryNone: '%1 個のフォルダと %2 個のファイルを検査し、問題は見つかりませんでした',
       summaryRenamed: ' (うち %1 件は別の名前で存在します)',
       folderThere: 'フォルダ %1 は %2 という名前で存在します',
       fileThere: 'ファイル %1 は %2 という名前で存在します',
@@ -78,6 +79,7 @@
       escaping: 'the stored path %s leads out of the checker\'s folder: the check data is not trusted and nothing was checked',
       tooMuchData: 'This checker\'s check data is larger than %s (millions of files): more than this page can hold in a browser\'s memory, so nothing was checked. Run the checker (Vexorin.exe) itself to check the folder.',
       summary: '%1 folders and %2 files checked, %3 problems found',
+      summaryNone: '%1 folders and %2 files checked, 0 problems found',
       summaryRenamed: ', %1 of them under other names',
       folderThere: 'folder %1 is there as %2',
       fileThere: 'file %1 is there as %2',
@@ -543,7 +545,7 @@
       if (p.foundAs) all.push(thereLine(p));
       if (!renamed(p)) all.push(checkerText(p).split('\n')[0]);
     }
-    let summary = fill(T.summary, json.foldersChecked, json.filesChecked, problems.length);
+    let summary = fill(problems.length ? T.summary : T.summaryNone, json.foldersChecked, json.filesChecked, problems.length);
     const elsewhere = problems.filter(p => p.foundAs).length;
     if (elsewhere) summary += fill(T.summaryRenamed, elsewhere);
     // The first problem that the checker would have stopped at, whole, after the causes and the

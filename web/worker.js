@@ -25,7 +25,7 @@ let current = null;   // the check under way: {checker, lanes}
 let canRead = true;   // whether this worker can read the page's File objects
 let unseen = [];      // listed empty folders that the folder input could not show
 let twinsAsked = false;
-let twinsNeeded = []; // files that the check opened under another name and could not read here
+let twinsNeeded = new Map(); // index -> File: opened under another name, not readable here
 let children = null;  // folder -> the names in it, made when the check first lists a folder
 let listed = null;    // the names of the folder listed last, for list_copy
 
@@ -49,9 +49,7 @@ function fileAt(ptr, length, checker) {
   if (index === undefined) return null;
   const file = entries[index].file;
   // Opened under another name where this worker cannot read a File: the page reads it.
-  if (file && !canRead && file instanceof Blob && !twinsAsked && !twinsNeeded.some(t => t.index === index)) {
-    twinsNeeded.push({index, file});
-  }
+  if (file && !canRead && file instanceof Blob && !twinsAsked) twinsNeeded.set(index, file);
   return file;
 }
 
@@ -314,15 +312,15 @@ function run(base, checker, lanes, workers, input) {
 
 function finish() {
   digestMode = digests ? 2 : 0;
-  twinsNeeded = [];
+  twinsNeeded = new Map();
   put(current.name);
   wasm.vx_check(current.lanes ? 1 : 0);
-  if (twinsNeeded.length) {
+  if (twinsNeeded.size) {
     // Files found under other names that this worker could not read: the page reads them, and
     // the check runs again with their bytes (the digests of the others are kept).
     twinsAsked = true;
-    postMessage({type: 'twins', files: twinsNeeded});
-    twinsNeeded = [];
+    postMessage({type: 'twins', files: [...twinsNeeded].map(([index, file]) => ({index, file}))});
+    twinsNeeded = new Map();
     return;
   }
   const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
