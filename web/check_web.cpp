@@ -5,12 +5,14 @@
 
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "check_output.h"
 #include "check_report.h"
 #include "check_run.h"
 #include "concurrent_digest.h"
+#include "cp932.h"
 #include "cp932_convert.h"
 #include "md5.h"
 #include "md5_lanes.h"
@@ -105,6 +107,28 @@ VX_WEB_EXPORT("vx_carries_check_data") int32_t CarriesData() {
   return CarriesCheckData(platform) ? 1 : 0;
 }
 
+namespace {
+
+// The length of the folder part of a stored path in code page 932, its last separator
+// included (0: none); a second byte of a double-byte character is never a separator.
+size_t StoredFolderLength(const std::string& path) {
+  size_t end = 0;
+  bool second = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (second) {
+      second = false;
+    } else if (IsCp932LeadByte(c)) {
+      second = true;
+    } else if (c == '\\') {
+      end = i + 1;
+    }
+  }
+  return end;
+}
+
+}  // namespace
+
 // What the page needs of the check data before the check, from one reading of it: the file
 // count and the byte total it lists (for the progress bar; the count is -1 when the checker
 // carries no usable data), then every listed folder below which no file is listed (an empty
@@ -119,10 +143,15 @@ VX_WEB_EXPORT("vx_listed") void Listed() {
   }
   result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
   std::set<std::string> holding;  // the folders with a listed file somewhere below them
+  // Each file's folder converted once, not each file's path: a conversion goes through the
+  // script, whose garbage over 100,000 paths costs the tab tens of MB until it is collected.
+  std::unordered_set<std::string> seen;
   std::string relative;
   for (uint32_t i = 0; i < run.data.fileCount; ++i) {
-    std::string path = std::string(run.baseFolder) + RecordPath(run.data.fileRecords[i]);
-    if (!WebRelativePath(path.c_str(), &relative)) continue;
+    std::string path = RecordPath(run.data.fileRecords[i]);
+    if (path.empty() || path[0] != kForeignNameBegin) path.resize(StoredFolderLength(path));
+    if (path.empty() || !seen.insert(path).second) continue;
+    if (!WebRelativePath((std::string(run.baseFolder) + path).c_str(), &relative)) continue;
     for (size_t cut = relative.rfind('/'); cut != std::string::npos && cut > 0;
          cut = relative.rfind('/', cut - 1)) {
       if (!holding.insert(relative.substr(0, cut)).second) break;  // its parents are in too

@@ -157,6 +157,12 @@ let garbled = null;  // a folder whose names zipfile garbled, made below and che
   shown = await checkFolder(page, tree);
   same(shown.text, `ファイル 한글\\\u{1F600}.txt が壊れています.\n${DEFAULT_1}`, 'UTF-8 names: the damaged one named');
   same(pageReport(shown), nativeReport(tree), 'UTF-8 names: the report is the native one');
+  // A folder whose only file has a UTF-8 name holds a listed file: gone, it is missing even
+  // through the folder input, which cannot show folders.
+  tree = copyTree(foreign);
+  fs.rmSync(path.join(tree, '한글'), {recursive: true});
+  shown = await checkFolder(page, tree);
+  same([pageReport(shown), shown.note], [nativeReport(tree), ''], 'UTF-8 names: a folder of UTF-8 names gone is missing through the input');
 
   // Names an unpacker garbled: the tree zipped with code-page-932 names, as Japanese archivers
   // write them, and unpacked by Python's zipfile (code page 437 in UTF-8). Every entry is found
