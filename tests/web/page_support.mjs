@@ -128,7 +128,8 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
   }
 
   // The native vexorin-check's --json report of `root`, with the folder named as the page names
-  // it (the chosen folder's name) and without the two fields that name the checker's place.
+  // it (the chosen folder's name) and without the two fields that name the checker's place, nor
+  // the entries the check data does not list, which the page does not look for yet.
   nativeReport(root, checker = null) {
     const r = this.run(this.tools.check, ['--json', ...(checker ? [checker] : [])], root);
     const report = JSON.parse(r.stdout.toString());
@@ -136,6 +137,7 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
     const out = JSON.parse(text);
     delete out.checker;
     delete out.folder;
+    delete out.unlisted;
     return out;
   }
 
@@ -148,11 +150,13 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
   }
 }
 
-// The page's report without the two fields that name the checker's place.
+// The page's report without the two fields that name the checker's place, nor the unlisted
+// entries (see nativeReport).
 export function pageReport(shown) {
   const out = JSON.parse(JSON.stringify(shown.json));
   delete out.checker;
   delete out.folder;
+  delete out.unlisted;
   return out;
 }
 
