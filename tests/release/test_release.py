@@ -196,8 +196,10 @@ def check_deb(t, name, data, version, epoch, page, scratch):
                     "./usr/share/man/man1/vexorin-check.1.gz": "-rw-r--r--",
                     "./usr/share/vexorin/vexorin-check.html": "-rw-r--r--",
                     "./usr/share/doc/vexorin/copyright": "-rw-r--r--",
-                    "./usr/share/doc/vexorin/changelog.gz": "-rw-r--r--"}
-    t.check("deb: the tools, their gzipped pages, the web page, copyright and changelog, with their modes",
+                    "./usr/share/doc/vexorin/changelog.gz": "-rw-r--r--",
+                    "./usr/share/lintian/overrides/vexorin": "-rw-r--r--"}
+    t.check("deb: the tools, their gzipped pages, the web page, copyright, changelog and lintian's overrides, "
+            "with their modes",
             files == wanted_files, files)
     t.check("deb: every entry owned by root, folders 0755, dated at the commit",
             all(r[1] == "root/root" and "%s %s" % (r[3], r[4]) == stamp for r in rows) and

@@ -67,7 +67,34 @@ def copyright_text(license_text, source_url, commit):
     text += ["Comment: Built from commit %s." % commit, "",
              "Files: *", "Copyright: " + holder, "License: Expat"]
     text += [" " + line if line.strip() else " ." for line in body]
+    # vexorin-check carries zlib (linked statically, so that it runs on any Linux), under the
+    # zlib licence.
+    text += ["", "Files: usr/bin/vexorin-check", "Copyright: " + holder + "; 1995-2022 Jean-loup Gailly and Mark Adler",
+             "License: Expat and Zlib", "Comment: Inflates zips with zlib, linked statically.", "",
+             "License: Zlib"]
+    text += [" " + line if line.strip() else " ." for line in ZLIB_LICENSE.strip("\n").split("\n")]
     return "\n".join(text) + "\n"
+
+
+ZLIB_LICENSE = """
+This software is provided 'as-is', without any express or implied warranty. In no event
+will the authors be held liable for any damages arising from the use of this software.
+
+Permission is granted to anyone to use this software for any purpose, including commercial
+applications, and to alter it and redistribute it freely, subject to the following
+restrictions:
+
+1. The origin of this software must not be misrepresented; you must not claim that you
+   wrote the original software. If you use this software in a product, an acknowledgment in
+   the product documentation would be appreciated but is not required.
+2. Altered source versions must be plainly marked as such, and must not be misrepresented
+   as being the original software.
+3. This notice may not be removed or altered from any source distribution.
+"""
+
+# What lintian says of the package that is so on purpose: the tools are linked statically,
+# zlib included, so that one package runs on every Linux.
+LINTIAN_OVERRIDES = "vexorin: embedded-library zlib [usr/bin/vexorin-check]\n"
 
 
 def changelog_text(version, maintainer, epoch, commit):
@@ -103,6 +130,7 @@ def main():
         license_text = f.read()
     doc = "usr/share/doc/vexorin/"
     files[doc + "copyright"] = (copyright_text(license_text, args.source_url, args.commit).encode(), 0o644)
+    files["usr/share/lintian/overrides/vexorin"] = (LINTIAN_OVERRIDES.encode(), 0o644)
     files[doc + "changelog.gz"] = (gzip_bytes(changelog_text(args.version, args.maintainer, args.epoch,
                                                              args.commit).encode()), 0o644)
 
