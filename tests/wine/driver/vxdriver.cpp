@@ -1133,11 +1133,11 @@ void cmdAttach(const Line& ln) {
     needArgs(ln, 1, 2, L"attach <caption> [ms]");
     DWORD to = timeoutArg(ln, 2);
     CaptionSearch search = {&ln.args[1], nullptr};
-    for (DWORD waited = 0;; waited += kPoll) {
+    for (DWORD waited = 0;; waited += g_poll) {
         EnumWindows(findCaption, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) break;
         if (waited >= to) fail(L"no window titled " + ln.args[1] + L" after " + num(to) + L" ms");
-        Sleep(kPoll);
+        Sleep(g_poll);
     }
     Target t;
     GetWindowThreadProcessId(search.found, &t.pid);
