@@ -7,27 +7,26 @@
 #include "texts.h"
 
 const char* ProblemLineFormat(ProblemKind kind, bool isFolder) {
+  // In the order of ProblemKind; found intact under another name, nothing the checker says.
+  static const char* const kFormats[] = {
+      kTextFolderMissing,   kTextFileMissing,   kTextFileBroken,       kTextReadFailed, "", "",
+      kTextPathTooLongLine, kTextFileAmbiguous, kTextCheckerLoadFailed};
+  static_assert(sizeof kFormats / sizeof kFormats[0] == kProblemCheckerUnusable + 1,
+                "a format for every kind");
+  return kind == kProblemNameAmbiguous && isFolder ? kTextFolderAmbiguous : kFormats[kind];
+}
+
+UserMessage KindMessage(ProblemKind kind) {
   switch (kind) {
     case kProblemFolderMissing:
-      return kTextFolderMissing;
+      return kUserMessageFolderMissing;
     case kProblemFileMissing:
-      return kTextFileMissing;
+      return kUserMessageFileMissing;
     case kProblemFileDamaged:
-      return kTextFileBroken;
-    case kProblemReadFailed:
-      return kTextReadFailed;
-    case kProblemPathTooLong:
-      return kTextPathTooLongLine;
-    case kProblemNameAmbiguous:
-      return isFolder ? kTextFolderAmbiguous : kTextFileAmbiguous;
-    case kProblemCheckerUnusable:
-      return kTextCheckerLoadFailed;
-    case kProblemFolderRenamed:
-    case kProblemFileRenamed:
-      break;
+      return kUserMessageFileBroken;
+    default:
+      return kNoUserMessage;
   }
-  // Found intact under another name: nothing that the checker would say.
-  return "";
 }
 
 const char* ProblemAdvice(ProblemKind kind, const char* messageText) {
@@ -47,32 +46,33 @@ size_t SubjectSize(const CheckProblem& problem) {
 }  // namespace
 
 size_t ProblemTextSize(const CheckProblem& problem) {
-  return TextLength(ProblemLineFormat(problem.kind, problem.isFolder)) + SubjectSize(problem) +
+  // Room for the subject too, which is put together at the end before it is put in the line.
+  return TextLength(ProblemLineFormat(problem.kind, problem.isFolder)) + 2 * SubjectSize(problem) +
          TextLength(ProblemAdvice(problem.kind, problem.messageText));
 }
 
 void WordProblem(const CheckProblem& problem, char* text, size_t size) {
-  // The advice has no length limit, and a path that did not fit a path buffer must still be
-  // named whole, so the subject gets a buffer sized to fit.
+  // The subject gets the end of the buffer; with less than ProblemTextSize, as much of it and
+  // of the text as fits in half of it each.
   size_t subjectSize = SubjectSize(problem);
-  char* buffer = new (std::nothrow) char[subjectSize];
-  // Without memory the user still learns what is wrong, with the path cut to fit.
-  char fallback[kCheckerPathSize];
-  char* subject = buffer != nullptr ? buffer : fallback;
-  if (buffer == nullptr) subjectSize = sizeof fallback;
+  if (subjectSize > size / 2 && size < ProblemTextSize(problem)) subjectSize = size / 2;
+  char* subject = text + size - subjectSize;
   TextCopy(subject, subjectSize, problem.folder);
   TextAppend(subject, subjectSize, problem.path);
+  size -= subjectSize;
   FormatText(text, size, ProblemLineFormat(problem.kind, problem.isFolder), subject);
   TextAppend(text, size, ProblemAdvice(problem.kind, problem.messageText));
-  delete[] buffer;
 }
 
 void ShowProblem(MessageSink& messages, const CheckProblem& problem) {
+  // The advice has no length limit, and a path that did not fit a path buffer must still be
+  // named whole, so the text gets a buffer sized to fit; without memory the user still
+  // learns what is wrong, with the texts cut to fit.
   size_t size = ProblemTextSize(problem);
   char* buffer = new (std::nothrow) char[size];
-  char fallback[kCheckerPathSize];
-  char* text = buffer != nullptr ? buffer : fallback;
-  WordProblem(problem, text, buffer != nullptr ? size : sizeof fallback);
-  messages.Show(text, kTextError, kMessageWarning);
+  char fallback[2 * kCheckerPathSize];
+  WordProblem(problem, buffer != nullptr ? buffer : fallback,
+              buffer != nullptr ? size : sizeof fallback);
+  messages.Show(buffer != nullptr ? buffer : fallback, kTextError, kMessageWarning);
   delete[] buffer;
 }

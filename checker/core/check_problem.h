@@ -46,6 +46,9 @@ struct CheckProblem {
   const char* actual;       // and the digest text of what was read, else ""
 };
 
+// The distributor's message that belongs to a problem of `kind`, if any: the one of a missing
+// folder, a missing file, a damaged file.
+UserMessage KindMessage(ProblemKind kind);
 // The fixed line of a problem of `kind` (about a folder entry when `isFolder`): a format for
 // one text, the folder and path that the line names.
 const char* ProblemLineFormat(ProblemKind kind, bool isFolder);

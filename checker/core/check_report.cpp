@@ -166,8 +166,8 @@ bool CheckUnderOtherName(const FileContext& c, bool* intact) {
     *intact = true;
   } else {
     problem.kind = kProblemFileDamaged;
-    problem.message = kUserMessageFileBroken;
-    problem.messageText = UserMessageText(c.run.data, kUserMessageFileBroken);
+    problem.message = KindMessage(kProblemFileDamaged);
+    problem.messageText = UserMessageText(c.run.data, problem.message);
     problem.expected = c.run.expectedDigest;
     problem.actual = c.run.actualDigest;
   }

@@ -8,16 +8,6 @@
 
 namespace {
 
-// Hands over one problem of the listed entry `index` (kNoEntry: of the checker itself).
-void Hand(ProblemSink& problems, ProblemKind kind, bool isFolder, uint32_t index,
-          const char* folder, const char* path, UserMessage message, const CheckData& data,
-          const char* expected = "", const char* actual = "") {
-  CheckProblem problem{
-      kind,     isFolder, index, folder, path, message, UserMessageText(data, message),
-      expected, actual};
-  problems.Report(problem);
-}
-
 // Room for the checker's own path when it does not fit a path buffer: in UTF-8 (up to three
 // bytes for each of the platform's characters) with its marks.
 constexpr size_t kShownPathSize = 3 * kCheckerPathSize + 8;
@@ -64,15 +54,15 @@ bool CheckRun::ReadOwnCheckData(ProblemSink& problems) {
     // told that the path is too long, named as far as it can be, and what to do instead.
     char* shown = new (std::nothrow) char[kShownPathSize];
     if (shown != nullptr && platform_.ExecutablePathTooLong(shown, kShownPathSize)) {
-      Hand(problems, kProblemPathTooLong, false, kNoEntry, "", shown, kNoUserMessage, data);
+      Hand(problems, kProblemPathTooLong, false, kNoEntry, shown);
     } else {
-      Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "", "", kNoUserMessage, data);
+      Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "");
     }
     delete[] shown;
     return false;
   }
   if (!ReadCheckData(platform_, ownPath, &data)) {
-    Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "", "", kNoUserMessage, data);
+    Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "");
     return false;
   }
   byteTotal = data.byteTotal;
@@ -93,12 +83,11 @@ bool CheckRun::CheckFolder(uint32_t index, ProblemSink& problems) {
   // and calling it missing would send the user to download again, which cannot help: they
   // are told that the path is too long, named whole, and what to do instead.
   if (!JoinPath(fullPath, folder)) {
-    Hand(problems, kProblemPathTooLong, true, index, baseFolder, folder, kNoUserMessage, data);
+    Hand(problems, kProblemPathTooLong, true, index, folder);
     return false;
   }
   if (!FolderExists(fullPath)) {
-    Hand(problems, kProblemFolderMissing, true, index, baseFolder, folder,
-         kUserMessageFolderMissing, data);
+    Hand(problems, kProblemFolderMissing, true, index, folder);
     return false;
   }
   return true;
@@ -154,20 +143,17 @@ int CheckRun::FileDigested(bool opened, const unsigned char md5[16], uint64_t by
 int CheckRun::EndFile(bool opened, const unsigned char md5[16], ProblemSink& problems) {
   if (!currentPathFits) {
     // The line names the full path, and the advice is to unpack shallower (ProblemAdvice).
-    Hand(problems, kProblemPathTooLong, false, currentIndex, baseFolder, CurrentStoredPath(),
-         kNoUserMessage, data);
+    Hand(problems, kProblemPathTooLong, false, currentIndex, CurrentStoredPath());
     return kCheckPathTooLong;
   }
   if (!opened) {
-    Hand(problems, kProblemFileMissing, false, currentIndex, "", CurrentStoredPath(),
-         kUserMessageFileMissing, data);
+    Hand(problems, kProblemFileMissing, false, currentIndex, CurrentStoredPath());
     return kCheckFileMissing;
   }
   DigestToHex(md5, actualDigest);
   for (uint32_t i = 0; i < kDigestDigits; ++i) {
     if (actualDigest[i] != expectedDigest[i]) {
-      Hand(problems, kProblemFileDamaged, false, currentIndex, "", CurrentStoredPath(),
-           kUserMessageFileBroken, data, expectedDigest, actualDigest);
+      Hand(problems, kProblemFileDamaged, false, currentIndex, CurrentStoredPath());
       return kCheckFileBroken;
     }
   }
@@ -205,6 +191,26 @@ void CheckRun::SelectFile(uint32_t index) {
   expectedDigest[kDigestDigits] = '\0';
   TextCopy(currentRelPath, sizeof currentRelPath, RecordPath(record));
   currentPathFits = JoinPath(currentFullPath, RecordPath(record));
+}
+
+void CheckRun::Hand(ProblemSink& problems, ProblemKind kind, bool isFolder, uint32_t index,
+                    const char* path) {
+  // A line about an entry that cannot be there names its full path: the checker's folder is
+  // part of what is wrong. The checker's own path is whole already.
+  bool fullPath =
+      (kind == kProblemFolderMissing || kind == kProblemPathTooLong) && index != kNoEntry;
+  bool damaged = kind == kProblemFileDamaged;
+  UserMessage message = KindMessage(kind);
+  CheckProblem problem{kind,
+                       isFolder,
+                       index,
+                       fullPath ? baseFolder : "",
+                       path,
+                       message,
+                       UserMessageText(data, message),
+                       damaged ? expectedDigest : "",
+                       damaged ? actualDigest : ""};
+  problems.Report(problem);
 }
 
 const char* CheckRun::CurrentStoredPath() const {

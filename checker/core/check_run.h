@@ -100,6 +100,10 @@ class CheckRun {
   // The end of the current file: missing when not `opened`, else its digest compared.
   int EndFile(bool opened, const unsigned char md5[16], ProblemSink& problems);
   const char* CurrentStoredPath() const;
+  // Hands over the record of a problem of the listed entry `index` (kNoEntry: of the checker
+  // itself) named by `path`.
+  void Hand(ProblemSink& problems, ProblemKind kind, bool isFolder, uint32_t index,
+            const char* path);
   // Joins the base folder and a stored relative path; false when they do not fit together.
   bool JoinPath(char fullPath[kCheckerPathSize], const char* path) const;
 
