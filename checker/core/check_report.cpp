@@ -13,7 +13,7 @@
 namespace {
 
 // Keeps the record of the problem the run has just found, for the caller to list.
-class KeepingSink : public ProblemSink {
+class LastProblem : public ProblemSink {
  public:
   void Report(const CheckProblem& problem) override {
     last.kind = problem.kind;
@@ -69,7 +69,7 @@ bool AnyComponentLeadsUp(const char* path, bool byteWise) {
 
 // Loads the check data and refuses it when a stored path leaves the folder. False when the
 // run must not go on; `report` then says why.
-bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
+bool LoadTrusted(CheckRun& run, LastProblem& sink, CheckReport* report) {
   report->outcome = kOutcomeUnusable;
   if (!run.ReadOwnCheckData(sink)) return false;
   // Folder records come before file records in the data, so this is the first in the file.
@@ -94,7 +94,7 @@ bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
 // What one run needs to decide after each file.
 struct FileContext {
   CheckRun& run;
-  KeepingSink& sink;
+  LastProblem& sink;
   bool all;
   CheckReport* report;
   Platform& platform;
@@ -326,7 +326,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
               const Md5LaneKernel* lanes, FolderNames* names) {
   *report = CheckReport();
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   if (!LoadTrusted(run, sink, report)) return;
   std::unique_ptr<NameTwinSearch> search;
   if (names != nullptr) {
@@ -377,7 +377,7 @@ bool ReadDigestList(Platform& platform, CheckReport* report,
                     std::vector<std::pair<std::string, std::string>>* list) {
   *report = CheckReport();
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   if (!LoadTrusted(run, sink, report)) return false;
   list->clear();
   for (uint32_t i = 0; i < run.data.fileCount; ++i) {
@@ -390,6 +390,6 @@ bool ReadDigestList(Platform& platform, CheckReport* report,
 
 bool CarriesCheckData(Platform& platform) {
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   return run.ReadOwnCheckData(sink);
 }
