@@ -7,7 +7,6 @@
 #include "cp932.h"
 #include "cp932_convert.h"
 #include "text.h"
-#include "texts.h"
 #include "unlisted.h"
 
 namespace {
@@ -16,6 +15,7 @@ namespace {
 class LastProblem : public ProblemSink {
  public:
   void Report(const CheckProblem& problem) override {
+    last = Problem();
     last.kind = problem.kind;
     last.isFolder = problem.isFolder;
     last.index = problem.index;
