@@ -132,27 +132,31 @@ std::string AmbiguousLine(const Problem& problem, const ToUtf8& toUtf8) {
   return line + ". Rename the right one to the listed name.";
 }
 
-// The checker's fixed line for the problem in UTF-8, without its line feed, with one separator
-// style: a line that names the checker's folder as the system writes it ("/" on Linux) names
-// the stored path after it with the same separators rather than the stored backslashes.
-std::string FixedLine(const Problem& problem, const ToUtf8& toUtf8) {
+// The checker's fixed line for the problem in UTF-8, with its line feed where it has one, and
+// with one separator style: a line that names the checker's folder as the system writes it
+// ("/" on Linux) names the stored path after it with the same separators rather than the
+// stored backslashes.
+std::string LineWithFeed(const Problem& problem, const ToUtf8& toUtf8) {
   std::string subject = toUtf8(problem.folder);
   bool slashes = !subject.empty() && subject.back() == '/';
   subject += slashes ? SlashPath(problem.path, toUtf8) : toUtf8(problem.path);
   std::string line = toUtf8(ProblemLineFormat(problem.kind, problem.isFolder));
   size_t at = line.find("%s");
   if (at != std::string::npos) line.replace(at, 2, subject);
-  return WithoutFinalLineFeed(line);
+  return line;
 }
 
-// The problem's whole text in UTF-8: what the checker shows for it (its fixed line, a line
-// feed and the advice), and for an ambiguous name what vexorin-check adds.
+std::string FixedLine(const Problem& problem, const ToUtf8& toUtf8) {
+  return WithoutFinalLineFeed(LineWithFeed(problem, toUtf8));
+}
+
+// The problem's whole text in UTF-8: what the checker shows for it (its fixed line, then the
+// advice), and for an ambiguous name what vexorin-check adds.
 std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
-  std::string line = FixedLine(problem, toUtf8);
-  if (problem.kind == kProblemNameAmbiguous) return line + "\n" + AmbiguousLine(problem, toUtf8);
-  std::string advice = toUtf8(ProblemAdvice(problem.kind, problem.messageText.c_str()));
-  bool ownLine = problem.kind != kProblemReadFailed && !line.empty();
-  return ownLine ? line + "\n" + advice : line;
+  if (problem.kind == kProblemNameAmbiguous)
+    return FixedLine(problem, toUtf8) + "\n" + AmbiguousLine(problem, toUtf8);
+  return LineWithFeed(problem, toUtf8) +
+         toUtf8(ProblemAdvice(problem.kind, problem.messageText.c_str()));
 }
 
 bool Renamed(const Problem& problem) {
