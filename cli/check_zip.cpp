@@ -150,7 +150,7 @@ int CheckZip(const std::string& utf8Path, const ZipCheckOptions& options) {
 
   // Every entry is read, whatever comes first: an entry that cannot be checked without
   // unpacking is said apart and does not end the check of the others.
-  RunCheck(zip, true, options.jobs, nullptr, &report, options.lanes, &zip);
+  RunCheck(zip, true, options.jobs, nullptr, &report, options.lanes, &zip, true);
   if (report.outcome == kOutcomeUnusable) {
     if (options.json)
       WriteOutputUtf8(JsonReport(report, EscapedUtf8(utf8Path), EscapedUtf8(folder), toUtf8));

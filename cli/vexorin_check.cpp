@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
   TerminalProgress progress(platform);
   bool terminal = ConsoleIsTerminal();
   RunCheck(platform.platform(), all, JobsToRun(options.jobs), terminal ? &progress : nullptr,
-           &report, options.lanes, &platform.names());
+           &report, options.lanes, &platform.names(), true);
   progress.End();
 
   if (options.json)

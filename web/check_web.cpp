@@ -3,13 +3,16 @@
 // handed (WebPlatform) and gives back the same texts and JSON report.
 #include <stdint.h>
 
+#include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "check_output.h"
 #include "check_report.h"
 #include "check_run.h"
 #include "concurrent_digest.h"
+#include "cp932.h"
 #include "cp932_convert.h"
 #include "md5.h"
 #include "md5_lanes.h"
@@ -104,17 +107,62 @@ VX_WEB_EXPORT("vx_carries_check_data") int32_t CarriesData() {
   return CarriesCheckData(platform) ? 1 : 0;
 }
 
-// The file count and byte total that the check data lists, for the page's progress bar; the
-// file count is -1 when the checker carries no usable data.
-VX_WEB_EXPORT("vx_listed_files") double ListedFiles() {
-  CheckRun run(platform);
-  Quiet quiet;
-  return run.ReadOwnCheckData(quiet) ? run.data.fileCount : -1;
+namespace {
+
+// The length of the folder part of a stored path in code page 932, its last separator
+// included (0: none); a second byte of a double-byte character is never a separator.
+size_t StoredFolderLength(const std::string& path) {
+  size_t end = 0;
+  bool second = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(path[i]);
+    if (second) {
+      second = false;
+    } else if (IsCp932LeadByte(c)) {
+      second = true;
+    } else if (c == '\\') {
+      end = i + 1;
+    }
+  }
+  return end;
 }
-VX_WEB_EXPORT("vx_listed_bytes") double ListedBytes() {
+
+}  // namespace
+
+// What the page needs of the check data before the check, from one reading of it: the file
+// count and the byte total it lists (for the progress bar; the count is -1 when the checker
+// carries no usable data), then every listed folder below which no file is listed (an empty
+// folder, or one that holds only such folders), which a folder input cannot show, each with
+// "/" separators and without the last. Each part ended by a NUL, in `result`.
+VX_WEB_EXPORT("vx_listed") void Listed() {
   CheckRun run(platform);
   Quiet quiet;
-  return run.ReadOwnCheckData(quiet) ? static_cast<double>(run.byteTotal) : -1;
+  if (!run.ReadOwnCheckData(quiet)) {
+    result.assign("-1\0-1\0", 6);
+    return;
+  }
+  result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
+  std::set<std::string> holding;  // the folders with a listed file somewhere below them
+  // Each file's folder converted once, not each file's path: a conversion goes through the
+  // script, whose garbage over 100,000 paths costs the tab tens of MB until it is collected.
+  std::unordered_set<std::string> seen;
+  std::string relative;
+  for (uint32_t i = 0; i < run.data.fileCount; ++i) {
+    std::string path = RecordPath(run.data.fileRecords[i]);
+    if (path.empty() || path[0] != kForeignNameBegin) path.resize(StoredFolderLength(path));
+    if (path.empty() || !seen.insert(path).second) continue;
+    if (!WebRelativePath((std::string(run.baseFolder) + path).c_str(), &relative)) continue;
+    for (size_t cut = relative.rfind('/'); cut != std::string::npos && cut > 0;
+         cut = relative.rfind('/', cut - 1)) {
+      if (!holding.insert(relative.substr(0, cut)).second) break;  // its parents are in too
+    }
+  }
+  for (uint32_t i = 0; i < run.data.folderCount; ++i) {
+    std::string path = std::string(run.baseFolder) + run.data.folders[i];
+    if (!WebRelativePath(path.c_str(), &relative)) continue;
+    if (!relative.empty() && relative.back() == '/') relative.pop_back();
+    if (!relative.empty() && holding.count(relative) == 0) result += relative + '\0';
+  }
 }
 
 // Checks the folder, going on after problems, the files read in SIMD lanes unless `lanes` is

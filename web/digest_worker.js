@@ -215,7 +215,8 @@ onmessage = async (event) => {
     const {resolve, reject} = asked.get(event.data.piece);
     asked.delete(event.data.piece);
     if (event.data.bytes) resolve(event.data.bytes);
-    else reject(new Error(event.data.error));
+    // By the error's name: a file removed since it was chosen is missing (NotFoundError).
+    else reject(Object.assign(new Error(event.data.error), {name: event.data.name || 'Error'}));
     return;
   }
   await ready;

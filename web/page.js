@@ -24,9 +24,33 @@
       notChecker: '次の .exe はチェッカーではありません (チェックデータがありません): ',
       elsewhere: 'チェッカーは選んだフォルダの中の次のフォルダにあります。そのフォルダを選んでください: ',
       droppedFiles: 'ファイルではなく、解凍したフォルダそのものをドロップしてください。',
-      emptyInvisible: '注意: フォルダ選択では空のフォルダが見えません。見つからないと表示されたフォルダが空のフォルダとして存在する場合は、フォルダをこのページにドロップして検査してください。',
+      unseenEmpty: 'フォルダを選ぶボタンでは空のフォルダが見えないため、チェックデータにある次の空のフォルダは確かめられませんでした (ファイルはすべて検査しました): %s。フォルダをこのページにドロップすると、これらのフォルダも検査します。',
       failed: '検査できませんでした: ',
       checker: 'チェッカー',
+      escaping: 'チェックデータに保存されたパス %s はチェッカーのフォルダの外を指しています。このチェックデータは信用できないため、何も検査していません。',
+      tooMuchData: 'このチェッカーのチェックデータは %s を超えています (数百万のファイル)。ブラウザのメモリが足りなくなるため、このページでは検査できません。チェッカー (Vexorin.exe) を実行して検査してください。',
+      summary: '%1 個のフォルダと %2 個のファイルを検査し、%3 件の問題が見つかりました',
+      summaryNone: '%1 個のフォルダと %2 個のファイルを検査し、問題は見つかりませんでした',
+      summaryRenamed: ' (うち %1 件は別の名前で存在します)',
+      folderThere: 'フォルダ %1 は %2 という名前で存在します',
+      fileThere: 'ファイル %1 は %2 という名前で存在します',
+      thereIntact: '(内容は正常です)',
+      thereDamaged: 'が、壊れています',
+      thereUnread: 'が、読み込めませんでした',
+      because: '。原因: %1',
+      period: '。',
+      causeLine: '%1 個の項目が別の名前で存在します。原因: %2。',
+      onlyNames: 'すべてのファイルの内容は正常です。違うのは名前だけです。',
+      causes: {
+        'cp932-bytes': '解凍ソフトが日本語 (コードページ 932) の名前をアーカイブの中のバイトのまま書き出し、このシステムはそれを日本語として読みません (7-Zip や bsdtar がそうします)。日本語の名前を変換する解凍ソフトで解凍し直す (bsdtar --options hdrcharset=CP932 -xf) か、名前を直してください',
+        'cp437': '解凍ソフトが日本語 (コードページ 932) の名前をコードページ 437 として読み、UTF-8 で書き出しました (Python の zipfile がそうします)。日本語の名前を読める解凍ソフトで解凍し直す (Python: metadata_encoding="cp932"、bsdtar --options hdrcharset=CP932 -xf) か、名前を直してください',
+        'cp437-latin1': '解凍ソフトが日本語 (コードページ 932) の名前をコードページ 437 として読み、Latin-1 で書き出したため、一部の文字が失われました (Debian の unzip がそうします)。日本語の名前を読める解凍ソフトで解凍し直す (bsdtar --options hdrcharset=CP932 -xf) か、名前を直してください',
+        'cp850': '解凍ソフトが日本語 (コードページ 932) の名前を、西ヨーロッパの Windows のようにコードページ 850 として読みました。日本語の名前を読める解凍ソフトで (またはコードページ 932 を指定して) 解凍し直すか、名前を直してください',
+        'cp1252': '解凍ソフトが日本語 (コードページ 932) の名前を、西ヨーロッパや南北アメリカの Windows のようにコードページ 1252 として読みました。日本語の名前を読める解凍ソフトで (またはコードページ 932 を指定して) 解凍し直すか、名前を直してください',
+        'decomposed': '名前が分解された形 (文字と濁点などの記号が別々、macOS の形) で保存されています。見た目は同じでもバイトが違います。名前を合成された形のまま保つツールでフォルダをコピーし直すか、名前を直してください',
+        'twin-character': '名前に、JIS と Windows のコードページ 932 とで変換の違う似た文字の組 (〜/～、—/―、‖/∥、−/－、¢/￠、£/￡、¬/￢) のもう一方が入っています。JIS に従うツールが変換しました。一覧にある名前に直してください',
+        'letter-case': '名前が一覧にある名前と大文字・小文字だけ違います。Windows は区別しませんが、このシステムは区別します。一覧にある名前に直してください',
+      },
     },
     en: {
       title: 'Vexorin folder check',
@@ -49,9 +73,25 @@
       notChecker: 'These .exe files are not checkers (they carry no check data): ',
       elsewhere: 'The checker is in this folder inside the one you chose; choose that folder: ',
       droppedFiles: 'Drop the unpacked folder itself, not files.',
-      emptyInvisible: 'Note: a folder chosen with the button shows no empty folders. If a folder reported missing is there but empty, drop the folder on this page to check it.',
+      unseenEmpty: 'The folder button shows no empty folders, so these empty folders of the check data could not be seen (every file was checked): %s. Drop the folder on this page to check them too.',
       failed: 'The check could not run: ',
       checker: 'Checker',
+      escaping: 'the stored path %s leads out of the checker\'s folder: the check data is not trusted and nothing was checked',
+      tooMuchData: 'This checker\'s check data is larger than %s (millions of files): more than this page can hold in a browser\'s memory, so nothing was checked. Run the checker (Vexorin.exe) itself to check the folder.',
+      summary: '%1 folders and %2 files checked, %3 problems found',
+      summaryNone: '%1 folders and %2 files checked, 0 problems found',
+      summaryRenamed: ', %1 of them under other names',
+      folderThere: 'folder %1 is there as %2',
+      fileThere: 'file %1 is there as %2',
+      thereIntact: ', its content intact',
+      thereDamaged: ', but damaged',
+      thereUnread: ', but could not be read',
+      because: ': %1',
+      period: '.',
+      causeLine: '%1 listed entries are there under other names: %2.',
+      onlyNames: 'Every listed file\'s content is intact; only names differ.',
+      // The check's own words (its report's nameCauses) are English already.
+      causes: {},
     },
   };
   const lang = /^ja\b/i.test(navigator.language || '') ? 'ja' : 'en';
@@ -59,6 +99,9 @@
   document.documentElement.lang = lang;
   document.title = T.title;
   for (const el of document.querySelectorAll('[data-t]')) el.textContent = T[el.dataset.t];
+
+  // A text of the table with its %1, %2 ... (or %s) filled in.
+  const fill = (text, ...values) => text.replace(/%([1-9s])/g, (_, k) => String(values[k === 's' ? 0 : k - 1]));
 
   const $ = (id) => document.getElementById(id);
   const params = new URLSearchParams(location.search);
@@ -121,10 +164,46 @@
     pool = [];
   }
 
+  // The bytes the page holds for reading at any one time, whatever the number of workers: read
+  // and not yet digested. Less where the browser says the device has 2 GB of memory or less
+  // (only Chromium's tell).
+  const BUDGET = (navigator.deviceMemory && navigator.deviceMemory <= 2 ? 24 : 64) << 20;
+  // Check data beyond this (millions of files) is refused: the check holds it several times
+  // over, which would crash the tab.
+  const DATA_MAX = 256 << 20;
+  let held = 0;
+  let waiting = [];  // {bytes, go} in the order asked
+  // Resolves once `bytes` more fit in the budget (or nothing is held: a file larger than the
+  // whole budget is still read, alone).
+  function reserve(bytes) {
+    return new Promise((go) => {
+      waiting.push({bytes, go});
+      admit();
+    });
+  }
+  function admit() {
+    while (waiting.length && (held === 0 || held + waiting[0].bytes <= BUDGET)) {
+      const next = waiting.shift();
+      held += next.bytes;
+      next.go();
+    }
+  }
+  function release(bytes) {
+    held -= bytes;
+    admit();
+  }
+  // A new check starts with the budget whole: what the stopped one held is let go with it.
+  function resetBudget() {
+    held = 0;
+    waiting = [];
+  }
+
   // Files up to this size are read by the page and handed to the digest workers as bytes;
   // larger ones a digest worker reads as a stream (or, where it cannot read a File, asks the
   // page for a piece at a time).
   const WHOLE = 8 << 20;
+  // The most of a large file that a digest worker holds at a time (its PIECE).
+  const PIECE = 1 << 20;
   // The bytes of `list` (Files of up to WHOLE bytes), one after another: read in one go as a
   // Blob made of them all, which costs the browser far less memory per file than a read of each
   // (and is faster); where that fails (a file removed or changed since it was chosen), each file
@@ -178,7 +257,12 @@
     let next = 0;
     let done = 0;
     const check = worker;
-    for (let w = 0; w < Math.min(digestWorkers, count); ++w) {
+    // The bytes each batch holds, by its first file's index, until its digests come back.
+    const inFlight = new Map();
+    const workers = Math.min(digestWorkers, count);
+    // Two batches a worker in flight, all within the budget.
+    const batchBytes = Math.max(1, Math.min(16 << 20, Math.floor(BUDGET / (2 * workers))));
+    for (let w = 0; w < workers; ++w) {
       const digester = new Worker(digestUrl);
       pool.push(digester);
       read.push(0);
@@ -189,7 +273,7 @@
         const together = [];  // the Files read here, and their tasks in `readHere`
         const readHere = [];
         let size = 0;
-        while (next < count && tasks.length < 64 && size < 16 * 1048576) {
+        while (next < count && tasks.length < 64 && size < batchBytes) {
           const file = files[next];
           if (!file) {
             tasks.push({index: next, file: null});
@@ -207,6 +291,13 @@
         }
         if (!tasks.length) return;
         nudge(tasks.length);
+        // Its small files, and a piece of each large one (a digest worker reads one piece of a
+        // file at a time): so the pieces are never left waiting for budget that batches hold.
+        const large = tasks.length - together.length - tasks.filter(task => task.file === null).length;
+        const bytes = together.reduce((sum, file) => sum + file.size, 0) + large * PIECE;
+        inFlight.set(tasks[0].index, bytes);
+        await reserve(bytes);
+        if (check !== worker) return;  // stopped meanwhile
         let got = {data: null, lengths: [], errors: null};
         if (together.length) {
           try {
@@ -230,6 +321,10 @@
           read[w] = m.bytes;
           showProgress({bytes: read.reduce((a, b) => a + b, 0), files: done});
         } else if (m.type === 'done') {
+          if (m.indices.length && inFlight.has(m.indices[0])) {
+            release(inFlight.get(m.indices[0]));
+            inFlight.delete(m.indices[0]);
+          }
           // Each file's digest in 32 bytes: the MD5, the bytes read, the outcome.
           const records = new DataView(m.records);
           m.indices.forEach((index, k) => {
@@ -248,9 +343,11 @@
             feed();
           }
         } else if (m.type === 'piece') {
+          // Its error by name: a file removed since it was chosen is missing, not unreadable.
+          // Within its batch's part of the budget.
           files[m.index].slice(m.pos, m.pos + m.size).arrayBuffer().then(
               (bytes) => digester.postMessage({piece: m.index, bytes}, [bytes]),
-              (e) => digester.postMessage({piece: m.index, error: String(e)}));
+              (e) => digester.postMessage({piece: m.index, error: String(e), name: e && e.name}));
         } else if (m.type === 'failed') {
           message(T.failed + m.message);
         }
@@ -279,7 +376,8 @@
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
     const check = worker;
-    handOver(check, entries, folders, root, checker).catch((e) => { if (worker === check) message(T.failed + e.message); });
+    resetBudget();
+    handOver(check, entries, folders, root, checker, source).catch((e) => { if (worker === check) message(T.failed + e.message); });
   }
 
   // Hands the check worker the chosen files. Apart from `start`, whose worker's handlers live
@@ -287,17 +385,46 @@
   // every File alive with them, and the browser keeps memory for every File read.
   // Each File handed to a worker costs the browser a registration of its own: the check
   // worker gets only the .exe files' when the digest workers read the rest.
-  async function handOver(check, entries, folders, root, checker) {
+  // The check worker reads no .exe file itself: whether one is a checker, and its check data,
+  // it takes from the file's tail, read here once (where that worker cannot read a File at all,
+  // nothing else could be). The File goes along only where that worker digests files itself.
+  async function handOver(check, entries, folders, root, checker, source) {
     await probed;
-    const handed = digestWorkers > 0 ? entries.map(e => ({path: e.path, file: /\.exe$/i.test(e.path) ? e.file : null})) : entries;
-    const bytes = [];
-    if (!workersRead) {
-      for (const e of handed) {
-        if (e.file) bytes.push(e.bytes = await e.file.arrayBuffer());
-        e.file = null;
+    const handed = [];
+    const tails = [];
+    for (const e of entries) {
+      const file = digestWorkers > 0 ? null : e.file;
+      if (!/\.exe$/i.test(e.path)) {
+        handed.push({path: e.path, file});
+        continue;
       }
+      const tail = await tailOf(e.file);
+      if (worker !== check) return;
+      tails.push(tail.bytes);
+      handed.push({path: e.path, file, size: e.file.size, tail: tail.bytes, tooBig: tail.tooBig});
     }
-    check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd, workers: digestWorkers > 0}, bytes);
+    check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd,
+                       workers: digestWorkers > 0, workersRead, unseen: source === 'input'}, tails);
+  }
+
+  // The end of an .exe file that a check may need: the check data's trailer (16 bytes, which
+  // begin with "VXR!" and go on with the data's size, checkfile.h) and, where it declares data
+  // the file can hold, that data before it. Nothing where the file cannot be read: the check
+  // then finds no check data there, as vexorin-check would.
+  async function tailOf(file) {
+    const size = file.size;
+    try {
+      if (size < 16) return {bytes: new ArrayBuffer(0)};
+      const trailer = await file.slice(size - 16).arrayBuffer();
+      const fields = new DataView(trailer);
+      if (fields.getUint32(0) !== 0x56585221) return {bytes: trailer};
+      const length = fields.getUint32(4, true);
+      if (length > DATA_MAX) return {bytes: trailer, tooBig: true};
+      if (length + 16 > size) return {bytes: trailer};
+      return {bytes: await file.slice(size - 16 - length).arrayBuffer()};
+    } catch (e) {
+      return {bytes: new ArrayBuffer(0)};
+    }
   }
 
   function receive(m) {
@@ -319,6 +446,10 @@
       digestAll(files, others);
     } else if (m.type === 'result') {
       finish(m);
+    } else if (m.type === 'twins') {
+      readTwins(m.files);
+    } else if (m.type === 'too-big') {
+      message(fill(T.tooMuchData, megabytes(DATA_MAX)));
     } else if (m.type === 'several') {
       stopWorker();
       show('work', false);
@@ -357,6 +488,77 @@
     $('counts').textContent = line;
   }
 
+  // Files found under garbled names, which the check worker cannot read where it reads no File
+  // (WebKit, from file://): read here and handed over as bytes, up to DATA_MAX in all (any
+  // beyond stay unread, each then a read error). One removed since it was chosen is missing.
+  async function readTwins(list) {
+    const check = worker;
+    const twins = [];
+    const buffers = [];
+    let total = 0;
+    for (const {index, file} of list) {
+      if (total + file.size > DATA_MAX) continue;
+      try {
+        const bytes = await file.arrayBuffer();
+        twins.push({index, bytes});
+        buffers.push(bytes);
+        total += bytes.byteLength;
+      } catch (e) {
+        twins.push({index, error: e && e.name});
+      }
+    }
+    if (check === worker) check.postMessage({twins}, buffers);
+  }
+
+  // The page's own lines about a report, in its language: the causes of names found under
+  // other forms, each such entry, the summary. The lines of the checker (each problem's text,
+  // with the distributor's message) are shown as they are.
+  function describe(json) {
+    const problems = json.problems || [];
+    const counts = new Map();
+    for (const p of problems) if (p.foundAs) counts.set(p.foundAs, (counts.get(p.foundAs) || 0) + 1);
+    const causeOf = (id) => {
+      const own = T.causes[id] || T.causes[id.replace(/-latin1$/, '')];
+      const said = (json.nameCauses || []).find(c => c.foundAs === id);
+      return own || (said ? said.cause : '');
+    };
+    const renamed = (p) => p.kind === 'folder-under-other-name' || p.kind === 'file-under-other-name';
+    // The checker's text of a problem: its report puts the line of an entry found under another
+    // name before it.
+    const checkerText = (p) => {
+      if (!p.foundAs) return p.text;
+      const cut = p.text.indexOf('\n');
+      return cut < 0 ? '' : p.text.slice(cut + 1);
+    };
+    const thereLine = (p) => {
+      let line = fill(p.kind === 'folder-under-other-name' ? T.folderThere : T.fileThere, p.path, p.nameOnDisk);
+      if (p.kind === 'file-under-other-name') line += T.thereIntact;
+      else if (p.kind === 'damaged-file') line += T.thereDamaged;
+      else if (p.kind === 'read-error') line += T.thereUnread;
+      if (counts.get(p.foundAs) < 2) line += fill(T.because, causeOf(p.foundAs));
+      return line + T.period;
+    };
+    const causeLines = [...counts].filter(([, n]) => n >= 2).map(([id, n]) => fill(T.causeLine, n, causeOf(id)));
+    // Every problem, one line each (the checker's first line), as vexorin-check --all lists them.
+    const all = [...causeLines];
+    for (const p of problems) {
+      if (p.foundAs) all.push(thereLine(p));
+      if (!renamed(p)) all.push(checkerText(p).split('\n')[0]);
+    }
+    let summary = fill(problems.length ? T.summary : T.summaryNone, json.foldersChecked, json.filesChecked, problems.length);
+    const elsewhere = problems.filter(p => p.foundAs).length;
+    if (elsewhere) summary += fill(T.summaryRenamed, elsewhere);
+    // The first problem that the checker would have stopped at, whole, after the causes and the
+    // entries found under other names that come before it.
+    const first = [...causeLines];
+    const ending = problems.find(p => !renamed(p));
+    for (const p of problems) if (p.foundAs && counts.get(p.foundAs) < 2) first.push(thereLine(p));
+    if (ending && ending.foundAs && counts.get(ending.foundAs) >= 2) first.push(thereLine(ending));
+    if (ending) first.push(checkerText(ending).replace(/\n$/, ''));
+    else if (elsewhere) first.push(T.onlyNames);
+    return {first: first.join('\n'), all, summary};
+  }
+
   function finish(m) {
     stopWorker();
     show('work', false);
@@ -364,27 +566,31 @@
     state.result = m;
     // From the folder handed over to the result, as a recipient waits.
     state.seconds = (performance.now() - state.startedAt) / 1000;
-    $('result').textContent = m.text.replace(/\n$/, '');
-    $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
     const list = $('problems');
     list.textContent = '';
     $('summary').textContent = '';
-    if (m.outcome === 'problems') {
-      const lines = m.all.replace(/\n$/, '').split('\n');
-      $('summary').textContent = lines.pop();
-      for (const line of lines) {
-        const item = document.createElement('li');
-        item.textContent = line;
-        list.appendChild(item);
-      }
-      show('listTitle', true);
+    show('listTitle', false);
+    $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
+    if (m.outcome === 'unusable') {
+      $('result').textContent = m.json.escapingPath !== undefined ? fill(T.escaping, m.json.escapingPath) : m.text.replace(/\n$/, '');
+      state.copy = $('result').textContent + '\n';
     } else {
-      show('listTitle', false);
-      if (m.outcome === 'intact') $('summary').textContent = m.all.replace(/\n$/, '').split('\n').pop();
+      const said = describe(m.json);
+      $('result').textContent = m.outcome === 'intact' ? m.text.replace(/\n$/, '') : said.first;
+      $('summary').textContent = said.summary;
+      if (m.outcome === 'problems') {
+        for (const line of said.all) {
+          const item = document.createElement('li');
+          item.textContent = line;
+          list.appendChild(item);
+        }
+        show('listTitle', true);
+      }
+      state.copy = $('result').textContent + '\n' + (m.outcome === 'problems' ? said.all.join('\n') + '\n' + said.summary + '\n' : '');
     }
-    const folderMissing = m.json.problems && m.json.problems.some(p => p.kind === 'missing-folder');
-    $('note').textContent = T.emptyInvisible;
-    show('note', folderMissing && job.source === 'input');
+    // Empty folders that the folder input could not show: the files are checked all the same.
+    $('note').textContent = m.unseen && m.unseen.length ? fill(T.unseenEmpty, m.unseen.map(f => `${job.root}/${f}/`).join(', ')) : '';
+    show('note', $('note').textContent !== '');
     setPhase('done');
   }
 
@@ -397,9 +603,8 @@
   };
 
   $('copy').onclick = async () => {
-    const r = state.result;
-    // vexorin-check's text, then, when there are problems, every one as --all lists them.
-    const text = r ? r.text + (r.outcome === 'problems' ? r.all : '') : $('result').textContent;
+    // The result as shown, then, when there are problems, every one and the summary.
+    const text = state.result && state.copy ? state.copy : $('result').textContent;
     try {
       await navigator.clipboard.writeText(text);
     } catch (e) {
@@ -414,8 +619,52 @@
     setTimeout(() => { $('copied').textContent = ''; }, 2000);
   };
 
-  // The folder button: the browser hands over every file below the chosen folder (never a
-  // folder: empty ones stay unseen), each path beginning with the chosen folder's name.
+  // The folder button. Where the browser has the directory picker of the File System Access API
+  // (Chromium's), it is used: it lists folders, empty ones too, so the check is exact. It needs
+  // the click's user gesture: it is called at once, nothing awaited before it.
+  $('folder').addEventListener('click', (e) => {
+    if (typeof window.showDirectoryPicker !== 'function') return;
+    e.preventDefault();
+    let asked;
+    try {
+      asked = Promise.resolve(window.showDirectoryPicker({id: 'vexorin-check', mode: 'read'}));
+    } catch (x) {
+      asked = Promise.reject(x);
+    }
+    asked.then(picked, (x) => {
+      // A cancel, or a folder the browser will not hand out (a system folder).
+      if (x && x.name === 'AbortError') return;
+      message(T.failed + String(x && x.message || x));
+    });
+  });
+
+  // The folder the picker handed over, walked to the end: folders (empty ones too) and files,
+  // each path beginning with the chosen folder's name, as a drop gives them.
+  async function picked(top) {
+    setPhase('reading');
+    try {
+      const entries = [];
+      const folders = [];
+      const pending = [[top, top.name]];
+      while (pending.length) {
+        const [dir, path] = pending.pop();
+        folders.push(path);
+        const files = [];
+        for await (const [name, handle] of dir.entries()) {
+          if (handle.kind === 'directory') pending.push([handle, `${path}/${name}`]);
+          else files.push(handle.getFile().then(file => entries.push({path: `${path}/${name}`, file})));
+        }
+        await Promise.all(files);
+      }
+      start(entries, folders, top.name, 'picker');
+    } catch (e) {
+      message(T.failed + String(e && e.message || e));
+    }
+  }
+
+  // The folder input, for the browsers without the picker (and whatever sets a folder on it):
+  // the browser hands over every file below the chosen folder but never a folder, so empty
+  // ones stay unseen (the check is told so), each path beginning with the chosen folder's name.
   $('folder').onchange = () => {
     const picked = [...$('folder').files];
     if (!picked.length) {

@@ -22,6 +22,10 @@ let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the 
 let wanted = [];      // the files the check asked for, in its order: their index in `entries`, -1: none
 let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
 let current = null;   // the check under way: {checker, lanes}
+let canRead = true;   // whether this worker can read the page's File objects
+let unseen = [];      // listed empty folders that the folder input could not show
+let twinsAsked = false;
+let twinsNeeded = new Map(); // index -> File: opened under another name, not readable here
 let children = null;  // folder -> the names in it, made when the check first lists a folder
 let listed = null;    // the names of the folder listed last, for list_copy
 
@@ -42,7 +46,23 @@ function progress(force) {
 function fileAt(ptr, length, checker) {
   if (checker) return checkerFile;
   const index = files.get(real(utf8(ptr, length)));
-  return index === undefined ? null : entries[index].file;
+  if (index === undefined) return null;
+  const file = entries[index].file;
+  // Opened under another name where this worker cannot read a File: the page reads it.
+  if (file && !canRead && file instanceof Blob && !twinsAsked) twinsNeeded.set(index, file);
+  return file;
+}
+
+// The bytes of `file` from `start` to `end`, synchronously: from the bytes the page handed over
+// (the .exe files' tails, files read for this worker) or read from the File.
+function bytesOf(file, start, end) {
+  if (file.held) return file.held.subarray(start, end);
+  if (file.tail) {
+    if (start >= file.tailAt) return file.tail.subarray(start - file.tailAt, end - file.tailAt);
+    if (!file.real) throw new Error('only the end of this file was handed over');
+    file = file.real;
+  }
+  return new Uint8Array(reader.readAsArrayBuffer(file.slice(start, end)));
 }
 
 // The folder input gives a backslash in a folder's name as "/" (as Windows would), so a
@@ -107,8 +127,7 @@ const platform = {
     let data;
     try {
       // One slice per call: memory stays bounded by the check's own buffers.
-      data = open.file.held ? open.file.held.subarray(open.pos, end)
-                             : new Uint8Array(reader.readAsArrayBuffer(open.file.slice(open.pos, end)));
+      data = bytesOf(open.file, open.pos, end);
     } catch (e) {
       return -1;  // removed, changed or unreadable since it was chosen
     }
@@ -218,6 +237,7 @@ function useFolder(base) {
 }
 
 function carriesData(entry) {
+  if (entry.file && entry.file.tooBig) return true;  // check data too large to load here
   checkerFile = entry.file;
   return wasm.vx_carries_check_data() === 1;
 }
@@ -251,14 +271,24 @@ function checkersBelow(root) {
   return found;
 }
 
-function run(base, checker, lanes, workers) {
+function run(base, checker, lanes, workers, input) {
+  if (checker.file && checker.file.tooBig) {
+    postMessage({type: 'too-big'});
+    return;
+  }
   useFolder(base);
   checkerFile = checker.file;
   put(base);
   wasm.vx_set_folder_label();
   const name = checker.path.slice(base.length + 1);
-  postMessage({type: 'begin', files: wasm.vx_listed_files(), bytes: wasm.vx_listed_bytes(),
-               folder: base, checker: name});
+  wasm.vx_listed();
+  const [listedFiles, listedBytes, ...empty] = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
+  empty.pop();
+  // A folder input shows no folder without a file below it. Such a listed folder, below which
+  // no file is listed either, is taken to be there, and the page says that it was not seen.
+  unseen = input ? empty.filter(folder => !folders.has(folder)) : [];
+  for (const folder of unseen) folders.add(folder);
+  postMessage({type: 'begin', files: Number(listedFiles), bytes: Number(listedBytes), folder: base, checker: name});
   bytesRead = 0;
   filesDone = 0;
   current = {name, lanes};
@@ -282,16 +312,33 @@ function run(base, checker, lanes, workers) {
 
 function finish() {
   digestMode = digests ? 2 : 0;
+  twinsNeeded = new Map();
   put(current.name);
   wasm.vx_check(current.lanes ? 1 : 0);
+  if (twinsNeeded.size) {
+    // Files found under other names that this worker could not read: the page reads them, and
+    // the check runs again with their bytes (the digests of the others are kept).
+    twinsAsked = true;
+    postMessage({type: 'twins', files: [...twinsNeeded].map(([index, file]) => ({index, file}))});
+    twinsNeeded = new Map();
+    return;
+  }
   const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
   if (!digests) progress(true);
-  postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3])});
+  postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3]), unseen});
 }
 
 onmessage = async (event) => {
   const job = event.data;
   try {
+    if (job.twins) {
+      for (const twin of job.twins) {
+        entries[twin.index].file = twin.bytes ? {size: twin.bytes.byteLength, held: new Uint8Array(twin.bytes)}
+                                              : twin.error === 'NotFoundError' ? null : entries[twin.index].file;
+      }
+      finish();
+      return;
+    }
     if (job.digests) {
       digests = job.digests;
       // The files not listed under their names, which the check may find under other forms.
@@ -300,20 +347,22 @@ onmessage = async (event) => {
       return;
     }
     await load(job.wasm);
-    // The .exe files' bytes instead of their File where this worker cannot read a File or Blob
-    // (WebKit, from file://): a stand-in with the File's size and the bytes held (Blob has a
-    // method `bytes`).
-    entries = job.entries.map(e => (e.bytes ? {path: e.path, file: {size: e.bytes.byteLength, held: new Uint8Array(e.bytes)}} : e));
+    // The .exe files come with their tail, read once by the page: a stand-in with the File's
+    // size, the tail and where it begins, and the File itself where this worker digests them.
+    canRead = job.workersRead;
+    twinsAsked = false;
+    entries = job.entries.map(e => (e.tail ? {path: e.path, file: {
+      size: e.size, tail: new Uint8Array(e.tail), tailAt: e.size - e.tail.byteLength, real: e.file, tooBig: e.tooBig}} : e));
     explicitFolders = job.folders;
     const root = job.root;
     if (job.checker) {
       const chosen = entries.find(e => e.path === root + '/' + job.checker);
-      run(root, chosen, job.lanes, job.workers);
+      run(root, chosen, job.lanes, job.workers, job.unseen);
       return;
     }
     const here = checkerIn(root);
     if (here.checker) {
-      run(root, here.checker, job.lanes, job.workers);
+      run(root, here.checker, job.lanes, job.workers, job.unseen);
     } else if (here.several) {
       postMessage({type: 'several', names: here.several});
     } else {

@@ -323,7 +323,7 @@ bool PathStaysInside(const char* path) {
 }
 
 void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
-              const Md5LaneKernel* lanes, FolderNames* names) {
+              const Md5LaneKernel* lanes, FolderNames* names, bool unlisted) {
   *report = CheckReport();
   CheckRun run(platform);
   LastProblem sink;
@@ -370,7 +370,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
   }
   run.CloseCurrentFile();
   report->outcome = report->problems.empty() ? kOutcomeIntact : kOutcomeProblems;
-  if (all && names != nullptr) report->unlisted = Unlisted(platform, *names, run, *report);
+  if (all && names != nullptr && unlisted) report->unlisted = Unlisted(platform, *names, run, *report);
 }
 
 bool ReadDigestList(Platform& platform, CheckReport* report,

@@ -86,9 +86,11 @@ class CheckProgress {
 // With `names`, a folder or file that is not there under its own name is looked for under
 // the forms that unpackers and other systems give names (NameTwinSearch). One found is
 // checked under that name, reported with its form, and does not end the run; one that could
-// be several names is reported ambiguous, as a problem.
+// be several names is reported ambiguous, as a problem. With `names`, `all` and `unlisted`,
+// the report lists what the folder holds beyond the check data too (CheckReport::unlisted).
 void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, CheckReport* report,
-              const Md5LaneKernel* lanes = Md5WidestLaneKernel(), FolderNames* names = nullptr);
+              const Md5LaneKernel* lanes = Md5WidestLaneKernel(), FolderNames* names = nullptr,
+              bool unlisted = false);
 
 // The stored digest text and relative path of every listed file, in stored order, without
 // checking anything. False, with `report` saying why, when the data is unusable.

@@ -41,9 +41,15 @@ export const EDGE_SIZES = [0, 1, 55, 56, 63, 64, 65, LANE - 1, LANE, LANE + 1, 2
                            CHUNK - 1, CHUNK, CHUNK + 1, 2 * CHUNK + 3];
 
 // Counted checks: a failure is printed and the run goes on; `finish` says how many passed and
-// ends the process with the verdict.
+// how many cases could not run here (`skip`, each said with its reason), and ends the process
+// with the verdict.
 let failures = 0;
 let cases = 0;
+let skipped = 0;
+export function skip(what) {
+  skipped += 1;
+  console.log(`SKIP: ${what}`);
+}
 export function check(ok, what) {
   cases += 1;
   if (!ok) {
@@ -57,7 +63,7 @@ export function same(actual, expected, what) {
   check(a === e, `${what}\n  page:   ${a}\n  wanted: ${e}`);
 }
 export function finish() {
-  console.log(`${cases - failures} of ${cases} checks passed`);
+  console.log(`${cases - failures} of ${cases} checks passed, ${skipped} skipped`);
   process.exit(failures ? 1 : 0);
 }
 
@@ -100,6 +106,21 @@ export class Trees {
     return root;
   }
 
+  // The folder `named` zipped with code-page-932 names, as Japanese archivers write them, and
+  // unpacked by Python's zipfile (code page 437 in UTF-8): every name garbled.
+  garbled(named) {
+    const out = this.fresh();
+    const zip = path.join(this.scratch, `garbled-${this.folders}.zip`);
+    const r = this.run('python3', ['-c', `import sys, pathlib, zipfile
+sys.path.insert(0, sys.argv[1])
+from test_unpacker_names import zip_with_cp932_names
+zip_with_cp932_names(pathlib.Path(sys.argv[2]), pathlib.Path(sys.argv[3]))
+zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(new URL(import.meta.url).pathname), '../cli'),
+      named, zip, out]);
+    if (r.status !== 0) throw new Error(`zip and unpack: ${r.stderr}`);
+    return out;
+  }
+
   copy(root) {
     const copy = path.join(this.scratch, String(++this.folders), path.basename(root));
     fs.cpSync(root, copy, {recursive: true});
@@ -107,7 +128,8 @@ export class Trees {
   }
 
   // The native vexorin-check's --json report of `root`, with the folder named as the page names
-  // it (the chosen folder's name) and without the two fields that name the checker's place.
+  // it (the chosen folder's name) and without the two fields that name the checker's place, nor
+  // the entries the check data does not list, which the page does not look for yet.
   nativeReport(root, checker = null) {
     const r = this.run(this.tools.check, ['--json', ...(checker ? [checker] : [])], root);
     const report = JSON.parse(r.stdout.toString());
@@ -115,6 +137,7 @@ export class Trees {
     const out = JSON.parse(text);
     delete out.checker;
     delete out.folder;
+    delete out.unlisted;
     return out;
   }
 
@@ -127,11 +150,13 @@ export class Trees {
   }
 }
 
-// The page's report without the two fields that name the checker's place.
+// The page's report without the two fields that name the checker's place, nor the unlisted
+// entries (see nativeReport).
 export function pageReport(shown) {
   const out = JSON.parse(JSON.stringify(shown.json));
   delete out.checker;
   delete out.folder;
+  delete out.unlisted;
   return out;
 }
 
@@ -175,7 +200,8 @@ export function shownInPage() {
 
 // The folder `dir` as a drop hands it to the page: its own name as the top entry's path, and
 // every folder and file below it (files with their bytes in base64), in name order.
-export function dropItems(dir) {
+// `gone`: paths below `dir` of files to be removed after the drop (see dropInPage).
+export function dropItems(dir, gone = []) {
   const items = [];
   const walk = (abs, rel) => {
     for (const name of fs.readdirSync(abs).sort()) {
@@ -185,7 +211,9 @@ export function dropItems(dir) {
         items.push({kind: 'dir', path: r});
         walk(full, r);
       } else {
-        items.push({kind: 'file', path: r, data: fs.readFileSync(full).toString('base64')});
+        const item = {kind: 'file', path: r, data: fs.readFileSync(full).toString('base64')};
+        if (gone.includes(r.slice(r.indexOf('/', 1) + 1))) item.gone = true;
+        items.push(item);
       }
     }
   };
@@ -222,6 +250,14 @@ export function dropInPage({top, items}) {
     } else {
       const bytes = Uint8Array.from(atob(item.data), c => c.charCodeAt(0));
       const file = new File([bytes], item.path.split('/').pop());
+      if (item.gone) {
+        // Removed after the drop: every read of it fails as the browser fails it then.
+        const gone = () => Promise.reject(new DOMException('the file is gone', 'NotFoundError'));
+        const stream = () => new ReadableStream({start(c) { c.error(new DOMException('the file is gone', 'NotFoundError')); }});
+        file.slice = () => Object.assign(new Blob([]), {arrayBuffer: gone, stream});
+        file.arrayBuffer = gone;
+        file.stream = stream;
+      }
       entry = {isDirectory: false, isFile: true, name: file.name, fullPath: item.path, file(ok) { setTimeout(() => ok(file), 0); }};
     }
     children.get(parent).push(entry);
@@ -229,4 +265,114 @@ export function dropInPage({top, items}) {
   const event = new Event('drop', {bubbles: true, cancelable: true});
   Object.defineProperty(event, 'dataTransfer', {value: {items: [{kind: 'file', webkitGetAsEntry: () => entryOf.get(top)}]}});
   document.body.dispatchEvent(event);
+}
+
+// In the page: the directory picker replaced by one that answers with the folder `dropItems`
+// described, as directory and file handles of the test's own (for a page from file://, where
+// the origin-private file system is refused). Each call is counted in window.__pickerCalls.
+export function pickerInPage({top, items}) {
+  const directory = (name) => ({
+    kind: 'directory', name, children: [],
+    async* entries() { for (const child of this.children) yield [child.name, child]; },
+  });
+  const dirs = new Map([[top, directory(top.slice(1))]]);
+  for (const item of items) {
+    const parent = dirs.get(item.path.slice(0, item.path.lastIndexOf('/')));
+    const name = item.path.split('/').pop();
+    if (item.kind === 'dir') {
+      const dir = directory(name);
+      dirs.set(item.path, dir);
+      parent.children.push(dir);
+    } else {
+      const file = new File([Uint8Array.from(atob(item.data), c => c.charCodeAt(0))], name);
+      parent.children.push({kind: 'file', name, getFile: async () => file});
+    }
+  }
+  window.__pickerCalls = 0;
+  window.showDirectoryPicker = () => {
+    window.__pickerCalls += 1;
+    return Promise.resolve(dirs.get(top));
+  };
+}
+
+// In the page (from http://127.0.0.1): the same, with real directory and file handles of the
+// origin-private file system, empty folders included.
+export async function opfsPickerInPage({top, items}) {
+  const storage = await navigator.storage.getDirectory();
+  const name = top.slice(1);
+  await storage.removeEntry(name, {recursive: true}).catch(() => {});
+  const dirs = new Map([[top, await storage.getDirectoryHandle(name, {create: true})]]);
+  for (const item of items) {
+    const parent = dirs.get(item.path.slice(0, item.path.lastIndexOf('/')));
+    const leaf = item.path.split('/').pop();
+    if (item.kind === 'dir') {
+      dirs.set(item.path, await parent.getDirectoryHandle(leaf, {create: true}));
+    } else {
+      const writable = await (await parent.getFileHandle(leaf, {create: true})).createWritable();
+      await writable.write(Uint8Array.from(atob(item.data), c => c.charCodeAt(0)));
+      await writable.close();
+    }
+  }
+  window.__pickerCalls = 0;
+  window.showDirectoryPicker = () => {
+    window.__pickerCalls += 1;
+    return Promise.resolve(dirs.get(top));
+  };
+}
+
+// In the page, at any time before a check: what the page reads of the files it holds, seen from
+// outside its code. window.__reads.byName: the bytes read of each file (by its name, slices
+// included); inFlight and peak: the bytes read and not yet handed on, a batch of files for the
+// digest workers counted until its digests come back.
+export function countReadsInPage() {
+  const names = new WeakMap();
+  const reads = window.__reads = {byName: {}, inFlight: 0, peak: 0};
+  const nameOf = (blob) => (blob instanceof File ? blob.name : names.get(blob));
+  const slice = Blob.prototype.slice;
+  Blob.prototype.slice = function (...args) {
+    const part = slice.apply(this, args);
+    names.set(part, nameOf(this));
+    return part;
+  };
+  const arrayBuffer = Blob.prototype.arrayBuffer;
+  Blob.prototype.arrayBuffer = function () {
+    const name = nameOf(this);
+    if (name) reads.byName[name] = (reads.byName[name] || 0) + this.size;
+    reads.inFlight += this.size;
+    reads.peak = Math.max(reads.peak, reads.inFlight);
+    return arrayBuffer.call(this);
+  };
+  const batches = new Map();
+  const post = Worker.prototype.postMessage;
+  Worker.prototype.postMessage = function (m, transfer) {
+    if (m && m.tasks) {
+      if (m.tasks.length) batches.set(m.tasks[0].index, m.data ? m.data.byteLength : 0);
+    } else {
+      for (const t of transfer || []) if (t instanceof ArrayBuffer) reads.inFlight -= t.byteLength;
+    }
+    return post.call(this, m, transfer);
+  };
+  const handler = Object.getOwnPropertyDescriptor(Worker.prototype, 'onmessage');
+  Object.defineProperty(Worker.prototype, 'onmessage', {
+    configurable: true,
+    get() { return handler.get.call(this); },
+    set(f) {
+      handler.set.call(this, f && ((e) => {
+        const d = e.data;
+        if (d && d.type === 'done' && d.indices && d.indices.length && batches.has(d.indices[0])) {
+          reads.inFlight -= batches.get(d.indices[0]);
+          batches.delete(d.indices[0]);
+        }
+        return f(e);
+      }));
+    },
+  });
+}
+
+// The size of the check data at the end of the checker `file`, from its trailer, and the bytes
+// that hold it and the trailer.
+export function checkerTail(file) {
+  const bytes = fs.readFileSync(file);
+  const length = bytes.readUInt32LE(bytes.length - 12);
+  return length + 16;
 }

@@ -1133,10 +1133,10 @@ void cmdAttach(const Line& ln) {
     needArgs(ln, 1, 2, L"attach <caption> [ms]");
     DWORD to = timeoutArg(ln, 2);
     CaptionSearch search = {&ln.args[1], nullptr};
-    for (DWORD waited = 0;; waited += g_poll) {
+    for (DWORD t0 = GetTickCount();;) {
         EnumWindows(findCaption, reinterpret_cast<LPARAM>(&search));
         if (search.found != nullptr) break;
-        if (waited >= to) fail(L"no window titled " + ln.args[1] + L" after " + num(to) + L" ms");
+        if (GetTickCount() - t0 >= to) fail(L"no window titled " + ln.args[1] + L" after " + num(to) + L" ms");
         Sleep(g_poll);
     }
     Target t;
