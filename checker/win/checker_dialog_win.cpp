@@ -66,8 +66,9 @@ bool ShowBox(const char* text, const char* title, MessageKind kind) {
   return ok;
 }
 
-// The boxes of the run's steps, each about the current file: the progress lines name it first,
-// since a slice may have passed many files since it last showed them.
+// The boxes of the run's steps, each about the current file and worded from its record: the
+// progress lines name it first, since a slice may have passed many files since it last showed
+// them; the box is held as ShowBox holds it.
 class StepProblems : public ProblemSink {
  public:
   explicit StepProblems(HWND dialog) : dialog_(dialog) {}
