@@ -76,7 +76,8 @@ int Check(const char* checkerFile) {
 
   PosixPlatform platform;
   platform.SetExecutablePath(coreFolder + coreName);
-  PrintingSink sink;
+  PrintingSink printing;
+  ProblemBoxes sink(printing);
   auto start = std::chrono::steady_clock::now();
   CheckRun run(platform);
   if (!run.LoadCheckData(sink)) return 1;
@@ -93,7 +94,7 @@ int Check(const char* checkerFile) {
       static_cast<unsigned>(run.data.folderCount), static_cast<unsigned>(run.data.fileCount),
       static_cast<long long>(run.bytesDone), static_cast<unsigned long long>(steps), loadSeconds,
       seconds, static_cast<double>(run.bytesDone) / seconds / 1e6);
-  return result == kCheckAllIntact && sink.shown == 0 ? 0 : 1;
+  return result == kCheckAllIntact && printing.shown == 0 ? 0 : 1;
 }
 
 int Scan(const char* nativeFolder, int rounds) {

@@ -43,6 +43,17 @@ struct CheckData {
   const char* messages[kMessageCount] = {"", "", ""};
 };
 
+// The distributor's three messages by what each is about, in the order the data stores them.
+enum UserMessage {
+  kUserMessageFolderMissing = 0,
+  kUserMessageFileMissing = 1,
+  kUserMessageFileBroken = 2,
+  kNoUserMessage = kMessageCount,  // a problem that none of them is about
+};
+inline const char* UserMessageText(const CheckData& data, UserMessage which) {
+  return which < kMessageCount ? data.messages[which] : "";
+}
+
 // The stored digest text and relative path of a file record.
 inline const char* RecordDigest(const char* record) { return record; }
 inline const char* RecordPath(const char* record) { return record + kRecordPathOffset; }

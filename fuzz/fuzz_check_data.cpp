@@ -49,8 +49,10 @@ constexpr int64_t kMaxBytesRead = 2 * static_cast<int64_t>(kCheckerChunkSize);
 // takes more than one step and may be left open when the run ends.
 const std::string kBigSuffix = ".big";
 
-struct Sink : MessageSink {
+// Shows the run's records as the checker's boxes do, and keeps their texts.
+struct Sink : MessageSink, ProblemSink {
   std::vector<std::string> texts;
+  void Report(const CheckProblem& problem) override { ShowProblem(*this, problem); }
   bool Show(const char* text, const char* title, MessageKind kind) override {
     FUZZ_CHECK(std::string(title) == kTextError);
     FUZZ_CHECK(kind == kMessageWarning);
@@ -314,13 +316,13 @@ void RunTool(MemoryPlatform& platform, const Expected& e, const Sink& checker, b
       if (!all && checkerEnded) {
         // What the checker showed first, or its success.
         FUZZ_CHECK(report.problems.size() == checker.texts.size());
-        if (!checker.texts.empty()) FUZZ_CHECK(report.problems[0].text == checker.texts[0]);
+        if (!checker.texts.empty()) FUZZ_CHECK(CheckerText(report.problems[0]) == checker.texts[0]);
       }
       if (all) {
         FUZZ_CHECK(report.foldersChecked == e.folders.size() &&
                    report.filesChecked == e.records.size());
         if (!report.problems.empty() && !checker.texts.empty()) {
-          FUZZ_CHECK(report.problems[0].text == checker.texts[0]);
+          FUZZ_CHECK(CheckerText(report.problems[0]) == checker.texts[0]);
         }
       }
     }

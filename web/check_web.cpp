@@ -81,9 +81,9 @@ class WebFolderNames : public FolderNames {
 
 WebFolderNames folderNames;
 
-class Quiet : public MessageSink {
+class Quiet : public ProblemSink {
  public:
-  bool Show(const char*, const char*, MessageKind) override { return true; }
+  void Report(const CheckProblem&) override {}
 };
 
 }  // namespace

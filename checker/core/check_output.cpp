@@ -38,8 +38,6 @@ std::string Hex(unsigned char c) {
   return text;
 }
 
-std::string FixedLine(const std::string& text) { return text.substr(0, text.find('\n')); }
-
 std::string WithoutFinalLineFeed(std::string text) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
@@ -98,6 +96,8 @@ const char* KindName(ProblemKind kind) {
       return "path-too-long";
     case kProblemNameAmbiguous:
       return "ambiguous-name";
+    case kProblemCheckerUnusable:
+      break;  // the outcome "unusable", never a problem of the list
   }
   return "";
 }
@@ -132,19 +132,31 @@ std::string AmbiguousLine(const Problem& problem, const ToUtf8& toUtf8) {
   return line + ". Rename the right one to the listed name.";
 }
 
-// The problem's text in UTF-8 with one separator style in its fixed line: a missing folder's
-// line and a path too long name the checker's folder as the system writes it and the stored
-// path after it, which then takes the same separators ("/" on Linux) rather than the stored
-// backslashes.
+// The checker's fixed line for the problem in UTF-8, with its line feed where it has one, and
+// with one separator style: a line that names the checker's folder as the system writes it
+// ("/" on Linux) names the stored path after it with the same separators rather than the
+// stored backslashes.
+std::string LineWithFeed(const Problem& problem, const ToUtf8& toUtf8) {
+  std::string subject = toUtf8(problem.folder);
+  bool slashes = !subject.empty() && subject.back() == '/';
+  subject += slashes ? SlashPath(problem.path, toUtf8) : toUtf8(problem.path);
+  std::string line = toUtf8(ProblemLineFormat(problem.kind, problem.isFolder));
+  size_t at = line.find("%s");
+  if (at != std::string::npos) line.replace(at, 2, subject);
+  return line;
+}
+
+std::string FixedLine(const Problem& problem, const ToUtf8& toUtf8) {
+  return WithoutFinalLineFeed(LineWithFeed(problem, toUtf8));
+}
+
+// The problem's whole text in UTF-8: what the checker shows for it (its fixed line, then the
+// advice), and for an ambiguous name what vexorin-check adds.
 std::string ShownText(const Problem& problem, const ToUtf8& toUtf8) {
-  std::string text = toUtf8(problem.text);
-  if (problem.kind == kProblemNameAmbiguous) return text + "\n" + AmbiguousLine(problem, toUtf8);
-  if (problem.kind != kProblemFolderMissing && problem.kind != kProblemPathTooLong) return text;
-  std::string stored = toUtf8(problem.path);
-  size_t at = text.find(stored);
-  if (at == std::string::npos || at >= text.find('\n') || at == 0 || text[at - 1] != '/')
-    return text;
-  return text.replace(at, stored.size(), SlashPath(problem.path, toUtf8));
+  if (problem.kind == kProblemNameAmbiguous)
+    return FixedLine(problem, toUtf8) + "\n" + AmbiguousLine(problem, toUtf8);
+  return LineWithFeed(problem, toUtf8) +
+         toUtf8(ProblemAdvice(problem.kind, problem.messageText.c_str()));
 }
 
 bool Renamed(const Problem& problem) {
@@ -280,7 +292,7 @@ std::string PlainReport(const CheckReport& report, bool all, const ToUtf8& toUtf
     if (problem.kind == kProblemNameAmbiguous) {
       out += ShownText(problem, toUtf8) + "\n";
     } else if (!Renamed(problem)) {
-      out += FixedLine(ShownText(problem, toUtf8)) + "\n";
+      out += FixedLine(problem, toUtf8) + "\n";
     }
   }
   char summary[160];

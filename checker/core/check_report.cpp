@@ -7,19 +7,26 @@
 #include "cp932.h"
 #include "cp932_convert.h"
 #include "text.h"
-#include "texts.h"
 #include "unlisted.h"
 
 namespace {
 
-// Keeps the text of the box the run has just shown, for the caller to list.
-class KeepingSink : public MessageSink {
+// Keeps the record of the problem the run has just found, for the caller to list.
+class LastProblem : public ProblemSink {
  public:
-  bool Show(const char* text, const char*, MessageKind) override {
-    last = text;
-    return true;
+  void Report(const CheckProblem& problem) override {
+    last = Problem();
+    last.kind = problem.kind;
+    last.isFolder = problem.isFolder;
+    last.index = problem.index;
+    last.path = problem.path;
+    last.folder = problem.folder;
+    last.message = problem.message;
+    last.messageText = problem.messageText;
+    last.expected = problem.expected;
+    last.actual = problem.actual;
   }
-  std::string last;
+  Problem last;
 };
 
 bool IsSeparator(unsigned char c) { return c == '\\' || c == '/'; }
@@ -62,7 +69,7 @@ bool AnyComponentLeadsUp(const char* path, bool byteWise) {
 
 // Loads the check data and refuses it when a stored path leaves the folder. False when the
 // run must not go on; `report` then says why.
-bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
+bool LoadTrusted(CheckRun& run, LastProblem& sink, CheckReport* report) {
   report->outcome = kOutcomeUnusable;
   if (!run.ReadOwnCheckData(sink)) return false;
   // Folder records come before file records in the data, so this is the first in the file.
@@ -87,47 +94,38 @@ bool LoadTrusted(CheckRun& run, KeepingSink& sink, CheckReport* report) {
 // What one run needs to decide after each file.
 struct FileContext {
   CheckRun& run;
-  KeepingSink& sink;
+  LastProblem& sink;
   bool all;
   CheckReport* report;
   Platform& platform;
   NameTwinSearch* search;  // null: entries are looked for under their own names only
 };
 
-// The checker's fixed line for `path`, alone.
-std::string FixedLine(const char* format, const std::string& path) {
-  std::string line(TextLength(format) + path.size() + 2, '\0');
-  FormatText(&line[0], line.size(), format, path.c_str());
-  return line.c_str();
+// A listed file that the checker would call damaged, but whose bytes were never all read:
+// nothing is known of them, and telling the recipient to download again may not help.
+void MakeReadFailed(Problem* problem) {
+  problem->kind = kProblemReadFailed;
+  problem->folder.clear();
+  problem->message = kNoUserMessage;
+  problem->messageText.clear();
+  problem->expected.clear();
+  problem->actual.clear();
 }
 
-void AddFileProblem(CheckRun& run, int result, bool readFailed, const std::string& shown,
-                    CheckReport* report) {
+// A problem that the name search found, with nothing of the checker's record in it.
+Problem EntryProblem(ProblemKind kind, bool isFolder, uint32_t index, const char* path) {
   Problem problem;
-  problem.path = RecordPath(run.data.fileRecords[run.currentIndex]);
-  if (result == kCheckFileMissing || result == kCheckPathTooLong) {
-    problem.kind = result == kCheckFileMissing ? kProblemFileMissing : kProblemPathTooLong;
-    problem.text = shown;
-  } else if (readFailed) {
-    // The checker would call it damaged; but its bytes were never all read, so nothing is
-    // known of them, and telling the recipient to download again may not help.
-    problem.kind = kProblemReadFailed;
-    problem.text = FixedLine(kTextReadFailed, problem.path);
-  } else {
-    problem.kind = kProblemFileDamaged;
-    problem.text = shown;
-    problem.expected = run.expectedDigest;
-    problem.actual = run.actualDigest;
-  }
-  report->problems.push_back(problem);
+  problem.kind = kind;
+  problem.isFolder = isFolder;
+  problem.index = index;
+  problem.path = path;
+  return problem;
 }
 
 // An entry that several names on disk, or several entries, could be.
-Problem AmbiguousProblem(const char* format, const char* path, const NameFinding& finding) {
-  Problem problem;
-  problem.kind = kProblemNameAmbiguous;
-  problem.path = path;
-  problem.text = FixedLine(format, path);
+Problem AmbiguousProblem(bool isFolder, uint32_t index, const char* path,
+                         const NameFinding& finding) {
+  Problem problem = EntryProblem(kProblemNameAmbiguous, isFolder, index, path);
   problem.form = finding.form;
   problem.candidates = finding.candidates;
   problem.rivals = finding.rivals;
@@ -142,7 +140,7 @@ bool CheckUnderOtherName(const FileContext& c, bool* intact) {
   NameSearchResult found = c.search != nullptr ? c.search->Find(path, &finding) : kNameNotFound;
   if (found == kNameNotFound) return false;
   if (found == kNameAmbiguous) {
-    c.report->problems.push_back(AmbiguousProblem(kTextFileAmbiguous, path, finding));
+    c.report->problems.push_back(AmbiguousProblem(false, c.run.currentIndex, path, finding));
     *intact = false;
     return true;
   }
@@ -157,21 +155,19 @@ bool CheckUnderOtherName(const FileContext& c, bool* intact) {
     if (step != kStepOpenFailed) c.run.bytesDone += bytes;
   } while (step == kStepMore);
   if (step == kStepOpenFailed) return false;
-  Problem problem;
-  problem.path = path;
+  Problem problem = EntryProblem(kProblemFileRenamed, false, c.run.currentIndex, path);
   problem.form = finding.form;
   problem.diskName = finding.diskName;
   DigestToHex(md5, c.run.actualDigest);
   *intact = false;
   if (state.readFailed) {
     problem.kind = kProblemReadFailed;
-    problem.text = FixedLine(kTextReadFailed, problem.path);
   } else if (TextEqual(c.run.actualDigest, c.run.expectedDigest)) {
-    problem.kind = kProblemFileRenamed;
     *intact = true;
   } else {
     problem.kind = kProblemFileDamaged;
-    problem.text = FixedLine(kTextFileBroken, problem.path) + c.run.data.messages[2];
+    problem.message = KindMessage(kProblemFileDamaged);
+    problem.messageText = UserMessageText(c.run.data, problem.message);
     problem.expected = c.run.expectedDigest;
     problem.actual = c.run.actualDigest;
   }
@@ -186,7 +182,11 @@ bool AfterFile(const FileContext& c, int result, bool readFailed) {
   if (result == kCheckAllIntact) return false;
   bool intact = false;
   bool elsewhere = result == kCheckFileMissing && CheckUnderOtherName(c, &intact);
-  if (!elsewhere) AddFileProblem(c.run, result, readFailed, c.sink.last, c.report);
+  if (!elsewhere) {
+    // The checker's own record of the file, but a read error is not called damage.
+    c.report->problems.push_back(c.sink.last);
+    if (result == kCheckFileBroken && readFailed) MakeReadFailed(&c.report->problems.back());
+  }
   // A file found intact under another name ends nothing: the rest are checked as well, so
   // that the report can say whether the whole folder was renamed the same way.
   if (!c.all && !intact) {
@@ -289,6 +289,21 @@ std::vector<UnlistedEntry> Unlisted(Platform& platform, FolderNames& names, Chec
 
 }  // namespace
 
+std::string CheckerText(const Problem& problem) {
+  CheckProblem record{problem.kind,
+                      problem.isFolder,
+                      problem.index,
+                      problem.folder.c_str(),
+                      problem.path.c_str(),
+                      problem.message,
+                      problem.messageText.c_str(),
+                      problem.expected.c_str(),
+                      problem.actual.c_str()};
+  std::string text(ProblemTextSize(record), '\0');
+  WordProblem(record, &text[0], text.size());
+  return text.c_str();
+}
+
 bool PathStaysInside(const char* path) {
   // A path of the UTF-8 extension comes enclosed (checkfile.h); its inside is held to the same
   // rules, and a mark anywhere else is a control character.
@@ -311,7 +326,7 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
               const Md5LaneKernel* lanes, FolderNames* names, bool unlisted) {
   *report = CheckReport();
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   if (!LoadTrusted(run, sink, report)) return;
   std::unique_ptr<NameTwinSearch> search;
   if (names != nullptr) {
@@ -326,25 +341,19 @@ void RunCheck(Platform& platform, bool all, int jobs, CheckProgress* progress, C
   for (uint32_t i = 0; i < run.data.folderCount; ++i) {
     ++report->foldersChecked;
     if (run.CheckFolder(i, sink)) continue;
-    Problem problem;
-    problem.path = run.data.folders[i];
-    bool fits = run.PathFits(run.data.folders[i]);
+    Problem problem = sink.last;
+    bool fits = problem.kind != kProblemPathTooLong;
     NameFinding finding;
     NameSearchResult found =
         fits && search ? search->Find(run.data.folders[i], &finding) : kNameNotFound;
     if (found == kNameFound && platform.IsFolder(finding.path.c_str())) {
-      problem.kind = kProblemFolderRenamed;
+      problem = EntryProblem(kProblemFolderRenamed, true, i, run.data.folders[i]);
       problem.form = finding.form;
       problem.diskName = finding.diskName;
       report->problems.push_back(problem);
       continue;
     }
-    if (found == kNameAmbiguous) {
-      problem = AmbiguousProblem(kTextFolderAmbiguous, run.data.folders[i], finding);
-    } else {
-      problem.kind = fits ? kProblemFolderMissing : kProblemPathTooLong;
-      problem.text = sink.last;
-    }
+    if (found == kNameAmbiguous) problem = AmbiguousProblem(true, i, run.data.folders[i], finding);
     report->problems.push_back(problem);
     foldersThere = false;
     if (!all) break;
@@ -368,7 +377,7 @@ bool ReadDigestList(Platform& platform, CheckReport* report,
                     std::vector<std::pair<std::string, std::string>>* list) {
   *report = CheckReport();
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   if (!LoadTrusted(run, sink, report)) return false;
   list->clear();
   for (uint32_t i = 0; i < run.data.fileCount; ++i) {
@@ -381,6 +390,6 @@ bool ReadDigestList(Platform& platform, CheckReport* report,
 
 bool CarriesCheckData(Platform& platform) {
   CheckRun run(platform);
-  KeepingSink sink;
+  LastProblem sink;
   return run.ReadOwnCheckData(sink);
 }

@@ -8,34 +8,25 @@
 #include <utility>
 #include <vector>
 
+#include "check_problem.h"
 #include "checkfile.h"
 #include "md5_lanes.h"
 #include "name_twins.h"
 #include "platform.h"
 #include "unlisted.h"
 
-enum ProblemKind {
-  kProblemFolderMissing,
-  kProblemFileMissing,
-  kProblemFileDamaged,
-  kProblemReadFailed,  // the file opened, but reading it failed part of the way
-  // Not there under its own name but under another form (NameForm), a file's content intact.
-  kProblemFolderRenamed,
-  kProblemFileRenamed,
-  // The base folder and the stored path together pass the path limit: not looked at.
-  kProblemPathTooLong,
-  // Not there under its own name, and a form gives several names on disk for it, or a name
-  // that other missing entries could have as well: which one it is cannot be told.
-  kProblemNameAmbiguous,
-};
-
+// A CheckProblem kept: the record, its texts copied (code page 932), and what the name
+// search added to it.
 struct Problem {
   ProblemKind kind;
+  bool isFolder = false;
+  uint32_t index = kNoEntry;
   std::string path;  // relative, as stored: code page 932, backslash separators
-  // What the checker shows for it (code page 932): the fixed line naming the folder or file,
-  // a line feed, the distributor's message; for a read error only its line. A folder's line
-  // names the full path, which may begin with the platform's kExecutableFolderMark.
-  std::string text;
+  // The checker's folder where the fixed line names the full path (a missing folder, a path
+  // too long), else empty; it may begin with the platform's kExecutableFolderMark.
+  std::string folder;
+  UserMessage message = kNoUserMessage;
+  std::string messageText;       // the distributor's text of `message`
   std::string expected, actual;  // the digest texts of a damaged file
   // How it was found: a damaged file or a read error may be found under another form too.
   NameForm form = kFormOwn;
@@ -44,6 +35,10 @@ struct Problem {
   // could be one of them (UTF-8, "/" separators); `form` is the form that gave them.
   std::vector<std::string> candidates, rivals;
 };
+
+// The text the checker shows for `problem` (code page 932), worded by WordProblem: its fixed
+// line, and after a line feed the advice; for a read error or an ambiguous name only its line.
+std::string CheckerText(const Problem& problem);
 
 enum CheckOutcome {
   kOutcomeIntact,    // every folder and file is there and intact

@@ -8,41 +8,9 @@
 
 namespace {
 
-// Shows one problem: the fixed line naming `prefix` + `path`, then the user's message for
-// that kind of problem. The user's message has no length limit, and a path that did not
-// fit a path buffer must still be named whole, so the text gets a buffer sized to fit.
-void ShowProblem(MessageSink& messages, const char* format, const char* prefix, const char* path,
-                 const char* userMessage) {
-  // One byte more than the bytes themselves: the text writer copies a lead byte only with
-  // room for a second byte after it, and a damaged path may end in a lead byte alone.
-  size_t subjectSize = TextLength(prefix) + TextLength(path) + 2;
-  size_t textSize = TextLength(format) + subjectSize + TextLength(userMessage);
-  char* buffer = new (std::nothrow) char[subjectSize + textSize];
-  // Without memory the user still learns what is wrong, with the texts cut to fit.
-  char fallback[2 * kCheckerPathSize];
-  char* subject = fallback;
-  char* text = fallback + kCheckerPathSize;
-  if (buffer != nullptr) {
-    subject = buffer;
-    text = buffer + subjectSize;
-  } else {
-    subjectSize = kCheckerPathSize;
-    textSize = kCheckerPathSize;
-  }
-  TextCopy(subject, subjectSize, prefix);
-  TextAppend(subject, subjectSize, path);
-  FormatText(text, textSize, format, subject);
-  TextAppend(text, textSize, userMessage);
-  messages.Show(text, kTextError, kMessageWarning);
-  delete[] buffer;
-}
-
 // Room for the checker's own path when it does not fit a path buffer: in UTF-8 (up to three
 // bytes for each of the platform's characters) with its marks.
 constexpr size_t kShownPathSize = 3 * kCheckerPathSize + 8;
-
-// Which user message goes with which problem, in the order the check data stores them.
-enum { kFolderMessage = 0, kFileMessage = 1, kBrokenMessage = 2 };
 
 }  // namespace
 
@@ -69,13 +37,13 @@ void CheckRun::ModuleFolder(char folder[kCheckerPathSize]) {
   if (keep > 0) folder[keep] = '\0';
 }
 
-bool CheckRun::LoadCheckData(MessageSink& messages) {
-  if (!ReadOwnCheckData(messages) || !CheckFolders(messages)) return false;
+bool CheckRun::LoadCheckData(ProblemSink& problems) {
+  if (!ReadOwnCheckData(problems) || !CheckFolders(problems)) return false;
   StartFileCheck();
   return true;
 }
 
-bool CheckRun::ReadOwnCheckData(MessageSink& messages) {
+bool CheckRun::ReadOwnCheckData(ProblemSink& problems) {
   ModuleFolder(baseFolder);
   char ownPath[kCheckerPathSize];
   // ReadCheckData refuses every block it cannot vouch for (too short, no magic, a length
@@ -86,40 +54,40 @@ bool CheckRun::ReadOwnCheckData(MessageSink& messages) {
     // told that the path is too long, named as far as it can be, and what to do instead.
     char* shown = new (std::nothrow) char[kShownPathSize];
     if (shown != nullptr && platform_.ExecutablePathTooLong(shown, kShownPathSize)) {
-      ShowProblem(messages, kTextPathTooLongLine, "", shown, kTextUnpackShallower);
+      Hand(problems, kProblemPathTooLong, false, kNoEntry, shown);
     } else {
-      messages.Show(kTextCheckerLoadFailed, kTextError, kMessageWarning);
+      Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "");
     }
     delete[] shown;
     return false;
   }
   if (!ReadCheckData(platform_, ownPath, &data)) {
-    messages.Show(kTextCheckerLoadFailed, kTextError, kMessageWarning);
+    Hand(problems, kProblemCheckerUnusable, false, kNoEntry, "");
     return false;
   }
   byteTotal = data.byteTotal;
   return true;
 }
 
-bool CheckRun::CheckFolders(MessageSink& messages) {
+bool CheckRun::CheckFolders(ProblemSink& problems) {
   for (uint32_t i = 0; i < data.folderCount; ++i) {
-    if (!CheckFolder(i, messages)) return false;
+    if (!CheckFolder(i, problems)) return false;
   }
   return true;
 }
 
-bool CheckRun::CheckFolder(uint32_t index, MessageSink& messages) {
+bool CheckRun::CheckFolder(uint32_t index, ProblemSink& problems) {
   char fullPath[kCheckerPathSize];
   const char* folder = data.folders[index];
   // A path that does not fit cannot be asked about (cutting it would test another folder),
   // and calling it missing would send the user to download again, which cannot help: they
   // are told that the path is too long, named whole, and what to do instead.
   if (!JoinPath(fullPath, folder)) {
-    ShowProblem(messages, kTextPathTooLongLine, baseFolder, folder, kTextUnpackShallower);
+    Hand(problems, kProblemPathTooLong, true, index, folder);
     return false;
   }
   if (!FolderExists(fullPath)) {
-    ShowProblem(messages, kTextFolderMissing, baseFolder, folder, data.messages[kFolderMessage]);
+    Hand(problems, kProblemFolderMissing, true, index, folder);
     return false;
   }
   return true;
@@ -146,7 +114,7 @@ void CheckRun::StartFileCheck() {
 
 bool CheckRun::FolderExists(const char* path) { return platform_.IsFolder(path); }
 
-int CheckRun::CheckStep(MessageSink& messages) {
+int CheckRun::CheckStep(ProblemSink& problems) {
   if (currentIndex >= data.fileCount) return kCheckAllIntact;
 
   StepResult result = kStepOpenFailed;
@@ -158,37 +126,34 @@ int CheckRun::CheckStep(MessageSink& messages) {
     result = DigestFileStep(platform_, &digest, currentFullPath, chunk, kCheckerChunkSize,
                             digestBytes, &bytesRead);
   }
-  if (result == kStepOpenFailed) return EndFile(false, digestBytes, messages);
+  if (result == kStepOpenFailed) return EndFile(false, digestBytes, problems);
   bytesDone += bytesRead;
   if (result == kStepMore) return kCheckMore;
-  return EndFile(true, digestBytes, messages);
+  return EndFile(true, digestBytes, problems);
 }
 
 int CheckRun::FileDigested(bool opened, const unsigned char md5[16], uint64_t bytes,
-                           MessageSink& messages) {
+                           ProblemSink& problems) {
   if (currentIndex >= data.fileCount) return kCheckAllIntact;
   bytesDone += static_cast<int64_t>(bytes);
   // A path that does not fit is too long, as CheckStep finds, whatever was read by it.
-  return EndFile(opened, md5, messages);
+  return EndFile(opened, md5, problems);
 }
 
-int CheckRun::EndFile(bool opened, const unsigned char md5[16], MessageSink& messages) {
+int CheckRun::EndFile(bool opened, const unsigned char md5[16], ProblemSink& problems) {
   if (!currentPathFits) {
-    // The distributor's messages are about downloading and unpacking again, which cannot
-    // shorten the path: the advice that helps takes their place.
-    ShowProblem(messages, kTextPathTooLongLine, baseFolder, CurrentStoredPath(),
-                kTextUnpackShallower);
+    // The line names the full path, and the advice is to unpack shallower (ProblemAdvice).
+    Hand(problems, kProblemPathTooLong, false, currentIndex, CurrentStoredPath());
     return kCheckPathTooLong;
   }
   if (!opened) {
-    ShowProblem(messages, kTextFileMissing, "", CurrentStoredPath(), data.messages[kFileMessage]);
+    Hand(problems, kProblemFileMissing, false, currentIndex, CurrentStoredPath());
     return kCheckFileMissing;
   }
   DigestToHex(md5, actualDigest);
   for (uint32_t i = 0; i < kDigestDigits; ++i) {
     if (actualDigest[i] != expectedDigest[i]) {
-      ShowProblem(messages, kTextFileBroken, "", CurrentStoredPath(),
-                  data.messages[kBrokenMessage]);
+      Hand(problems, kProblemFileDamaged, false, currentIndex, CurrentStoredPath());
       return kCheckFileBroken;
     }
   }
@@ -226,6 +191,26 @@ void CheckRun::SelectFile(uint32_t index) {
   expectedDigest[kDigestDigits] = '\0';
   TextCopy(currentRelPath, sizeof currentRelPath, RecordPath(record));
   currentPathFits = JoinPath(currentFullPath, RecordPath(record));
+}
+
+void CheckRun::Hand(ProblemSink& problems, ProblemKind kind, bool isFolder, uint32_t index,
+                    const char* path) {
+  // A line about an entry that cannot be there names its full path: the checker's folder is
+  // part of what is wrong. The checker's own path is whole already.
+  bool fullPath =
+      (kind == kProblemFolderMissing || kind == kProblemPathTooLong) && index != kNoEntry;
+  bool damaged = kind == kProblemFileDamaged;
+  UserMessage message = KindMessage(kind);
+  CheckProblem problem{kind,
+                       isFolder,
+                       index,
+                       fullPath ? baseFolder : "",
+                       path,
+                       message,
+                       UserMessageText(data, message),
+                       damaged ? expectedDigest : "",
+                       damaged ? actualDigest : ""};
+  problems.Report(problem);
 }
 
 const char* CheckRun::CurrentStoredPath() const {

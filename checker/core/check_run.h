@@ -1,10 +1,12 @@
 // The checker's whole state and its run: loading its own check data, the folder check and
-// the file check one chunk per step. Portable: it sees the platform only through Platform
-// and MessageSink, so the same source runs in the checker and in the native unit tests.
+// the file check one chunk per step. Portable: it sees the platform only through Platform,
+// and hands each problem it finds to a ProblemSink as a record, so the same source runs in
+// the checker (which shows each as a box at once) and in the native unit tests.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 
+#include "check_problem.h"
 #include "checkfile.h"
 #include "digest.h"
 #include "platform.h"
@@ -27,10 +29,10 @@ constexpr size_t kProgressTextSize = 260;
 enum CheckStepResult {
   kCheckMore = 0,         // more of the current file remains, or the next file is current
   kCheckAllIntact = -1,   // the last file has been checked and every file was intact
-  kCheckFileMissing = 1,  // the current file cannot be opened; the user has been told
-  kCheckFileBroken = 2,   // the current file's digest differs; the user has been told
+  kCheckFileMissing = 1,  // the current file cannot be opened; its record has been handed over
+  kCheckFileBroken = 2,   // the current file's digest differs; its record has been handed over
   // The current file's full path passes the path limit, so it cannot be asked about: it may
-  // well be there. The user has been told to unpack into a folder with a shorter path.
+  // well be there. Its record has been handed over.
   kCheckPathTooLong = 3,
 };
 
@@ -45,28 +47,28 @@ class CheckRun {
   void ModuleFolder(char folder[kCheckerPathSize]);
   // Reads the check data from the end of the executable's own file, checks the folders and
   // makes the first file current. False when the run must not begin; the reason has then
-  // been shown through `messages`. The same as ReadOwnCheckData, CheckFolders and
+  // been handed to `problems`. The same as ReadOwnCheckData, CheckFolders and
   // StartFileCheck in turn.
-  bool LoadCheckData(MessageSink& messages);
+  bool LoadCheckData(ProblemSink& problems);
   // The first part of loading: the base folder and the check data of the executable's own
-  // file. False, with the load failure shown, when the file carries no usable data.
-  bool ReadOwnCheckData(MessageSink& messages);
-  // True when every listed folder exists; otherwise shows the first missing one.
-  bool CheckFolders(MessageSink& messages);
-  // Tests the listed folder `index`; shows it as missing and returns false when it is not
+  // file. False, with the load failure handed over, when the file carries no usable data.
+  bool ReadOwnCheckData(ProblemSink& problems);
+  // True when every listed folder exists; otherwise hands over the first missing one.
+  bool CheckFolders(ProblemSink& problems);
+  // Tests the listed folder `index`; hands it over as missing and returns false when it is not
   // there. A caller that wants every missing folder (vexorin-check --all) tests each.
-  bool CheckFolder(uint32_t index, MessageSink& messages);
+  bool CheckFolder(uint32_t index, ProblemSink& problems);
   // True when the base folder and the stored relative `path` fit the path limit together.
   bool PathFits(const char* path) const;
   bool FolderExists(const char* path);
   // Makes the first file current, with nothing read yet.
   void StartFileCheck();
   // Reads one chunk of the current file; see CheckStepResult.
-  int CheckStep(MessageSink& messages);
+  int CheckStep(ProblemSink& problems);
   // Ends the current file with its digest read elsewhere (vexorin-check's concurrent jobs,
   // `bytes` read in all; not `opened` when it could not be opened): what the step that read
-  // its last chunk would have returned and shown.
-  int FileDigested(bool opened, const unsigned char md5[16], uint64_t bytes, MessageSink& messages);
+  // its last chunk would have returned and handed over.
+  int FileDigested(bool opened, const unsigned char md5[16], uint64_t bytes, ProblemSink& problems);
   // Makes the next file current; false when the current one was the last. CheckStep does
   // this after an intact file; a caller that goes on after a missing or damaged file
   // (vexorin-check --all) calls it itself.
@@ -96,8 +98,12 @@ class CheckRun {
  private:
   void SelectFile(uint32_t index);
   // The end of the current file: missing when not `opened`, else its digest compared.
-  int EndFile(bool opened, const unsigned char md5[16], MessageSink& messages);
+  int EndFile(bool opened, const unsigned char md5[16], ProblemSink& problems);
   const char* CurrentStoredPath() const;
+  // Hands over the record of a problem of the listed entry `index` (kNoEntry: of the checker
+  // itself) named by `path`.
+  void Hand(ProblemSink& problems, ProblemKind kind, bool isFolder, uint32_t index,
+            const char* path);
   // Joins the base folder and a stored relative path; false when they do not fit together.
   bool JoinPath(char fullPath[kCheckerPathSize], const char* path) const;
 

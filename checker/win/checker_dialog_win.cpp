@@ -66,14 +66,17 @@ bool ShowBox(const char* text, const char* title, MessageKind kind) {
   return ok;
 }
 
-// The boxes of the run's steps, each about the current file: the progress lines name it first,
-// since a slice may have passed many files since it last showed them.
-class StepMessages : public MessageSink {
+// The boxes of the run's steps, each about the current file and worded from its record: the
+// progress lines name it first, since a slice may have passed many files since it last showed
+// them; the box is held as ShowBox holds it.
+class StepProblems : public ProblemSink {
  public:
-  explicit StepMessages(HWND dialog) : dialog_(dialog) {}
-  bool Show(const char* text, const char* title, MessageKind kind) override {
+  explicit StepProblems(HWND dialog) : dialog_(dialog) {}
+  void Report(const CheckProblem& problem) override {
     ShowProgress(dialog_);
-    return ShowBox(text, title, kind);
+    holding = true;
+    ShowProblem(context->messages, problem);
+    holding = false;
   }
 
  private:
@@ -113,14 +116,14 @@ void RunSlice(HWND dialog) {
     EndRun(dialog);  // the reason has been shown while loading
     return;
   }
-  StepMessages messages(dialog);
+  StepProblems problems(dialog);
   LONGLONG start = Now();
   LONGLONG end = start + kSliceMs * countsPerMs;
   LONGLONG look = start + kLookMs * countsPerMs;
   UINT waiting = 0;
   int result;
   for (;;) {
-    result = context->run->CheckStep(messages);
+    result = context->run->CheckStep(problems);
     if (result != kCheckMore) break;
     LONGLONG now = Now();
     if (now >= end) break;
@@ -167,7 +170,8 @@ INT_PTR CALLBACK CheckerDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
       QueryPerformanceFrequency(&frequency);
       countsPerMs = frequency.QuadPart / 1000 > 0 ? frequency.QuadPart / 1000 : 1;
       // Any message shown here appears before the dialog does.
-      context->loadFailed = !context->run->LoadCheckData(context->messages);
+      ProblemBoxes boxes(context->messages);
+      context->loadFailed = !context->run->LoadCheckData(boxes);
       // Armed after a failed load too: the first tick then ends the dialog. The timer's
       // tick comes once the dialog has been shown and painted.
       SetTimer(dialog, IDT_CHECK, 0, nullptr);

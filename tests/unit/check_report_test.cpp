@@ -2,8 +2,11 @@
 // part of the way through a file.
 #include "check_report.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -69,7 +72,114 @@ std::string Md5Text(const std::string& content) {
   return text;
 }
 
+// The names of the real folders, as vexorin-check lists them on Linux.
+struct RealNames : FolderNames {
+  const PosixPlatform& platform;
+  explicit RealNames(const PosixPlatform& p) : platform(p) {}
+  bool List(const std::string& folder, std::vector<std::string>* names) override {
+    std::string native;
+    DIR* dir = platform.Native(folder.c_str(), &native) ? opendir(native.c_str()) : nullptr;
+    if (dir == nullptr) return false;
+    while (dirent* entry = readdir(dir)) {
+      if (std::string(".") != entry->d_name && std::string("..") != entry->d_name)
+        names->push_back(entry->d_name);
+    }
+    closedir(dir);
+    return true;
+  }
+  std::string Join(const std::string& folder, const std::string& name, bool isFolder) override {
+    std::string native;
+    platform.Native(folder.c_str(), &native);
+    if (native.back() != '/') native += '/';
+    return kNativePathMark + native + name + (isFolder ? "/" : "");
+  }
+};
+
+// Takes the records of a check.
+struct KeptRecords : ProblemSink {
+  std::vector<ProblemKind> kinds;
+  void Report(const CheckProblem& problem) override { kinds.push_back(problem.kind); }
+};
+
 }  // namespace
+
+// Every kind of problem as the record the check hands over: which entry it is (folder or file,
+// index, stored path), the folder its line names, the distributor's message that belongs to it
+// by meaning, the digests of a damaged file, and what the name search found.
+TEST(CheckReport, EachKindOfProblemIsARecordOfItsEntry) {
+  TempDir dir;
+  std::string deep;
+  while (deep.size() < kCheckerPathSize) deep += std::string(200, 'd') + "\\";
+  dir.MakeFolder("SUB");
+  dir.WriteFile("changed.txt", "now");
+  dir.WriteFile("bad.bin", std::string(kCheckerChunkSize + 1, 'b'));
+  dir.WriteFile("README.TXT", "r");
+  dir.WriteFile("TWIN.txt", "t");
+  dir.WriteFile("twin.TXT", "t");
+  std::string block;
+  ASSERT_TRUE(BuildCheckBlock(
+      {"gone\\", "Sub\\", deep, "|", MakeFileRecord(Md5Text("l").c_str(), "lost.txt"),
+       MakeFileRecord(Md5Text("before").c_str(), "changed.txt"),
+       MakeFileRecord(Md5Text(std::string(kCheckerChunkSize + 1, 'b')).c_str(), "bad.bin"),
+       MakeFileRecord(Md5Text("r").c_str(), "Readme.txt"),
+       MakeFileRecord(Md5Text("t").c_str(), "Twin.txt"), "|", "m1", "m2", "m3"},
+      0, &block));
+  dir.WriteFile("Vexorin.exe", "MZ" + block);
+  FailingPlatform platform;
+  platform.base.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
+  RealNames names(platform.base);
+
+  CheckReport report;
+  RunCheck(platform, true, 1, nullptr, &report, Md5WidestLaneKernel(), &names);
+  struct Want {
+    ProblemKind kind;
+    bool isFolder;
+    uint32_t index;
+    std::string path, folder;
+    UserMessage message;
+    std::string messageText;
+    NameForm form;
+    std::string diskName;
+  };
+  const std::string base = dir.CorePath();
+  const Want want[] = {
+      {kProblemFolderMissing, true, 0, "gone\\", base, kUserMessageFolderMissing, "m1", kFormOwn,
+       ""},
+      {kProblemFolderRenamed, true, 1, "Sub\\", "", kNoUserMessage, "", kFormLetterCase, "SUB/"},
+      {kProblemPathTooLong, true, 2, deep, base, kNoUserMessage, "", kFormOwn, ""},
+      {kProblemFileMissing, false, 0, "lost.txt", "", kUserMessageFileMissing, "m2", kFormOwn, ""},
+      {kProblemFileDamaged, false, 1, "changed.txt", "", kUserMessageFileBroken, "m3", kFormOwn,
+       ""},
+      {kProblemReadFailed, false, 2, "bad.bin", "", kNoUserMessage, "", kFormOwn, ""},
+      {kProblemFileRenamed, false, 3, "Readme.txt", "", kNoUserMessage, "", kFormLetterCase,
+       "README.TXT"},
+      {kProblemNameAmbiguous, false, 4, "Twin.txt", "", kNoUserMessage, "", kFormLetterCase, ""},
+  };
+  ASSERT_EQ(report.problems.size(), std::size(want));
+  for (size_t i = 0; i < std::size(want); ++i) {
+    const Problem& got = report.problems[i];
+    const Want& w = want[i];
+    EXPECT_EQ(std::tie(got.kind, got.isFolder, got.index, got.path, got.folder, got.message,
+                       got.messageText, got.form, got.diskName),
+              std::tie(w.kind, w.isFolder, w.index, w.path, w.folder, w.message, w.messageText,
+                       w.form, w.diskName))
+        << "problem " << i;
+    bool damaged = got.kind == kProblemFileDamaged;
+    EXPECT_EQ(got.expected, damaged ? Md5Text("before") : "") << i;
+    EXPECT_EQ(got.actual, damaged ? Md5Text("now") : "") << i;
+  }
+  std::vector<std::string> twins = {"TWIN.txt", "twin.TXT"};
+  std::vector<std::string> candidates = report.problems.back().candidates;
+  std::sort(candidates.begin(), candidates.end());
+  EXPECT_EQ(candidates, twins);
+
+  // A checker without check data: a record of no entry.
+  dir.WriteFile("Vexorin.exe", "MZ");
+  CheckRun run(platform);
+  KeptRecords kept;
+  EXPECT_FALSE(run.LoadCheckData(kept));
+  EXPECT_EQ(kept.kinds, std::vector<ProblemKind>{kProblemCheckerUnusable});
+}
 
 TEST(CheckReport, AReadErrorMidFileIsAReadErrorWithItsPathNotADamagedFile) {
   TempDir dir;
@@ -93,9 +203,10 @@ TEST(CheckReport, AReadErrorMidFileIsAReadErrorWithItsPathNotADamagedFile) {
   ASSERT_EQ(report.problems.size(), 2u);
   EXPECT_EQ(report.problems[0].kind, kProblemReadFailed);
   EXPECT_EQ(report.problems[0].path, "sub\\bad.bin");
-  EXPECT_EQ(report.problems[0].text, Cp932("sub\\bad.bin の読み込みに失敗しました."));
+  EXPECT_EQ(CheckerText(report.problems[0]), Cp932("sub\\bad.bin の読み込みに失敗しました."));
   EXPECT_EQ(report.problems[1].kind, kProblemFileDamaged);
-  EXPECT_EQ(report.problems[1].text, Cp932("ファイル changed.txt が壊れています.\n") + "m3");
+  EXPECT_EQ(CheckerText(report.problems[1]),
+            Cp932("ファイル changed.txt が壊れています.\n") + "m3");
   EXPECT_EQ(report.problems[1].expected, Md5Text("before"));
   EXPECT_EQ(report.problems[1].actual, Md5Text("now"));
   EXPECT_EQ(report.filesChecked, 3u);
@@ -150,8 +261,8 @@ TEST(ConcurrentCheck, FourJobsGiveTheReportOfOneJob) {
     ASSERT_EQ(four.problems.size(), one.problems.size());
     for (size_t i = 0; i < one.problems.size(); ++i) {
       const Problem &a = one.problems[i], &b = four.problems[i];
-      EXPECT_EQ(std::tie(b.kind, b.path, b.text, b.expected, b.actual),
-                std::tie(a.kind, a.path, a.text, a.expected, a.actual))
+      EXPECT_EQ(std::make_tuple(b.kind, b.path, CheckerText(b), b.expected, b.actual),
+                std::make_tuple(a.kind, a.path, CheckerText(a), a.expected, a.actual))
           << a.path;
     }
     EXPECT_TRUE(platform.failing.empty()) << "every failing file closed";

@@ -72,7 +72,7 @@ struct Outcome {
 struct Checker {
   TempDir dir;
   LoggingPlatform platform;
-  RecordingSink sink;
+  RecordingBoxes sink;
   CheckRun run{platform};
   std::string path;  // the checker file, code page 932
 

@@ -24,7 +24,7 @@ struct ForeignChecker {
   TempDir dir;
   std::string folder;  // native, no trailing slash
   PosixPlatform platform;
-  RecordingSink sink;
+  RecordingBoxes sink;
   CheckRun run{platform};
 
   explicit ForeignChecker(const std::string& relativeFolder)

@@ -180,7 +180,7 @@ TEST(ChangingFiles, AFileThatChangesWhileTheCheckerReadsItIsJudgedByTheBytesRead
     dir.WriteFile("Vexorin.exe", kImage + block);
     PosixPlatform platform;
     platform.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
-    RecordingSink sink;
+    RecordingBoxes sink;
     int descriptors = OpenDescriptors();
     {
       CheckRun run(platform);

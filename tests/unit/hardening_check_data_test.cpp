@@ -22,7 +22,7 @@ std::string Nul(const std::string& s) { return s + std::string(1, '\0'); }
 struct HostileChecker {
   TempDir dir;
   PosixPlatform platform;
-  RecordingSink sink;
+  RecordingBoxes sink;
   CheckRun run{platform};
 
   explicit HostileChecker(const std::string& data, uint64_t byteTotal = 0) {

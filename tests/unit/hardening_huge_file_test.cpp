@@ -120,7 +120,7 @@ TEST(HugeFiles, ASparseFileAbove4GiBIsDigestedStoredAndCheckedWhole) {
 
   // The checker over the same file.
   platform.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
-  RecordingSink sink;
+  RecordingBoxes sink;
   CheckRun run(platform);
   ASSERT_TRUE(run.LoadCheckData(sink));
   EXPECT_EQ(static_cast<uint64_t>(run.byteTotal), size);
@@ -190,7 +190,7 @@ TEST(LargeFigures, TheCheckerCountsKilobytesAndPercentBeyond32Bits) {
   dir.WriteFile("f", "");
   PosixPlatform platform;
   platform.SetExecutablePath(dir.CorePath() + "Vexorin.exe");
-  RecordingSink sink;
+  RecordingBoxes sink;
   CheckRun run(platform);
   ASSERT_TRUE(run.LoadCheckData(sink));
   EXPECT_EQ(run.byteTotal, total);

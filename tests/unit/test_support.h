@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "check_problem.h"
 #include "platform.h"
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
@@ -47,6 +48,11 @@ struct RecordingSink : MessageSink {
     answers.erase(answers.begin());
     return answer;
   }
+};
+
+// Records the boxes of a check: each record it hands over, shown as the checker shows it.
+struct RecordingBoxes : RecordingSink, ProblemSink {
+  void Report(const CheckProblem& problem) override { ShowProblem(*this, problem); }
 };
 
 // UTF-8 text as code page 932 bytes, for comparing with what the programs show and store.
