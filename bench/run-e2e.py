@@ -46,6 +46,7 @@ import subprocess
 import sys
 import tempfile
 import time
+from tree_files import files_under, warm
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -104,21 +105,6 @@ def gen(path, count, smin, smax, seed, total=None, per_folder=1000):
     if total:
         cmd += ["--total", str(total)]
     subprocess.run(cmd, check=True)
-
-
-def files_under(path):
-    out = []
-    for folder, _, names in os.walk(path):
-        out += [os.path.join(folder, n) for n in names]
-    return out
-
-
-def warm(path):
-    """Reads every file once, so that the timings come from the page cache."""
-    for f in files_under(path):
-        with open(f, "rb") as fh:
-            while fh.read(1 << 20):
-                pass
 
 
 def wine_path(path):

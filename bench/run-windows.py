@@ -41,6 +41,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
 from harness import WineSession, quote, to_wine_path  # noqa: E402
+from tree_files import files_under, warm
 
 CHECKER_DIALOG = "ファイルチェッカー"
 MAKER_MAIN = "ヴェクソリン"
@@ -59,17 +60,6 @@ def log(text):
 def must(ok, what):
     if not ok:
         sys.exit("run-windows: " + what)
-
-
-def files_under(path):
-    return [os.path.join(folder, n) for folder, _, names in os.walk(path) for n in names]
-
-
-def warm(path):
-    for f in files_under(path):
-        with open(f, "rb") as fh:
-            while fh.read(1 << 20):
-                pass
 
 
 def clocks(result):
