@@ -49,7 +49,8 @@ cmake --build $win --parallel "$jobs" --target $(cut -f1 $win/release-files.txt)
 # The Linux tools are static-pie: static, so that they run on any Linux, and position-
 # independent, as Debian builds its programs (lintian refuses a static one that is not).
 cmake -S . -B $lin -G Ninja -DCMAKE_BUILD_TYPE=Release -DVEXORIN_VERSION_SUFFIX="$suffix" \
-  -DVEXORIN_WINDOWS_BUILD_DIR="$top/$win" -DCMAKE_EXE_LINKER_FLAGS="-static-pie -s" >/dev/null
+  -DVEXORIN_WINDOWS_BUILD_DIR="$top/$win" -DCMAKE_EXE_LINKER_FLAGS="-static-pie -s" \
+  -DVEXORIN_TESTS=OFF >/dev/null
 cmake --build $lin --parallel "$jobs" --target $(cut -f1 $lin/release-files.txt) vexorin-check-page
 page=$lin/web/vexorin-check.html
 [ -f "$page" ] || { say "$page was not built: it needs clang's WebAssembly target (tools/install-deps.sh)"; exit 1; }
