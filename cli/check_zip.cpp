@@ -19,7 +19,8 @@ const char kDamaged[] =
 // A text of the run in UTF-8: the checker's folder mark becomes the zip's path and the folder
 // inside it, as the folder of a checker on disk does.
 std::string ZipText(const std::string& cp932, const std::string& zip, const std::string& folder) {
-  std::string place = EscapedUtf8(zip) + (folder.empty() ? "" : "/" + folder.substr(0, folder.size() - 1));
+  std::string place =
+      EscapedUtf8(zip) + (folder.empty() ? "" : "/" + folder.substr(0, folder.size() - 1));
   std::string out;
   size_t from = 0;
   for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
@@ -67,7 +68,7 @@ namespace {
 
 // What the zip says of itself, apart from the distributor's verdict.
 struct ZipFacts {
-  const char* status = "whole";  // "incomplete" or "damaged": not a list of problems
+  const char* status = "whole";                // "incomplete" or "damaged": not a list of problems
   std::vector<std::string> uncheckable;        // encrypted, or compressed another way
   std::vector<std::string> wholeButDifferent;  // damaged, though the zip's CRC holds
   std::vector<std::string> duplicates;         // names stored more than once
@@ -107,8 +108,9 @@ struct ZipFacts {
 // A zip that cannot be checked entry by entry: one line, or a JSON report that says why.
 int ZipFault(const ZipFacts& facts, bool json, const std::string& zipPath) {
   if (json) {
-    WriteOutputUtf8("{\"checker\": null, \"folder\": null, \"outcome\": \"zip-" + std::string(facts.status) +
-                    "\", \"zipPath\": " + JsonString(EscapedUtf8(zipPath)) + facts.Json("") + "}\n");
+    WriteOutputUtf8(
+        "{\"checker\": null, \"folder\": null, \"outcome\": \"zip-" + std::string(facts.status) +
+        "\", \"zipPath\": " + JsonString(EscapedUtf8(zipPath)) + facts.Json("") + "}\n");
   } else {
     ConsoleWriteOutUtf8(std::string(facts.status) == "incomplete" ? kIncomplete : kDamaged);
   }
@@ -183,7 +185,8 @@ int CheckZip(const std::string& utf8Path, const ZipCheckOptions& options) {
   report.outcome = problems ? kOutcomeProblems : kOutcomeIntact;
 
   if (options.json) {
-    WriteOutputUtf8(JsonReport(report, EscapedUtf8(utf8Path), EscapedUtf8(folder), toUtf8, facts.Json(folder)));
+    WriteOutputUtf8(
+        JsonReport(report, EscapedUtf8(utf8Path), EscapedUtf8(folder), toUtf8, facts.Json(folder)));
   } else {
     ConsoleWriteOutUtf8(PlainReport(report, options.all, toUtf8));
     ConsoleWriteUtf8(facts.Notes());

@@ -38,7 +38,8 @@ bool SameName(const std::string& a, const std::string& b) {
 
 bool IsDefaultCheckerEntry(const std::string& name) {
   size_t slash = name.rfind('/');
-  return SameName(slash == std::string::npos ? name : name.substr(slash + 1), kTextDefaultCheckerName);
+  return SameName(slash == std::string::npos ? name : name.substr(slash + 1),
+                  kTextDefaultCheckerName);
 }
 
 std::string ZipEntryName(const ZipEntry& entry, std::string* alternative) {
@@ -67,10 +68,10 @@ std::string ZipEntryName(const ZipEntry& entry, std::string* alternative) {
 struct ZipPlatform::Reader {
   size_t entry = 0;
   uint64_t dataOffset = 0;
-  uint64_t inputLeft = 0;   // compressed bytes not yet read from the source
-  uint64_t produced = 0;    // bytes handed out, at most the declared size
+  uint64_t inputLeft = 0;  // compressed bytes not yet read from the source
+  uint64_t produced = 0;   // bytes handed out, at most the declared size
   uint32_t crc = 0;
-  bool ended = false;       // the data ended before the declared size, or could not be inflated
+  bool ended = false;  // the data ended before the declared size, or could not be inflated
   bool inflating = false;
   z_stream stream;
   unsigned char input[kInputSize];
@@ -121,7 +122,8 @@ std::vector<std::string> ZipPlatform::ExeEntries() const {
   bool oneTop = !files_.empty();
   for (const auto& file : files_) {
     size_t slash = file.first.find('/');
-    std::string first = slash == std::string::npos ? std::string() : file.first.substr(0, slash + 1);
+    std::string first =
+        slash == std::string::npos ? std::string() : file.first.substr(0, slash + 1);
     if (first.empty() || (!top.empty() && first != top)) {
       oneTop = false;
       break;
@@ -150,7 +152,8 @@ bool ZipPlatform::UseChecker(const std::string& name) {
   if (Utf8ToCp932(file, &cp932))
     checkerText_ = std::string(1, kExecutableFolderMark) + "\\" + cp932;
   else
-    checkerText_ = std::string(1, kExecutableFolderMark) + "\\" + kForeignNameBegin + file + kForeignNameEnd;
+    checkerText_ =
+        std::string(1, kExecutableFolderMark) + "\\" + kForeignNameBegin + file + kForeignNameEnd;
   return true;
 }
 
@@ -345,7 +348,8 @@ bool ZipPlatform::Seek(FileRef file, uint64_t offset) {
   if (offset < reader->produced && !Restart(reader)) return false;
   unsigned char skip[16384];
   while (reader->produced < offset) {
-    uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(sizeof skip, offset - reader->produced));
+    uint32_t part =
+        static_cast<uint32_t>(std::min<uint64_t>(sizeof skip, offset - reader->produced));
     if (Read(file, skip, part) != static_cast<int32_t>(part)) return false;
   }
   return true;

@@ -106,8 +106,8 @@ class ZipPlatform : public Platform, public FolderNames {
   uint32_t childrenMadeAt_ = UINT32_MAX;
   std::map<std::string, std::set<std::string>> children_;
   std::atomic<bool> incomplete_{false};
-  std::string base_;          // the checker's folder inside the zip
-  std::string checkerText_;   // what ExecutablePath hands out
+  std::string base_;         // the checker's folder inside the zip
+  std::string checkerText_;  // what ExecutablePath hands out
 };
 
 // True for an entry named Vexorin.exe, its letters in any case, as Windows compares names.

@@ -33,9 +33,14 @@ class Walk {
  public:
   Walk(Platform& platform, FolderNames& names, const std::set<std::string>& listedFiles,
        const std::set<std::string>& listedFolders, const std::set<std::string>& skip)
-      : platform_(platform), names_(names), files_(listedFiles), folders_(listedFolders), skip_(skip) {}
+      : platform_(platform),
+        names_(names),
+        files_(listedFiles),
+        folders_(listedFolders),
+        skip_(skip) {}
 
-  void Folder(const std::string& path, const std::string& relative, std::vector<UnlistedEntry>* out) {
+  void Folder(const std::string& path, const std::string& relative,
+              std::vector<UnlistedEntry>* out) {
     std::vector<std::string> entries;
     if (!names_.List(path, &entries)) return;
     std::sort(entries.begin(), entries.end());
@@ -61,7 +66,8 @@ class Walk {
   Platform& platform_;
   FolderNames& names_;
   const std::set<std::string>& files_;
-  const std::set<std::string>& folders_;  // every listed folder and every folder above a listed file
+  const std::set<std::string>&
+      folders_;  // every listed folder and every folder above a listed file
   const std::set<std::string>& skip_;
 };
 
@@ -72,8 +78,9 @@ void AddFolders(const std::string& path, std::set<std::string>* folders) {
 
 }  // namespace
 
-std::vector<UnlistedEntry> FindUnlisted(Platform& platform, FolderNames& names, const std::string& base,
-                                        const CheckData& data, const std::string& checkerName,
+std::vector<UnlistedEntry> FindUnlisted(Platform& platform, FolderNames& names,
+                                        const std::string& base, const CheckData& data,
+                                        const std::string& checkerName,
                                         const std::set<std::string>& foundElsewhere) {
   std::set<std::string> files, folders, skip(foundElsewhere);
   for (uint32_t i = 0; i < data.folderCount; ++i) AddFolders(DiskForm(data.folders[i]), &folders);

@@ -22,6 +22,7 @@ struct UnlistedEntry {
 // gives their disk names), and what systems and unpackers leave beside every folder:
 // Thumbs.db, desktop.ini and .DS_Store at any depth, ._NAME beside a NAME, __MACOSX/ at the
 // top, compared without letter case.
-std::vector<UnlistedEntry> FindUnlisted(Platform& platform, FolderNames& names, const std::string& base,
-                                        const CheckData& data, const std::string& checkerName,
+std::vector<UnlistedEntry> FindUnlisted(Platform& platform, FolderNames& names,
+                                        const std::string& base, const CheckData& data,
+                                        const std::string& checkerName,
                                         const std::set<std::string>& foundElsewhere);

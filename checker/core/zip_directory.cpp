@@ -21,7 +21,9 @@ uint32_t Get32(const unsigned char* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-uint64_t Get64(const unsigned char* p) { return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32; }
+uint64_t Get64(const unsigned char* p) {
+  return Get32(p) | static_cast<uint64_t>(Get32(p + 4)) << 32;
+}
 
 bool SignatureAt(ByteSource& source, uint64_t offset, uint32_t signature) {
   unsigned char bytes[4];
@@ -35,7 +37,8 @@ bool SignatureAt(ByteSource& source, uint64_t offset, uint32_t signature) {
 bool FindEnd(ByteSource& source, uint64_t* endOffset, unsigned char record[kEndSize]) {
   uint64_t size = source.Size();
   if (size < kEndSize) return false;
-  size_t tailSize = static_cast<size_t>(size < kEndSize + kMaxComment ? size : kEndSize + kMaxComment);
+  size_t tailSize =
+      static_cast<size_t>(size < kEndSize + kMaxComment ? size : kEndSize + kMaxComment);
   std::vector<unsigned char> tail(tailSize);
   uint64_t tailStart = size - tailSize;
   if (!source.ReadAt(tailStart, tail.data(), tailSize)) return false;
@@ -189,7 +192,8 @@ ZipStatus ReadZipDirectory(ByteSource& source, std::vector<ZipEntry>* entries) {
   uint64_t directoryStart = directoryEnd - directorySize;
   uint64_t shift = 0;
   if (directoryOffset != directoryStart) {
-    if (directoryOffset < directoryStart && (directorySize == 0 || SignatureAt(source, directoryStart, kCentralSignature)))
+    if (directoryOffset < directoryStart &&
+        (directorySize == 0 || SignatureAt(source, directoryStart, kCentralSignature)))
       shift = directoryStart - directoryOffset;
     else
       return kZipDamaged;

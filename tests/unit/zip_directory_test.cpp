@@ -39,7 +39,8 @@ std::string OneEntryZip(const std::string& name, const std::string& data, const 
   std::string zip;
   Put32(&zip, 0x04034b50);
   Put16(&zip, 20), Put16(&zip, 0), Put16(&zip, 0), Put32(&zip, 0);
-  Put32(&zip, crc), Put32(&zip, static_cast<uint32_t>(data.size())), Put32(&zip, static_cast<uint32_t>(data.size()));
+  Put32(&zip, crc), Put32(&zip, static_cast<uint32_t>(data.size())),
+      Put32(&zip, static_cast<uint32_t>(data.size()));
   Put16(&zip, static_cast<uint32_t>(name.size())), Put16(&zip, 0);
   zip += name + data;
   size_t directory = zip.size();
@@ -53,12 +54,14 @@ std::string OneEntryZip(const std::string& name, const std::string& data, const 
   size_t end = zip.size();
   Put32(&zip, 0x06054b50);
   Put16(&zip, 0), Put16(&zip, 0), Put16(&zip, count), Put16(&zip, count);
-  Put32(&zip, static_cast<uint32_t>(end - directory)), Put32(&zip, static_cast<uint32_t>(directory));
+  Put32(&zip, static_cast<uint32_t>(end - directory)),
+      Put32(&zip, static_cast<uint32_t>(directory));
   Put16(&zip, 0);
   return zip;
 }
 
-std::string UnicodePathField(const std::string& storedName, const std::string& utf8, uint32_t crcDelta = 0) {
+std::string UnicodePathField(const std::string& storedName, const std::string& utf8,
+                             uint32_t crcDelta = 0) {
   std::string field;
   Put16(&field, 0x7075), Put16(&field, static_cast<uint32_t>(5 + utf8.size()));
   field += '\1';
