@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "check_output.h"
+#include "check_platform.h"
 #include "check_report.h"
 #include "cli_console.h"
-#include "cp932_convert.h"
 #include "zip_platform.h"
 
 namespace {
@@ -21,17 +21,7 @@ const char kDamaged[] =
 std::string ZipText(const std::string& cp932, const std::string& zip, const std::string& folder) {
   std::string place =
       EscapedUtf8(zip) + (folder.empty() ? "" : "/" + folder.substr(0, folder.size() - 1));
-  std::string out;
-  size_t from = 0;
-  for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
-       from = mark + 1) {
-    out += Cp932TextToUtf8(cp932.substr(from, mark - from)) + place;
-    if (mark + 1 < cp932.size() && cp932[mark + 1] == '\\') {
-      out += '/';
-      ++mark;
-    }
-  }
-  return out + Cp932TextToUtf8(cp932.substr(from));
+  return TextWithFolder(cp932, place, true);
 }
 
 // The checker inside the zip: Vexorin.exe, else the one .exe that carries check data.
