@@ -42,6 +42,9 @@ uint32_t NextCodePoint(const std::string& s, size_t* i) {
     }
     code = (code << 6) | (t & 0x3F);
   }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8 either.
+  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  if (n > 1 && (code < kLeast[n] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))) n = 0;
   if (n == 0) {
     ++*i;
     return 0x110000 + c;
