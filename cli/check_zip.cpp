@@ -3,7 +3,6 @@
 #include <vector>
 
 #include "check_output.h"
-#include "check_platform.h"
 #include "check_report.h"
 #include "cli_console.h"
 #include "zip_platform.h"

@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "cp932_convert.h"
+#include "platform.h"
 #include "text.h"
 #include "texts.h"
 
@@ -25,6 +27,21 @@ std::string WithoutFinalLineFeed(std::string text) {
 }
 
 }  // namespace
+
+std::string TextWithFolder(const std::string& cp932, const std::string& folder, bool slashAfter) {
+  // Converted piece by piece, so that the folder's own name is never taken for text.
+  std::string out;
+  size_t from = 0;
+  for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
+       from = mark + 1) {
+    out += Cp932TextToUtf8(cp932.substr(from, mark - from)) + folder;
+    if (slashAfter && mark + 1 < cp932.size() && cp932[mark + 1] == '\\') {
+      out += '/';
+      ++mark;
+    }
+  }
+  return out + Cp932TextToUtf8(cp932.substr(from));
+}
 
 // After the conversion a backslash can only be a separator: second bytes of double-byte
 // characters have become parts of longer UTF-8 sequences.
