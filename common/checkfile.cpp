@@ -16,7 +16,7 @@ uint32_t Load32(const unsigned char* p) {
   return v;
 }
 
-bool IsSeparator(const char* s) { return s[0] == '|' && s[1] == '\0'; }
+bool IsSeparator(const char* s) { return s[0] == kSectionSeparator[0] && s[1] == '\0'; }
 
 size_t Length(const char* s) {
   size_t n = 0;
