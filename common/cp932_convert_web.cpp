@@ -3,13 +3,7 @@
 #include <stdint.h>
 
 #include "cp932_convert.h"
-
-extern "C" {
-// Decodes `length` bytes into at most `capacity` UTF-8 bytes at `out`; returns the count,
-// or -1 when `exact` is set and a byte sequence has no character.
-__attribute__((import_module("vx"), import_name("decode_cp932"))) int32_t VxJsDecodeCp932(
-    const char* in, uint32_t length, char* out, uint32_t capacity, int32_t exact);
-}
+#include "imports_web.h"
 
 namespace {
 

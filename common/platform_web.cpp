@@ -5,20 +5,8 @@
 #include <string>
 
 #include "cp932_convert.h"
+#include "imports_web.h"
 #include "text.h"
-
-#define VX_WEB_IMPORT(name) __attribute__((import_module("vx"), import_name(name)))
-
-// What the worker's script answers. Paths are UTF-8, "/"-separated and relative to the
-// checker's folder; `checker` set asks for the checker file itself. A handle is above 0.
-extern "C" {
-VX_WEB_IMPORT("open") int32_t VxJsOpen(const char* path, uint32_t length, int32_t checker);
-VX_WEB_IMPORT("read") int32_t VxJsRead(int32_t handle, void* buffer, uint32_t size);
-VX_WEB_IMPORT("seek") int32_t VxJsSeek(int32_t handle, double offset);
-VX_WEB_IMPORT("close") void VxJsClose(int32_t handle);
-VX_WEB_IMPORT("size") double VxJsSize(const char* path, uint32_t length, int32_t checker);
-VX_WEB_IMPORT("is_folder") int32_t VxJsIsFolder(const char* path, uint32_t length);
-}
 
 namespace {
 

@@ -1,11 +1,8 @@
 // Threads in the web page's WebAssembly: none. A worker of the page has one thread; the
 // concurrent digest then runs its jobs' work on the caller's thread (ThreadGroup::Start
 // starting none), a lane job digesting several files at once all the same.
+#include "imports_web.h"
 #include "threads.h"
-
-extern "C" {
-__attribute__((import_module("vx"), import_name("now_ms"))) double VxJsNowMs();
-}
 
 // Nothing is ever started, so there is nothing to keep.
 ThreadGroup::~ThreadGroup() { impl_ = nullptr; }

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Writes vexorin-check.html: the page's template with its style, its script, its worker's
-script and both WebAssembly builds of the check inside, and a Content-Security-Policy that
-allows exactly these (by hash) and no connection of any kind.
+"""Writes vexorin-check.html: the page's template with its style, its script, its workers'
+scripts (the digest worker's with the reader of a zip's entries in front) and both WebAssembly
+builds of the check inside, and a Content-Security-Policy that allows exactly these (by hash)
+and no connection of any kind.
 
 usage: build_page.py --simd CHECK_SIMD.wasm --scalar CHECK.wasm --out vexorin-check.html
 """
@@ -26,8 +27,11 @@ def main():
     style = (HERE / "page.css").read_text()
     script = (HERE / "page.js").read_text()
     worker = (HERE / "worker.js").read_text()
-    digest_worker = (HERE / "digest_worker.js").read_text()
-    for name, text in (("page.js", script), ("worker.js", worker), ("digest_worker.js", digest_worker)):
+    # The digest workers read a zip's entries too: the reader of one entry goes in front.
+    zip_entry = (HERE / "zip_entry.js").read_text()
+    digest_worker = zip_entry + "\n" + (HERE / "digest_worker.js").read_text()
+    for name, text in (("page.js", script), ("worker.js", worker), ("zip_entry.js", zip_entry),
+                       ("digest_worker.js", digest_worker)):
         if "</script" in text.lower():
             raise SystemExit(f"{name} must not hold a closing script tag")
     # default-src 'none' forbids every fetch, connection, frame, font and image; the worker

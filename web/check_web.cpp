@@ -1,8 +1,11 @@
-// The web page's check: what its worker calls in the WebAssembly module. It runs
-// vexorin-check's own check (RunCheck, with every problem) over the folder the page was
-// handed (WebPlatform) and gives back the same texts and JSON report.
+// The web page's check: what its worker calls in the WebAssembly module. It runs vexorin-check's
+// own check (a CheckSession, with every problem) over the folder the page was handed
+// (WebPlatform), in one pass: the check data loaded once, the folders checked, the files the
+// check wants handed out in its order, their digests (made by the page's digest workers, or
+// here) taken as they come, and the same texts and JSON report given back.
 #include <stdint.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <unordered_set>
@@ -10,25 +13,16 @@
 
 #include "check_output.h"
 #include "check_report.h"
-#include "check_run.h"
+#include "check_session.h"
 #include "concurrent_digest.h"
 #include "cp932.h"
 #include "cp932_convert.h"
+#include "imports_web.h"
 #include "md5.h"
 #include "md5_lanes.h"
-#include "name_twins.h"
 #include "platform_web.h"
 
 #define VX_WEB_EXPORT(name) extern "C" __attribute__((export_name(name)))
-#define VX_WEB_IMPORT(name) __attribute__((import_module("vx"), import_name(name)))
-
-extern "C" {
-// The names in folder `path` (UTF-8, "/" separators, relative to the checker's folder; empty
-// for that folder), each ended by a NUL: their byte count, -1 when there is no such folder.
-VX_WEB_IMPORT("list") int32_t VxJsList(const char* path, uint32_t length);
-// Copies the names of the last VxJsList to `out`.
-VX_WEB_IMPORT("list_copy") void VxJsListCopy(char* out);
-}
 
 namespace {
 
@@ -50,16 +44,19 @@ std::string ToUtf8Here(const std::string& cp932) {
 }
 
 // The names of a folder of the chosen folder as the browser gave them (UTF-16 there, UTF-8
-// here), for the check's search of names that unpackers garbled. The folders it is handed are
-// the checker's folder itself or those it made, which begin with kNativePathMark and go on
-// with the script's own path.
+// here). The folders it is handed are the checker's folder itself or those it made, which begin
+// with kNativePathMark and go on with the script's own path. The name search is offered the
+// names of folders that the browser split at a backslash too (`aliases`); the walk for unlisted
+// entries sees the folders as they are.
 class WebFolderNames : public FolderNames {
  public:
+  explicit WebFolderNames(bool aliases) : aliases_(aliases) {}
+
   bool List(const std::string& folder, std::vector<std::string>* names) override {
     std::string relative;
     if (!WebRelativePath(folder.c_str(), &relative)) return false;
     if (!relative.empty() && relative.back() == '/') relative.pop_back();
-    int32_t size = VxJsList(relative.data(), static_cast<uint32_t>(relative.size()));
+    int32_t size = VxJsList(relative.data(), static_cast<uint32_t>(relative.size()), aliases_);
     if (size < 0) return false;
     std::string all(static_cast<size_t>(size), '\0');
     if (size > 0) VxJsListCopy(&all[0]);
@@ -77,37 +74,28 @@ class WebFolderNames : public FolderNames {
     if (!relative.empty() && relative.back() != '/') relative += '/';
     return kNativePathMark + relative + name + (isFolder ? "/" : "");
   }
+
+  // A name the search found through an alias, as the folders the browser split it into.
+  std::string AsWalked(const std::string& diskName) override {
+    if (aliases_ || diskName.empty()) return diskName;
+    bool folder = diskName.back() == '/';
+    std::string path = folder ? diskName.substr(0, diskName.size() - 1) : diskName;
+    int32_t size = VxJsRealPath(path.data(), static_cast<uint32_t>(path.size()));
+    std::string real(static_cast<size_t>(size), '\0');
+    if (size > 0) VxJsListCopy(&real[0]);
+    return folder ? real + "/" : real;
+  }
+
+ private:
+  bool aliases_;
 };
 
-WebFolderNames folderNames;
+WebFolderNames searchNames(true), walkNames(false);
 
-class Quiet : public ProblemSink {
- public:
-  void Report(const CheckProblem&) override {}
-};
-
-}  // namespace
-
-// A buffer of `size` bytes for the script to write an argument into.
-VX_WEB_EXPORT("vx_input") char* Input(uint32_t size) {
-  input.assign(size, '\0');
-  return &input[0];
-}
-
-VX_WEB_EXPORT("vx_result") const char* Result() { return result.data(); }
-VX_WEB_EXPORT("vx_result_size") uint32_t ResultSize() {
-  return static_cast<uint32_t>(result.size());
-}
-
-// The last input becomes the name the texts give the checker's folder.
-VX_WEB_EXPORT("vx_set_folder_label") void SetFolderLabel() { folderLabel = input; }
-
-// 1 when the checker file the script holds carries check data that the checker would load.
-VX_WEB_EXPORT("vx_carries_check_data") int32_t CarriesData() {
-  return CarriesCheckData(platform) ? 1 : 0;
-}
-
-namespace {
+// The check under way.
+CheckReport report;
+std::unique_ptr<CheckSession> session;
+std::string checkerName;  // its name in the chosen folder, UTF-8
 
 // The length of the folder part of a stored path in code page 932, its last separator
 // included (0: none); a second byte of a double-byte character is never a separator.
@@ -127,21 +115,11 @@ size_t StoredFolderLength(const std::string& path) {
   return end;
 }
 
-}  // namespace
-
-// What the page needs of the check data before the check, from one reading of it: the file
-// count and the byte total it lists (for the progress bar; the count is -1 when the checker
-// carries no usable data), then every listed folder below which no file is listed (an empty
-// folder, or one that holds only such folders), which a folder input cannot show, each with
-// "/" separators and without the last. Each part ended by a NUL, in `result`.
-VX_WEB_EXPORT("vx_listed") void Listed() {
-  CheckRun run(platform);
-  Quiet quiet;
-  if (!run.ReadOwnCheckData(quiet)) {
-    result.assign("-1\0-1\0", 6);
-    return;
-  }
-  result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
+// Every listed folder below which no file is listed (an empty folder, or one that holds only
+// such folders), which a folder input cannot show, each with "/" separators and without the
+// last, each followed by a NUL.
+std::string FoldersWithoutFiles(const CheckRun& run) {
+  std::string out;
   std::set<std::string> holding;  // the folders with a listed file somewhere below them
   // Each file's folder converted once, not each file's path: a conversion goes through the
   // script, whose garbage over 100,000 paths costs the tab tens of MB until it is collected.
@@ -161,24 +139,194 @@ VX_WEB_EXPORT("vx_listed") void Listed() {
     std::string path = std::string(run.baseFolder) + run.data.folders[i];
     if (!WebRelativePath(path.c_str(), &relative)) continue;
     if (!relative.empty() && relative.back() == '/') relative.pop_back();
-    if (!relative.empty() && holding.count(relative) == 0) result += relative + '\0';
+    if (!relative.empty() && holding.count(relative) == 0) out += relative + '\0';
+  }
+  return out;
+}
+
+// The wanted files from `from` on, as the script names them (empty: none such), each followed
+// by a NUL, in `result`.
+void WantedFrom(size_t from) {
+  result.clear();
+  std::string path, relative;
+  for (size_t i = from; i < session->Count(); ++i) {
+    session->FullPath(i, &path);
+    // A path the page cannot name opens nothing, as on every platform.
+    if (path.empty() || !WebRelativePath(path.c_str(), &relative)) relative.clear();
+    result += relative;
+    result += '\0';
   }
 }
 
-// Checks the folder, going on after problems, the files read in SIMD lanes unless `lanes` is
-// 0 (or the build has none). The result holds four texts, each ended by a NUL: the outcome
-// ("intact", "problems", "unusable"), vexorin-check's text (the first problem with the
-// distributor's message, or the success text), that of vexorin-check --all (one line per
-// problem and the summary line) or, when unusable, why, and its --json report. `checker`, the
-// last input, is the checker's name for the report.
-VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
-  std::string checker = input;
-  CheckReport report;
+// One file's digest as the digest workers hand it on: made by vx_digest_batch or vx_md5_end,
+// taken by vx_take; the script only moves these records.
+struct DigestRecord {
+  unsigned char md5[16];
+  double bytes;
+  int32_t outcome;  // a DigestOutcome
+  int32_t unused;
+};
+
+DigestRecord MakeRecord(const FileDigest& d) {
+  DigestRecord out{};
+  for (int i = 0; i < 16; ++i) out.md5[i] = d.md5[i];
+  out.bytes = static_cast<double>(d.bytes);
+  out.outcome = d.outcome;
+  return out;
+}
+
+// TEMPORARY until the core's finder lands.
+struct CheckerChoice {
+  bool found = false;
+  std::string checker;
+  std::vector<std::string> several;
+};
+template <typename F>
+CheckerChoice ChooseChecker(const std::vector<std::string>& exes, F carries) {
+  CheckerChoice c;
+  for (const std::string& n : exes) {
+    if (n.size() == 11 && (n == "Vexorin.exe" || n == "vexorin.exe" || n == "VEXORIN.EXE")) {
+      c.found = true;
+      c.checker = n;
+      return c;
+    }
+  }
+  for (const std::string& n : exes)
+    if (carries(n)) c.several.push_back(n);
+  if (c.several.size() == 1) {
+    c.found = true;
+    c.checker = c.several[0];
+    c.several.clear();
+  }
+  return c;
+}
+
+}  // namespace
+
+// A buffer of `size` bytes for the script to write an argument into.
+VX_WEB_EXPORT("vx_input") char* Input(uint32_t size) {
+  input.assign(size, '\0');
+  return &input[0];
+}
+
+VX_WEB_EXPORT("vx_result") const char* Result() { return result.data(); }
+VX_WEB_EXPORT("vx_result_size") uint32_t ResultSize() {
+  return static_cast<uint32_t>(result.size());
+}
+
+// The checker of a folder, as vexorin-check finds it; the input holds the names of the .exe
+// files there, each followed by a NUL. The result: "checker", then its name; "several", then
+// the names of those that carry check data; or "none". Each part followed by a NUL.
+VX_WEB_EXPORT("vx_find_checker") void FindChecker() {
+  std::vector<std::string> exes;
+  for (size_t from = 0, end; from < input.size(); from = end + 1) {
+    end = input.find('\0', from);
+    exes.push_back(input.substr(from, end - from));
+  }
+  CheckerChoice choice = ChooseChecker(exes, [](const std::string& name) {
+    if (VxJsUseChecker(name.data(), static_cast<uint32_t>(name.size())) != 0) return true;
+    return CarriesCheckData(platform);
+  });
+  result.clear();
+  if (choice.found) {
+    result = std::string("checker") + '\0' + choice.checker + '\0';
+  } else if (!choice.several.empty()) {
+    result = std::string("several") + '\0';
+    for (const std::string& name : choice.several) result += name + '\0';
+  } else {
+    result = std::string("none") + '\0';
+  }
+}
+
+// Begins the check of the folder whose name the page shows (the input, UTF-8) with the checker
+// `use_checker` named last (`checker`, its name there, comes as the second part of the input
+// after a NUL): loads its check data, once. With `ask`, files found under other names are
+// wanted rather than read here. The result: the file count and the byte total listed (-1: the
+// data cannot be used), then FoldersWithoutFiles, each part followed by a NUL.
+VX_WEB_EXPORT("vx_load") void Load(int32_t ask) {
+  size_t cut = input.find('\0');
+  folderLabel = input.substr(0, cut);
+  checkerName = cut == std::string::npos ? std::string() : input.substr(cut + 1);
+  VxJsUseChecker(checkerName.data(), static_cast<uint32_t>(checkerName.size()));
+  SessionOptions options;
+  options.all = true;
+  options.names = &searchNames;
+  options.unlisted = true;
+  options.unlistedNames = &walkNames;
+  options.checkerName = checkerName;
+  options.askForOtherNames = ask != 0;
+  session.reset(new CheckSession(platform, &report, options));
+  if (!session->Load()) {
+    result.assign("-1\0-1\0", 6);
+    return;
+  }
+  const CheckRun& run = session->run();
+  result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
+  result += FoldersWithoutFiles(run);
+}
+
+// Checks the folders and hands out the files the check wants (WantedFrom 0); returns their count,
+// -1 when no file is to be checked.
+VX_WEB_EXPORT("vx_begin") int32_t Begin() {
+  if (!session->CheckFolders()) return -1;
+  WantedFrom(0);
+  return static_cast<int32_t>(session->Count());
+}
+
+// A buffer for `count` digest records, for the script to copy them into before vx_take.
+VX_WEB_EXPORT("vx_records") DigestRecord* Records(uint32_t count) {
+  static std::vector<DigestRecord> records;
+  records.resize(count);
+  return records.data();
+}
+
+// Takes the `count` records at `records`, of the wanted files `indices`. Returns the number of
+// wanted files, more when the check asked for files under other names since `known` (WantedFrom
+// then gives them); -1 once it wants no more.
+VX_WEB_EXPORT("vx_take")
+int32_t Take(const DigestRecord* records, const int32_t* indices, uint32_t count, uint32_t known) {
+  bool more = true;
+  for (uint32_t i = 0; i < count && more; ++i) {
+    FileDigest d{};
+    for (int k = 0; k < 16; ++k) d.md5[k] = records[i].md5[k];
+    d.bytes = static_cast<uint64_t>(records[i].bytes);
+    d.outcome = static_cast<DigestOutcome>(records[i].outcome);
+    more = session->Take(static_cast<size_t>(indices[i]), d);
+  }
+  if (!more) return -1;
+  if (session->Count() > known) WantedFrom(known);
+  return static_cast<int32_t>(session->Count());
+}
+
+namespace {
+
+// The check worker's own digest, where the page runs no digest workers: the files read here
+// through the platform, several at once in the SIMD lanes.
+class Feeder : public DigestWatcher {
+ public:
+  bool FileDone(size_t index, const FileDigest& d) override { return session->Take(index, d); }
+  void Progress(const DigestProgress&) override {}  // the script counts the bytes it reads
+  bool Cancelled() override { return false; }       // the page ends the worker to stop it
+};
+
+}  // namespace
+
+// Digests every wanted file here, the files read in SIMD lanes unless `lanes` is 0 (or the
+// build has none).
+VX_WEB_EXPORT("vx_check_here") void CheckHere(int32_t lanes) {
+  Feeder feeder;
   // Two jobs choose the concurrent digest; with no thread to start, its first job digests
   // every file on this thread, a lane job several files at once.
-  // Entries missing under their own names are looked for under the names unpackers give.
-  RunCheck(platform, true, 2, nullptr, &report, lanes != 0 ? Md5WidestLaneKernel() : nullptr,
-           &folderNames);
+  DigestConcurrently(platform, *session, 2, kCheckerChunkSize, feeder, kFailureGoesOn,
+                     lanes != 0 ? Md5WidestLaneKernel() : nullptr);
+}
+
+// Ends the check. The result holds four texts, each ended by a NUL: the outcome ("intact",
+// "problems", "unusable"), vexorin-check's text (the first problem with the distributor's
+// message, or the success text), that of vexorin-check --all (one line per problem and the
+// summary line) or, when unusable, why, and its --json report.
+VX_WEB_EXPORT("vx_finish") void Finish() {
+  session->Finish();
   static const char* const kOutcomes[] = {"intact", "problems", "unusable"};
   result = kOutcomes[report.outcome];
   result += '\0';
@@ -192,8 +340,9 @@ VX_WEB_EXPORT("vx_check") void Check(int32_t lanes) {
     result += PlainReport(report, true, ToUtf8Here);
   }
   result += '\0';
-  result += JsonReport(report, folderLabel + "/" + checker, folderLabel, ToUtf8Here);
+  result += JsonReport(report, folderLabel + "/" + checkerName, folderLabel, ToUtf8Here);
   result += '\0';
+  session.reset();
 }
 
 namespace {
@@ -213,47 +362,39 @@ class BatchList : public DigestList {
   size_t count_;
 };
 
-// One file's digest as the script reads it: 32 bytes each.
-struct BatchDigest {
-  unsigned char md5[16];
-  double bytes;
-  int32_t outcome;  // a DigestOutcome
-  int32_t unused;
-};
-
 class BatchWatcher : public DigestWatcher {
  public:
-  explicit BatchWatcher(std::vector<BatchDigest>* digests) : digests_(*digests) {}
+  explicit BatchWatcher(std::vector<DigestRecord>* records) : records_(*records) {}
   bool FileDone(size_t index, const FileDigest& d) override {
-    BatchDigest& out = digests_[index];
-    for (int i = 0; i < 16; ++i) out.md5[i] = d.md5[i];
-    out.bytes = static_cast<double>(d.bytes);
-    out.outcome = d.outcome;
+    records_[index] = MakeRecord(d);
     return true;
   }
   void Progress(const DigestProgress&) override {}  // the script counts the bytes it hands over
   bool Cancelled() override { return false; }       // the page ends a worker to stop it
 
  private:
-  std::vector<BatchDigest>& digests_;
+  std::vector<DigestRecord>& records_;
 };
 
-std::vector<BatchDigest> batchDigests;
+std::vector<DigestRecord> batchRecords;
 
 }  // namespace
 
 // The page's digest workers: the `count` files of a batch digested by the check's own
 // concurrent digest (with no thread to start, one lane job here: several files at once in
 // the SIMD lanes, or one at a time with the scalar MD5 when `lanes` is 0 or the build has
-// none). Returns the first of `count` BatchDigest, in batch order.
-VX_WEB_EXPORT("vx_digest_batch") const BatchDigest* DigestBatch(uint32_t count, int32_t lanes) {
-  batchDigests.assign(count, BatchDigest());
-  BatchWatcher watcher(&batchDigests);
+// none). Returns the first of `count` records, in batch order.
+VX_WEB_EXPORT("vx_digest_batch") const DigestRecord* DigestBatch(uint32_t count, int32_t lanes) {
+  batchRecords.assign(count, DigestRecord());
+  BatchWatcher watcher(&batchRecords);
   BatchList list(count);
   DigestConcurrently(platform, list, 2, kCheckerChunkSize, watcher, kFailureGoesOn,
                      lanes != 0 ? Md5WidestLaneKernel() : nullptr);
-  return batchDigests.data();
+  return batchRecords.data();
 }
+
+// The bytes of a digest record, which the script moves without reading.
+VX_WEB_EXPORT("vx_record_size") uint32_t RecordSize() { return sizeof(DigestRecord); }
 
 // The name of the lane kernel that digests, or empty: scalar.
 VX_WEB_EXPORT("vx_lane_kernel") const char* LaneKernel() {
@@ -273,16 +414,19 @@ VX_WEB_EXPORT("vx_md5_update")
 void Md5Add(Md5Context* context, const unsigned char* data, uint32_t size) {
   Md5Update(context, data, size);
 }
-// Writes the digest to the context's first 16 bytes, where the script reads it, and keeps the
-// context until vx_md5_free.
-VX_WEB_EXPORT("vx_md5_end") unsigned char* Md5End(Md5Context* context) {
-  unsigned char digest[16];
-  Md5Final(context, digest);
-  unsigned char* out = reinterpret_cast<unsigned char*>(context);
-  for (int i = 0; i < 16; ++i) out[i] = digest[i];
-  return out;
+// Ends the stream's digest, `bytes` read and `outcome` a DigestOutcome, and lets the context
+// go; returns its record, valid until the next call.
+VX_WEB_EXPORT("vx_md5_end")
+const DigestRecord* Md5End(Md5Context* context, double bytes, int32_t outcome) {
+  static DigestRecord record;
+  FileDigest d{};
+  Md5Final(context, d.md5);
+  delete context;
+  d.bytes = static_cast<uint64_t>(bytes);
+  d.outcome = static_cast<DigestOutcome>(outcome);
+  record = MakeRecord(d);
+  return &record;
 }
-VX_WEB_EXPORT("vx_md5_free") void Md5Free(Md5Context* context) { delete context; }
 
 // A buffer of the script's own, for the bytes it hands to vx_md5_update.
 VX_WEB_EXPORT("vx_alloc") unsigned char* Alloc(uint32_t size) { return new unsigned char[size]; }

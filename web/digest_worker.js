@@ -12,6 +12,7 @@ const AT_ONCE = 4;       // large files read at once
 const NOT_OPENED = 1;    // the digest's outcomes (DigestOutcome)
 const READ_FAILED = 2;
 let wasm = null;
+let RECORD = 0;           // the bytes of a digest record, which the module makes and reads
 let lanes = 0;
 let buffer = 0;
 let ready = null;
@@ -69,7 +70,6 @@ const platform = {
     return length;
   },
   now_ms() { return performance.now(); },
-  digest_mode() { return 0; },  // the concurrent digest runs here
 };
 
 async function load(bytes, simd) {
@@ -83,20 +83,10 @@ async function load(bytes, simd) {
   wasm = (await WebAssembly.instantiate(module, imports)).exports;
   wasm._initialize();
   buffer = wasm.vx_alloc(PIECE);
+  RECORD = wasm.vx_record_size();
   lanes = simd ? 1 : 0;
   const name = new Uint8Array(wasm.memory.buffer, wasm.vx_lane_kernel());
   postMessage({type: 'kernel', name: lanes ? utf8Decoder.decode(name.slice(0, name.indexOf(0))) : ''});
-}
-
-// A file's digest as vx_digest_batch writes it, 32 bytes: the MD5, the bytes read (float64)
-// and the outcome (int32).
-function record(md5, bytes, outcome) {
-  const out = new Uint8Array(32);
-  out.set(md5);
-  const fields = new DataView(out.buffer);
-  fields.setFloat64(16, bytes, true);
-  fields.setInt32(24, outcome, true);
-  return out;
 }
 
 // A large file, read as a stream and digested as it comes.
@@ -121,10 +111,7 @@ async function streamed(file) {
   } catch (e) {
     outcome = e && e.name === 'NotFoundError' && bytes === 0 ? NOT_OPENED : READ_FAILED;
   }
-  const md5 = view(wasm.vx_md5_end(context), 16);
-  const out = record(md5, bytes, outcome);
-  wasm.vx_md5_free(context);
-  return out;
+  return view(wasm.vx_md5_end(context, bytes, outcome), RECORD).slice();
 }
 
 // The large files handed over and not yet read, across batches ({batch, i, file}); the files
@@ -138,7 +125,7 @@ let pumping = false;
 // a few objects a batch rather than some for every file, for the browser to collect.
 function finished(task, digest) {
   const batch = task.batch;
-  batch.records.set(digest, 32 * task.i);
+  batch.records.set(digest, RECORD * task.i);
   if (--batch.left === 0) {
     report(true);
     postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer},
@@ -170,7 +157,7 @@ function digestWaiting() {
   waiting = [];
   try {
     const at = wasm.vx_digest_batch(batch.length, lanes);
-    batch.forEach((task, k) => finished(task, view(at + 32 * k, 32)));
+    batch.forEach((task, k) => finished(task, view(at + RECORD * k, RECORD)));
   } catch (e) {
     postMessage({type: 'failed', message: String(e && e.message || e)});
   }
@@ -222,7 +209,7 @@ onmessage = async (event) => {
   await ready;
   const tasks = event.data.tasks;
   const data = event.data.data ? new Uint8Array(event.data.data) : null;
-  const batch = {indices: Int32Array.from(tasks, task => task.index), records: new Uint8Array(32 * tasks.length),
+  const batch = {indices: Int32Array.from(tasks, task => task.index), records: new Uint8Array(RECORD * tasks.length),
                  left: tasks.length};
   if (!tasks.length) postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer});
   let at = 0;

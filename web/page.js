@@ -41,6 +41,9 @@
       period: '。',
       causeLine: '%1 個の項目が別の名前で存在します。原因: %2。',
       onlyNames: 'すべてのファイルの内容は正常です。違うのは名前だけです。',
+      unlistedTitle: 'チェックデータにないもの (検査の結果には影響しません)',
+      unlisted: '%1 は一覧にありません',
+      unlistedMore: 'ほかに %1 個の項目が一覧にありません',
       causes: {
         'cp932-bytes': '解凍ソフトが日本語 (コードページ 932) の名前をアーカイブの中のバイトのまま書き出し、このシステムはそれを日本語として読みません (7-Zip や bsdtar がそうします)。日本語の名前を変換する解凍ソフトで解凍し直す (bsdtar --options hdrcharset=CP932 -xf) か、名前を直してください',
         'cp437': '解凍ソフトが日本語 (コードページ 932) の名前をコードページ 437 として読み、UTF-8 で書き出しました (Python の zipfile がそうします)。日本語の名前を読める解凍ソフトで解凍し直す (Python: metadata_encoding="cp932"、bsdtar --options hdrcharset=CP932 -xf) か、名前を直してください',
@@ -90,6 +93,9 @@
       period: '.',
       causeLine: '%1 listed entries are there under other names: %2.',
       onlyNames: 'Every listed file\'s content is intact; only names differ.',
+      unlistedTitle: 'Not in the check data (information only: the result stands)',
+      unlisted: '%1 is not listed',
+      unlistedMore: '%1 more entries are not listed',
       // The check's own words (its report's nameCauses) are English already.
       causes: {},
     },
@@ -138,6 +144,8 @@
   let pool = [];      // the digest workers of the current check
   let job = null;     // what the current check was started with
   let begun = null;   // {files, bytes, at}
+  let others = null;  // index -> File: the files the check has not asked for (yet)
+  let addFiles = null;  // hands the digest workers more files the check wants
   const state = window.vexorinPage = {phase: 'idle', simd};
 
   function show(id, on) { $(id).hidden = !on; }
@@ -245,21 +253,21 @@
     } catch (e) { /* no room for it: nothing is lost */ }
   }
 
-  // Digests the files the check asked for (null: not handed over) in the digest workers, in
-  // batches as each worker gets done, and hands the digests back to the check in its order,
-  // with `others` ({index, file}), the files it did not ask for, to look for garbled names in.
+  // Digests the files the check wants (null: not handed over) in the digest workers, in batches
+  // as each worker gets done, and hands each batch's digests to the check as they come, by the
+  // files' indices in its list. Returns add(files), for files the check wants later (found under
+  // other names), which come after those it wanted before.
   // Each File is let go once it is read (or handed to a worker to stream): the browser keeps
   // memory for every File read for as long as the File lives.
-  function digestAll(files, others) {
-    const count = files.length;
-    const digests = {outcomes: new Uint8Array(count), bytes: new Float64Array(count), md5s: new Uint8Array(16 * count)};
-    const read = [];
+  function digestAll(files) {
     let next = 0;
+    const read = [];
     let done = 0;
     const check = worker;
     // The bytes each batch holds, by its first file's index, until its digests come back.
     const inFlight = new Map();
-    const workers = Math.min(digestWorkers, count);
+    const workers = Math.max(1, Math.min(digestWorkers, files.length));
+    const idle = [];   // the feeds of the digest workers that have nothing to do
     // Two batches a worker in flight, all within the budget.
     const batchBytes = Math.max(1, Math.min(16 << 20, Math.floor(BUDGET / (2 * workers))));
     for (let w = 0; w < workers; ++w) {
@@ -273,7 +281,7 @@
         const together = [];  // the Files read here, and their tasks in `readHere`
         const readHere = [];
         let size = 0;
-        while (next < count && tasks.length < 64 && size < batchBytes) {
+        while (next < files.length && tasks.length < 64 && size < batchBytes) {
           const file = files[next];
           if (!file) {
             tasks.push({index: next, file: null});
@@ -289,7 +297,10 @@
           size += file ? file.size : 0;
           ++next;
         }
-        if (!tasks.length) return;
+        if (!tasks.length) {
+          idle.push(feed);
+          return;
+        }
         nudge(tasks.length);
         // Its small files, and a piece of each large one (a digest worker reads one piece of a
         // file at a time): so the pieces are never left waiting for budget that batches hold.
@@ -325,23 +336,12 @@
             release(inFlight.get(m.indices[0]));
             inFlight.delete(m.indices[0]);
           }
-          // Each file's digest in 32 bytes: the MD5, the bytes read, the outcome.
-          const records = new DataView(m.records);
-          m.indices.forEach((index, k) => {
-            digests.md5s.set(new Uint8Array(m.records, 32 * k, 16), 16 * index);
-            digests.bytes[index] = records.getFloat64(32 * k + 16, true);
-            digests.outcomes[index] = records.getInt32(32 * k + 24, true);
-            files[index] = null;
-          });
+          for (const index of m.indices) files[index] = null;
           done += m.indices.length;
-          if (done === count) {
-            state.digestedAt = performance.now();
-            for (const x of pool) x.terminate();
-            pool = [];
-            check.postMessage({digests, others}, [digests.outcomes.buffer, digests.bytes.buffer, digests.md5s.buffer]);
-          } else {
-            feed();
-          }
+          state.digestedAt = performance.now();  // the last batch's, for the benchmark
+          // The digests as the digest worker made them: the check reads them.
+          check.postMessage({take: {indices: m.indices, records: m.records}}, [m.indices.buffer, m.records]);
+          feed();
         } else if (m.type === 'piece') {
           // Its error by name: a file removed since it was chosen is missing, not unreadable.
           // Within its batch's part of the budget.
@@ -358,6 +358,10 @@
       feed();
       feed();
     }
+    return (more) => {
+      files.push(...more);
+      for (const feed of idle.splice(0)) feed();
+    };
   }
   function megabytes(n) { return (n / 1048576).toFixed(1) + ' MB'; }
 
@@ -404,7 +408,7 @@
       handed.push({path: e.path, file, size: e.file.size, tail: tail.bytes, tooBig: tail.tooBig});
     }
     check.postMessage({wasm: wasmBytes, entries: handed, folders, root, checker, lanes: simd,
-                       workers: digestWorkers > 0, workersRead, unseen: source === 'input'}, tails);
+                       workers: digestWorkers > 0, unseen: source === 'input'}, tails);
   }
 
   // The end of an .exe file that a check may need: the check data's trailer (16 bytes, which
@@ -435,19 +439,20 @@
       showProgress(m);
     } else if (m.type === 'digest') {
       state.listedAt = performance.now();  // the times of the steps, for the benchmark
-      // Files that the check did not ask for by name, which it may find under a garbled one.
+      // The files that the check did not ask for by name, which it may want later under a
+      // garbled one.
       const asked = new Uint8Array(job.entries.length);
       for (const i of m.indices) if (i >= 0) asked[i] = 1;
-      const others = [];
-      job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.push({index: i, file: e.file}); });
+      others = new Map();
+      job.entries.forEach((e, i) => { if (!asked[i] && e.path.startsWith(m.folder + '/')) others.set(i, e.file); });
       const files = Array.from(m.indices, i => (i >= 0 ? job.entries[i].file : null));
       // From here on the Files live only as long as the digest workers need them.
       job.entries = null;
-      digestAll(files, others);
+      addFiles = digestAll(files);
+    } else if (m.type === 'more') {
+      addFiles(Array.from(m.indices, i => (i >= 0 && others.has(i) ? others.get(i) : null)));
     } else if (m.type === 'result') {
       finish(m);
-    } else if (m.type === 'twins') {
-      readTwins(m.files);
     } else if (m.type === 'too-big') {
       message(fill(T.tooMuchData, megabytes(DATA_MAX)));
     } else if (m.type === 'several') {
@@ -486,28 +491,6 @@
       line += ` · ${T.left} ${Math.ceil(left)} ${T.seconds}`;
     }
     $('counts').textContent = line;
-  }
-
-  // Files found under garbled names, which the check worker cannot read where it reads no File
-  // (WebKit, from file://): read here and handed over as bytes, up to DATA_MAX in all (any
-  // beyond stay unread, each then a read error). One removed since it was chosen is missing.
-  async function readTwins(list) {
-    const check = worker;
-    const twins = [];
-    const buffers = [];
-    let total = 0;
-    for (const {index, file} of list) {
-      if (total + file.size > DATA_MAX) continue;
-      try {
-        const bytes = await file.arrayBuffer();
-        twins.push({index, bytes});
-        buffers.push(bytes);
-        total += bytes.byteLength;
-      } catch (e) {
-        twins.push({index, error: e && e.name});
-      }
-    }
-    if (check === worker) check.postMessage({twins}, buffers);
   }
 
   // The page's own lines about a report, in its language: the causes of names found under
@@ -559,6 +542,7 @@
     return {first: first.join('\n'), all, summary};
   }
 
+  const UNLISTED_SHOWN = 200;
   function finish(m) {
     stopWorker();
     show('work', false);
@@ -570,6 +554,8 @@
     list.textContent = '';
     $('summary').textContent = '';
     show('listTitle', false);
+    $('unlisted').textContent = '';
+    show('unlistedTitle', false);
     $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
     if (m.outcome === 'unusable') {
       $('result').textContent = m.json.escapingPath !== undefined ? fill(T.escaping, m.json.escapingPath) : m.text.replace(/\n$/, '');
@@ -587,6 +573,18 @@
         show('listTitle', true);
       }
       state.copy = $('result').textContent + '\n' + (m.outcome === 'problems' ? said.all.join('\n') + '\n' + said.summary + '\n' : '');
+      // After the verdict, apart from it: what the folder holds beyond the list, the first
+      // UNLISTED_SHOWN of them.
+      const unlisted = m.json.unlisted || [];
+      const lines = unlisted.slice(0, UNLISTED_SHOWN).map(u => fill(T.unlisted, u.path));
+      if (unlisted.length > UNLISTED_SHOWN) lines.push(fill(T.unlistedMore, unlisted.length - UNLISTED_SHOWN));
+      for (const line of lines) {
+        const item = document.createElement('li');
+        item.textContent = line;
+        $('unlisted').appendChild(item);
+      }
+      show('unlistedTitle', lines.length > 0);
+      if (lines.length) state.copy += lines.join('\n') + '\n';
     }
     // Empty folders that the folder input could not show: the files are checked all the same.
     $('note').textContent = m.unseen && m.unseen.length ? fill(T.unseenEmpty, m.unseen.map(f => `${job.root}/${f}/`).join(', ')) : '';

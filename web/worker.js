@@ -18,14 +18,9 @@ const reader = new FileReaderSync();
 let bytesRead = 0;
 let filesDone = 0;
 let lastPost = 0;
-let digestMode = 0;   // 0: digest here; 1: the check asks for its list; 2: the digests are in
-let wanted = [];      // the files the check asked for, in its order: their index in `entries`, -1: none
-let digests = null;   // {outcomes, bytes, md5s} of the wanted files, from the digest workers
-let current = null;   // the check under way: {checker, lanes}
-let canRead = true;   // whether this worker can read the page's File objects
+let known = 0;        // the files the check wants, so far (it may want more: files under other names)
 let unseen = [];      // listed empty folders that the folder input could not show
-let twinsAsked = false;
-let twinsNeeded = new Map(); // index -> File: opened under another name, not readable here
+let base = '';        // the folder whose checker use_checker names
 let children = null;  // folder -> the names in it, made when the check first lists a folder
 let listed = null;    // the names of the folder listed last, for list_copy
 
@@ -46,17 +41,12 @@ function progress(force) {
 function fileAt(ptr, length, checker) {
   if (checker) return checkerFile;
   const index = files.get(real(utf8(ptr, length)));
-  if (index === undefined) return null;
-  const file = entries[index].file;
-  // Opened under another name where this worker cannot read a File: the page reads it.
-  if (file && !canRead && file instanceof Blob && !twinsAsked) twinsNeeded.set(index, file);
-  return file;
+  return index === undefined ? null : entries[index].file;
 }
 
-// The bytes of `file` from `start` to `end`, synchronously: from the bytes the page handed over
-// (the .exe files' tails, files read for this worker) or read from the File.
+// The bytes of `file` from `start` to `end`, synchronously: from the .exe files' tails the page
+// handed over, or read from the File.
 function bytesOf(file, start, end) {
-  if (file.held) return file.held.subarray(start, end);
   if (file.tail) {
     if (start >= file.tailAt) return file.tail.subarray(start - file.tailAt, end - file.tailAt);
     if (!file.real) throw new Error('only the end of this file was handed over');
@@ -80,8 +70,9 @@ function real(path) {
   return cut < 0 ? path : real(path.slice(0, cut)) + '/' + path.slice(cut + 1);
 }
 
-// The names in `folder` (a path the check was given), each with a NUL after it.
-function namesIn(folder) {
+// The names in `folder` (a path the check was given), each with a NUL after it; with `aliases`,
+// also those of the folders below it joined at the backslashes the browser split them at.
+function namesIn(folder, aliases) {
   const at = real(folder);
   if (!folders.has(at)) return null;
   if (!children) {
@@ -94,6 +85,7 @@ function namesIn(folder) {
     }
   }
   const names = [...(children.get(at) || [])];
+  if (!aliases) return names.map(name => name + '\0').join('');
   const below = (inner, prefix) => {
     for (const name of children.get(inner) || []) {
       const path = inner === '' ? name : inner + '/' + name;
@@ -168,24 +160,25 @@ const platform = {
     return new TextEncoder().encodeInto(text, view(out, capacity)).written;
   },
   // The names in a folder below the checker's, for the search of names unpackers garbled.
-  list(ptr, length) {
-    const names = namesIn(utf8(ptr, length));
+  list(ptr, length, aliases) {
+    const names = namesIn(utf8(ptr, length), aliases !== 0);
     if (names === null) return -1;
     listed = new TextEncoder().encode(names);
     return listed.length;
   },
   list_copy(out) { view(out, listed.length).set(listed); },
+  real_path(ptr, length) {
+    listed = new TextEncoder().encode(real(utf8(ptr, length)));
+    return listed.length;
+  },
+  use_checker(ptr, length) {
+    const path = base + '/' + utf8(ptr, length);
+    const entry = entries.find(e => e.path === path);
+    checkerFile = entry ? entry.file : null;
+    // Check data too large to hand over: it counts as a checker's, refused when it is run.
+    return checkerFile && checkerFile.tooBig ? 1 : 0;
+  },
   now_ms() { return performance.now(); },
-  digest_mode() { return digestMode; },
-  want(index, ptr, length) {
-    const at = length ? files.get(utf8(ptr, length)) : undefined;
-    wanted[index] = at === undefined ? -1 : at;
-  },
-  digest(index, md5, bytes) {
-    view(md5, 16).set(digests.md5s.subarray(16 * index, 16 * index + 16));
-    new Float64Array(wasm.memory.buffer, bytes, 1)[0] = digests.bytes[index];
-    return digests.outcomes[index];
-  },
 };
 
 async function load(bytes) {
@@ -236,21 +229,24 @@ function useFolder(base) {
   }
 }
 
-function carriesData(entry) {
-  if (entry.file && entry.file.tooBig) return true;  // check data too large to load here
-  checkerFile = entry.file;
-  return wasm.vx_carries_check_data() === 1;
+// The answer of the module, its parts each followed by a NUL.
+function parts() {
+  const all = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
+  all.pop();
+  return all;
 }
 
-// The checker of folder `base` as vexorin-check finds it: Vexorin.exe, or else the one .exe
-// there that carries check data. Returns {checker} or {several: [names]} or {}.
-function checkerIn(base) {
-  const here = entries.filter(e => parent(e.path) === base && isExe(e.path));
-  const named = here.find(e => e.path === base + '/Vexorin.exe');
-  if (named) return {checker: named};
-  const found = here.filter(carriesData).sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
-  if (found.length === 1) return {checker: found[0]};
-  if (found.length > 1) return {several: found.map(e => e.path.slice(base.length + 1))};
+// The checker of folder `folder` as vexorin-check finds it (the module decides). Returns
+// {checker} or {several: [names]} or {}.
+function checkerIn(folder) {
+  const here = entries.filter(e => parent(e.path) === folder && isExe(e.path))
+                      .sort((a, b) => (a.path < b.path ? -1 : a.path > b.path ? 1 : 0));
+  base = folder;
+  put(here.map(e => e.path.slice(folder.length + 1) + '\0').join(''));
+  wasm.vx_find_checker();
+  const [kind, ...names] = parts();
+  if (kind === 'checker') return {checker: here.find(e => e.path === folder + '/' + names[0])};
+  if (kind === 'several') return {several: names};
   return {};
 }
 
@@ -263,94 +259,96 @@ function checkersBelow(root) {
     }
   }
   const found = [];
-  for (const base of [...bases].sort()) {
+  for (const folder of [...bases].sort()) {
     if (found.length >= 5) break;
-    const there = checkerIn(base);
-    if (there.checker || there.several) found.push(base);
+    const there = checkerIn(folder);
+    if (there.checker || there.several) found.push(folder);
   }
   return found;
 }
 
-function run(base, checker, lanes, workers, input) {
+// The wanted files from the module's answer, by their index in `entries` (-1: not there), which
+// costs the page no copy of the paths.
+function wantedIndices() {
+  return Int32Array.from(parts(), path => {
+    const at = path ? files.get(real(path)) : undefined;
+    return at === undefined ? -1 : at;
+  });
+}
+
+function run(folder, checker, lanes, workers, input) {
   if (checker.file && checker.file.tooBig) {
     postMessage({type: 'too-big'});
     return;
   }
-  useFolder(base);
-  checkerFile = checker.file;
-  put(base);
-  wasm.vx_set_folder_label();
-  const name = checker.path.slice(base.length + 1);
-  wasm.vx_listed();
-  const [listedFiles, listedBytes, ...empty] = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
-  empty.pop();
+  useFolder(folder);
+  base = folder;
+  const name = checker.path.slice(folder.length + 1);
+  put(folder + '\0' + name);
+  wasm.vx_load(workers ? 1 : 0);
+  const [listedFiles, listedBytes, ...empty] = parts();
+  if (listedFiles === '-1') {
+    finish();
+    return;
+  }
   // A folder input shows no folder without a file below it. Such a listed folder, below which
   // no file is listed either, is taken to be there, and the page says that it was not seen.
-  unseen = input ? empty.filter(folder => !folders.has(folder)) : [];
-  for (const folder of unseen) folders.add(folder);
-  postMessage({type: 'begin', files: Number(listedFiles), bytes: Number(listedBytes), folder: base, checker: name});
+  unseen = input ? empty.filter(f => !folders.has(f)) : [];
+  for (const f of unseen) folders.add(f);
+  postMessage({type: 'begin', files: Number(listedFiles), bytes: Number(listedBytes), folder, checker: name});
   bytesRead = 0;
   filesDone = 0;
-  current = {name, lanes};
-  if (workers) {
-    // The check asks for the files it wants; the page's digest workers digest them.
-    digestMode = 1;
-    wanted = [];
-    put(name);
-    wasm.vx_check(0);
-    if (wanted.length) {
-      // By their index in the page's list of files (-1: not there), which costs the page no
-      // copy of the paths.
-      const indices = Int32Array.from(wanted, i => (i === undefined ? -1 : i));
-      wanted = [];
-      postMessage({type: 'digest', folder: base, indices}, [indices.buffer]);
-      return;
-    }
+  known = wasm.vx_begin();
+  if (known <= 0) {
+    finish();
+  } else if (workers) {
+    // The page's digest workers digest the files the check wants and hand their digests back
+    // as they come (take).
+    const indices = wantedIndices();
+    postMessage({type: 'digest', folder, indices}, [indices.buffer]);
+  } else {
+    wasm.vx_check_here(lanes ? 1 : 0);
+    finish();
   }
-  finish();
+}
+
+// Hands the check a batch of digests: `records` (their bytes as the module made them) of the
+// wanted files `indices`. The check may then want more (files under other names): the page is
+// asked for them.
+function take(indices, records) {
+  const count = indices.length;
+  const at = wasm.vx_records(count);
+  view(at, records.byteLength).set(new Uint8Array(records));
+  const ints = new Uint8Array(indices.buffer, indices.byteOffset, indices.byteLength);
+  const where = wasm.vx_input(ints.length);
+  view(where, ints.length).set(ints);
+  const wanted = wasm.vx_take(at, where, count, known);
+  if (wanted < 0) {
+    finish();
+  } else if (wanted > known) {
+    const more = wantedIndices();
+    postMessage({type: 'more', first: known, indices: more}, [more.buffer]);
+    known = wanted;
+  }
 }
 
 function finish() {
-  digestMode = digests ? 2 : 0;
-  twinsNeeded = new Map();
-  put(current.name);
-  wasm.vx_check(current.lanes ? 1 : 0);
-  if (twinsNeeded.size) {
-    // Files found under other names that this worker could not read: the page reads them, and
-    // the check runs again with their bytes (the digests of the others are kept).
-    twinsAsked = true;
-    postMessage({type: 'twins', files: [...twinsNeeded].map(([index, file]) => ({index, file}))});
-    twinsNeeded = new Map();
-    return;
-  }
-  const parts = utf8(wasm.vx_result(), wasm.vx_result_size()).split('\0');
-  if (!digests) progress(true);
-  postMessage({type: 'result', outcome: parts[0], text: parts[1], all: parts[2], json: JSON.parse(parts[3]), unseen});
+  wasm.vx_finish();
+  const [outcome, text, all, json] = parts();
+  progress(true);
+  postMessage({type: 'result', outcome, text, all, json: JSON.parse(json), unseen});
 }
 
 onmessage = async (event) => {
   const job = event.data;
   try {
-    if (job.twins) {
-      for (const twin of job.twins) {
-        entries[twin.index].file = twin.bytes ? {size: twin.bytes.byteLength, held: new Uint8Array(twin.bytes)}
-                                              : twin.error === 'NotFoundError' ? null : entries[twin.index].file;
-      }
-      finish();
-      return;
-    }
-    if (job.digests) {
-      digests = job.digests;
-      // The files not listed under their names, which the check may find under other forms.
-      for (const other of job.others) entries[other.index].file = other.file;
-      finish();
+    if (job.take) {
+      take(job.take.indices, job.take.records);
       return;
     }
     await load(job.wasm);
     // The .exe files come with their tail, read once by the page: a stand-in with the File's
     // size, the tail and where it begins, and the File itself where this worker digests them.
-    canRead = job.workersRead;
-    twinsAsked = false;
     entries = job.entries.map(e => (e.tail ? {path: e.path, file: {
       size: e.size, tail: new Uint8Array(e.tail), tailAt: e.size - e.tail.byteLength, real: e.file, tooBig: e.tooBig}} : e));
     explicitFolders = job.folders;

@@ -34,6 +34,9 @@ class FolderNames {
   virtual bool List(const std::string& folder, std::vector<std::string>* names) = 0;
   // The Platform path of the entry `name` of `folder`, ending in a separator for a folder.
   virtual std::string Join(const std::string& folder, const std::string& name, bool isFolder) = 0;
+  // A relative path as the search names it (NameFinding::diskName) as a walk of these names
+  // meets it: the same, unless a listing joins names that are apart on disk (the page's).
+  virtual std::string AsWalked(const std::string& diskName) { return diskName; }
 
  protected:
   ~FolderNames() = default;

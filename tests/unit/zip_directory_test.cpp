@@ -1,6 +1,7 @@
 // The zip directory reader against archives no real writer makes: bytes before the archive, a
 // directory that points outside the file, counts and sizes that cannot be, a Unicode Path field
-// whose CRC does not match its name, a ZIP64 field that is not there.
+// whose CRC does not match its name, a ZIP64 field that is not there. And the entries as a
+// check names them, handing a reader elsewhere (the page's) the facts of an entry it asks for.
 #include "zip_directory.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 
 #include <string>
 #include <vector>
+
+#include "platform.h"
+#include "zip_entries.h"
 
 namespace {
 
@@ -67,6 +71,40 @@ std::string UnicodePathField(const std::string& storedName, const std::string& u
   field += '\1';
   Put32(&field, ZipCrc32(0, storedName.data(), storedName.size()) + crcDelta);
   return field + utf8;
+}
+
+// Stored entries: {name, data, general-purpose flags}, in this order.
+struct Stored {
+  std::string name, data;
+  uint16_t flags;
+};
+std::string StoredZip(const std::vector<Stored>& files) {
+  std::string zip, directory;
+  for (const Stored& f : files) {
+    uint32_t crc = ZipCrc32(0, f.data.data(), f.data.size());
+    uint32_t offset = static_cast<uint32_t>(zip.size()),
+             size = static_cast<uint32_t>(f.data.size());
+    Put32(&zip, 0x04034b50);
+    Put16(&zip, 20), Put16(&zip, f.flags), Put16(&zip, 0), Put32(&zip, 0);
+    Put32(&zip, crc), Put32(&zip, size), Put32(&zip, size);
+    Put16(&zip, static_cast<uint32_t>(f.name.size())), Put16(&zip, 0);
+    zip += f.name + f.data;
+    Put32(&directory, 0x02014b50);
+    Put16(&directory, 20), Put16(&directory, 20), Put16(&directory, f.flags), Put16(&directory, 0);
+    Put32(&directory, 0), Put32(&directory, crc), Put32(&directory, size), Put32(&directory, size);
+    Put16(&directory, static_cast<uint32_t>(f.name.size())), Put16(&directory, 0);
+    Put16(&directory, 0), Put16(&directory, 0), Put16(&directory, 0), Put32(&directory, 0);
+    Put32(&directory, offset);
+    directory += f.name;
+  }
+  uint32_t at = static_cast<uint32_t>(zip.size());
+  zip += directory;
+  Put32(&zip, 0x06054b50);
+  Put16(&zip, 0), Put16(&zip, 0);
+  Put16(&zip, static_cast<uint32_t>(files.size())),
+      Put16(&zip, static_cast<uint32_t>(files.size()));
+  Put32(&zip, static_cast<uint32_t>(directory.size())), Put32(&zip, at), Put16(&zip, 0);
+  return zip;
 }
 
 ZipStatus Read(const std::string& zip, std::vector<ZipEntry>* entries) {
@@ -129,6 +167,68 @@ TEST(ZipDirectory, DataThatRunsPastTheEndIsIncomplete) {
   entries[0].localHeaderOffset = 5;  // no local header there
   entries[0].compressedSize = 1;
   EXPECT_EQ(LocateZipData(source, entries[0], &data), kZipDamaged);
+}
+
+// What a reader elsewhere gets for a path the check asks for: the entry that an unpacker would
+// leave under that name (the later of two), where it really stands in a file with bytes before
+// the archive, and whether it can be read at all; and what it hands back is kept.
+TEST(ZipEntries, GiveTheFactsOfTheEntryAPathNamesAndKeepTheStateHandedBack) {
+  const std::string cp932 = "sub\\\x95\x5c.txt";  // sub\表.txt: the 0x5C is 表's second byte
+  Bytes source(std::string(1000, 'M') + StoredZip({{"pack/Vexorin.exe", "MZ", 0},
+                                                   {"pack/a.txt", "first", 0},
+                                                   {"pack\\" + cp932, "hyou", 0},
+                                                   {"pack/a.txt", "second", 0},
+                                                   {"pack/secret.txt", "s", 1}}));
+  ZipEntries zip(source);
+  ASSERT_EQ(zip.status(), kZipOk);
+  ASSERT_EQ(zip.ExeEntries(), std::vector<std::string>{"pack/Vexorin.exe"});
+  ASSERT_TRUE(zip.UseChecker("pack/Vexorin.exe"));
+  auto path = [](const std::string& below) {
+    return std::string(1, kExecutableFolderMark) + "\\" + below;
+  };
+
+  ZipEntryFacts facts;
+  ASSERT_TRUE(zip.FactsOf(path(cp932).c_str(), &facts));
+  EXPECT_EQ(facts.index, 2u);
+  EXPECT_EQ(facts.size, 4u);
+  EXPECT_EQ(facts.compressedSize, 4u);
+  EXPECT_EQ(facts.method, kZipStored);
+  EXPECT_EQ(facts.crc, ZipCrc32(0, "hyou", 4));
+  EXPECT_TRUE(facts.readable);
+  EXPECT_FALSE(facts.encrypted);
+  // The local header where the facts say, its data behind it.
+  char signature[4];
+  ASSERT_TRUE(source.ReadAt(facts.localHeaderOffset, signature, 4));
+  EXPECT_EQ(std::string(signature, 4), "PK\3\4");
+  uint64_t data = 0;
+  char got[4];
+  ASSERT_EQ(LocateZipData(source, zip.entry(facts.index), &data), kZipOk);
+  ASSERT_TRUE(source.ReadAt(data, got, 4));
+  EXPECT_EQ(std::string(got, 4), "hyou");
+
+  ASSERT_TRUE(zip.FactsOf(path("a.txt").c_str(), &facts));
+  EXPECT_EQ(facts.index, 3u);  // the later one
+  EXPECT_EQ(facts.crc, ZipCrc32(0, "second", 6));
+  EXPECT_EQ(zip.duplicates(), std::vector<std::string>{"pack/a.txt"});
+  ASSERT_TRUE(zip.FactsOf(path("secret.txt").c_str(), &facts));
+  EXPECT_TRUE(facts.encrypted);
+  EXPECT_FALSE(facts.readable);
+  EXPECT_FALSE(zip.FactsOf(path("nothing.txt").c_str(), &facts));
+  EXPECT_FALSE(zip.FactsOf(path("sub").c_str(), &facts));  // a folder is no file entry
+  EXPECT_FALSE(zip.FactsOf(cp932.c_str(), &facts));        // not below the checker's folder
+
+  // What the reader found, handed back: whole only at the declared size and CRC.
+  const std::string hyou = path(cp932);
+  EXPECT_EQ(zip.StateOf(hyou.c_str()), kZipEntryUnread);
+  EXPECT_EQ(zip.Finished(2, 4, ZipCrc32(0, "hyov", 4)), kZipEntryCorrupt);
+  EXPECT_EQ(zip.Finished(2, 3, ZipCrc32(0, "hyo", 3)), kZipEntryCorrupt);
+  EXPECT_EQ(zip.StateOf(hyou.c_str()), kZipEntryCorrupt);
+  EXPECT_EQ(zip.Finished(2, 4, ZipCrc32(0, "hyou", 4)), kZipEntryWhole);
+  EXPECT_EQ(zip.StateOf(hyou.c_str()), kZipEntryWhole);
+  EXPECT_FALSE(zip.AnyEntryIncomplete());
+  zip.SetState(4, kZipEntryIncomplete);
+  EXPECT_TRUE(zip.AnyEntryIncomplete());
+  EXPECT_EQ(zip.StateOf(path("secret.txt").c_str()), kZipEntryIncomplete);
 }
 
 }  // namespace

@@ -128,8 +128,7 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
   }
 
   // The native vexorin-check's --json report of `root`, with the folder named as the page names
-  // it (the chosen folder's name) and without the two fields that name the checker's place, nor
-  // the entries the check data does not list, which the page does not look for yet.
+  // it (the chosen folder's name) and without the two fields that name the checker's place.
   nativeReport(root, checker = null) {
     const r = this.run(this.tools.check, ['--json', ...(checker ? [checker] : [])], root);
     const report = JSON.parse(r.stdout.toString());
@@ -137,7 +136,6 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
     const out = JSON.parse(text);
     delete out.checker;
     delete out.folder;
-    delete out.unlisted;
     return out;
   }
 
@@ -150,13 +148,11 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
   }
 }
 
-// The page's report without the two fields that name the checker's place, nor the unlisted
-// entries (see nativeReport).
+// The page's report without the two fields that name the checker's place (see nativeReport).
 export function pageReport(shown) {
   const out = JSON.parse(JSON.stringify(shown.json));
   delete out.checker;
   delete out.folder;
-  delete out.unlisted;
   return out;
 }
 
@@ -192,6 +188,7 @@ export function shownInPage() {
     text: document.getElementById('result').textContent,
     problems: [...document.querySelectorAll('#problems li')].map(li => li.textContent),
     summary: document.getElementById('summary').textContent,
+    unlisted: [...document.querySelectorAll('#unlisted li')].map(li => li.textContent),
     note: document.getElementById('note').hidden ? '' : document.getElementById('note').textContent,
     choices: [...document.querySelectorAll('#choices button')].map(b => b.textContent),
     json: window.vexorinPage.result && window.vexorinPage.phase === 'done' ? window.vexorinPage.result.json : null,
