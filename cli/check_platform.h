@@ -33,11 +33,6 @@ class CheckPlatform {
   std::string folder_;   // the checker's folder, UTF-8
 };
 
-// A text of a run (code page 932) in UTF-8, `folder` (UTF-8, shown as it is) put back for
-// every kExecutableFolderMark; with `slashAfter` the separator that follows the mark becomes
-// "/". The one way the command-line checks name the checker's folder in their texts.
-std::string TextWithFolder(const std::string& cp932, const std::string& folder, bool slashAfter);
-
 // The folder part of a path as it was given, with "/" separators and a final one; empty when
 // the path names a file in the current folder.
 std::string FolderAsGiven(const std::string& utf8Path);

@@ -3,9 +3,9 @@
 #include <vector>
 
 #include "check_output.h"
-#include "check_platform.h"
 #include "check_report.h"
 #include "cli_console.h"
+#include "find_checker.h"
 #include "zip_platform.h"
 
 namespace {
@@ -24,21 +24,29 @@ std::string ZipText(const std::string& cp932, const std::string& zip, const std:
   return TextWithFolder(cp932, place, true);
 }
 
-// The checker inside the zip: Vexorin.exe, else the one .exe that carries check data.
+// The checker inside the zip, as in a folder: Vexorin.exe, else the one .exe that carries check
+// data. The candidates all lie in one folder of the zip, at the top or in the one that holds
+// everything.
 bool ChooseChecker(ZipPlatform& zip, std::string* why) {
-  std::vector<std::string> exes = zip.ExeEntries(), carrying;
-  if (!exes.empty() && IsDefaultCheckerEntry(exes.front())) return zip.UseChecker(exes.front());
-  for (const std::string& name : exes) {
-    if (zip.UseChecker(name) && CarriesCheckData(zip)) carrying.push_back(name);
+  std::vector<std::string> exes = zip.ExeEntries();
+  std::string folder = exes.empty() ? std::string() : exes[0].substr(0, exes[0].rfind('/') + 1);
+  for (std::string& name : exes) name.erase(0, folder.size());
+  CheckerChoice choice = FindChecker(exes, [&](const std::string& name) {
+    return zip.UseChecker(folder + name) && CarriesCheckData(zip);
+  });
+  switch (choice.outcome) {
+    case CheckerChoice::kFound:
+      return zip.UseChecker(folder + choice.name);
+    case CheckerChoice::kSeveral:
+      *why = "more than one .exe in the zip carries check data (";
+      for (size_t i = 0; i < choice.names.size(); ++i)
+        *why += (i ? ", " : "") + folder + choice.names[i];
+      *why += ")";
+      return false;
+    case CheckerChoice::kNone:
+      break;
   }
-  if (carrying.size() == 1) return zip.UseChecker(carrying[0]);
-  if (carrying.empty()) {
-    *why = "the zip holds no Vexorin.exe and no other .exe that carries check data";
-  } else {
-    *why = "more than one .exe in the zip carries check data (";
-    for (size_t i = 0; i < carrying.size(); ++i) *why += (i ? ", " : "") + carrying[i];
-    *why += ")";
-  }
+  *why = "the zip holds no Vexorin.exe and no other .exe that carries check data";
   return false;
 }
 

@@ -12,7 +12,7 @@
 #include "check_zip.h"
 #include "cli_console.h"
 #include "cli_jobs.h"
-#include "texts.h"
+#include "find_checker.h"
 #include "vexorin_version.h"
 
 namespace {
@@ -96,26 +96,21 @@ bool CarriesData(const std::string& path) {
 
 // Vexorin.exe in the current folder, or else the one .exe file there that carries check data.
 int FindDefaultChecker(std::string* checker) {
-  CheckPlatform here;
-  std::string file, folder;
-  if (here.UseChecker(kTextDefaultCheckerName, &file, &folder)) {
-    *checker = kTextDefaultCheckerName;
-    return -1;
+  CheckerChoice choice = FindChecker(ExeFilesHere(), CarriesData);
+  switch (choice.outcome) {
+    case CheckerChoice::kFound:
+      *checker = choice.name;
+      return -1;
+    case CheckerChoice::kSeveral: {
+      std::string names;
+      for (const std::string& name : choice.names) names += (names.empty() ? "" : ", ") + name;
+      return UsageError("more than one .exe file here carries check data (" + names +
+                        "): name the CHECKER");
+    }
+    case CheckerChoice::kNone:
+      break;
   }
-  std::vector<std::string> found;
-  for (const std::string& name : ExeFilesHere()) {
-    if (CarriesData(name)) found.push_back(name);
-  }
-  if (found.size() == 1) {
-    *checker = found[0];
-    return -1;
-  }
-  if (found.empty())
-    return UsageError("no Vexorin.exe here and no other .exe file that carries check data");
-  std::string names;
-  for (const std::string& name : found) names += (names.empty() ? "" : ", ") + name;
-  return UsageError("more than one .exe file here carries check data (" + names +
-                    "): name the CHECKER");
+  return UsageError("no Vexorin.exe here and no other .exe file that carries check data");
 }
 
 // The checker's two progress lines as one, rewritten in place on the terminal a few times a

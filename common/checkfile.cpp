@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "text.h"
+
 namespace {
 
 void Store32(unsigned char* p, uint32_t v) {
@@ -14,7 +16,7 @@ uint32_t Load32(const unsigned char* p) {
   return v;
 }
 
-bool IsSeparator(const char* s) { return s[0] == '|' && s[1] == '\0'; }
+bool IsSeparator(const char* s) { return s[0] == kSectionSeparator[0] && s[1] == '\0'; }
 
 size_t Length(const char* s) {
   size_t n = 0;
@@ -62,28 +64,12 @@ int WalkRecords(const char* block, uint32_t size, Visit visit) {
 }  // namespace
 
 bool IsStorableUtf8(const char* text, size_t length) {
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
   for (size_t i = 0; i < length;) {
-    unsigned char c = p[i];
-    if (c < 0x80) {
-      if (c < 0x20 || c == 0x7F) return false;
-      ++i;
-      continue;
-    }
-    // The lead byte gives the count of continuation bytes and the least code point, so that
-    // overlong forms, surrogates and values past U+10FFFF are refused.
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
-    if (more == 0 || c > 0xF4 || length - i <= static_cast<size_t>(more)) return false;
-    uint32_t code = c & (0x3F >> more);
-    for (int k = 1; k <= more; ++k) {
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (p[i + k] & 0x3F);
-    }
-    static const uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    // C1 control characters (U+0080 to U+009F) are control characters too.
-    if (code < 0xA0) return false;
-    i += static_cast<size_t>(more) + 1;
+    uint32_t code = 0;
+    size_t n = DecodeUtf8(text + i, length - i, &code);
+    // C0 and C1 control characters and DEL: a control character in any form.
+    if (n == 0 || code < 0x20 || (code >= 0x7F && code < 0xA0)) return false;
+    i += n;
   }
   return true;
 }

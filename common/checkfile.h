@@ -1,4 +1,5 @@
-// The checker file's layout (image, check data, 16-byte trailer) and its reader.
+// The checker file's layout (image, check data, 16-byte trailer) and its reader; the writer
+// is checkfile_writer.h.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>

@@ -3,6 +3,7 @@
 #include <stdint.h>
 
 #include "name_forms_tables.h"
+#include "text.h"
 
 namespace {
 
@@ -27,25 +28,9 @@ void AppendUtf8(std::string* out, uint32_t c) {
 // The code point of the UTF-8 sequence at `s[*i]`, advancing `*i` past it; a byte that starts
 // no valid sequence is handed back alone as 0x110000 + its value, so it passes unchanged.
 uint32_t NextCodePoint(const std::string& s, size_t* i) {
-  unsigned char c = static_cast<unsigned char>(s[*i]);
-  size_t n = c < 0x80                 ? 1
-             : c >= 0xC2 && c <= 0xDF ? 2
-             : c >= 0xE0 && c <= 0xEF ? 3
-             : c >= 0xF0 && c <= 0xF4 ? 4
-                                      : 0;
-  uint32_t code = n == 1 ? c : c & (0x7F >> n);
-  for (size_t k = 1; k < n; ++k) {
-    unsigned char t = *i + k < s.size() ? static_cast<unsigned char>(s[*i + k]) : 0;
-    if ((t & 0xC0) != 0x80) {
-      n = 0;
-      break;
-    }
-    code = (code << 6) | (t & 0x3F);
-  }
-  if (n == 0) {
-    ++*i;
-    return 0x110000 + c;
-  }
+  uint32_t code = 0;
+  size_t n = DecodeUtf8(s.data() + *i, s.size() - *i, &code);
+  if (n == 0) return 0x110000 + static_cast<unsigned char>(s[(*i)++]);
   *i += n;
   return code;
 }

@@ -120,3 +120,29 @@ bool FormatText(char* dst, size_t capacity, const char* format, ...) {
   va_end(args);
   return ok;
 }
+
+size_t DecodeUtf8(const char* text, size_t length, uint32_t* code) {
+  if (length == 0) return 0;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+  unsigned char c = p[0];
+  if (c < 0x80) {
+    *code = c;
+    return 1;
+  }
+  // The lead byte gives the count of bytes and the least code point that needs that many;
+  // 0xC0, 0xC1 and 0xF5 onwards can only begin overlong forms or values past U+10FFFF.
+  size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+             : c >= 0xE0 && c <= 0xEF ? 3
+             : c >= 0xF0 && c <= 0xF4 ? 4
+                                      : 0;
+  if (n == 0 || length < n) return 0;
+  static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  uint32_t value = c & (0x7F >> n);
+  for (size_t k = 1; k < n; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (p[k] & 0x3F);
+  }
+  if (value < kLeast[n] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code = value;
+  return n;
+}

@@ -2,34 +2,17 @@
 
 #include <stdio.h>
 
+#include "cp932_convert.h"
+#include "platform.h"
+#include "text.h"
 #include "texts.h"
 
 namespace {
 
 // The length of the valid UTF-8 sequence at `s[i]`, or 0 when none starts there.
 size_t SequenceLength(const std::string& s, size_t i) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n;
-  unsigned min;
-  if (c < 0x80) return 1;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2, min = 0x80;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3, min = 0x800;
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + n > s.size()) return 0;
-  unsigned code = c & (0x7F >> n);
-  for (size_t k = 1; k < n; ++k) {
-    unsigned char t = static_cast<unsigned char>(s[i + k]);
-    if ((t & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (t & 0x3F);
-  }
-  bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-  return code < min || code > 0x10FFFF || surrogate ? 0 : n;
+  uint32_t code;
+  return DecodeUtf8(s.data() + i, s.size() - i, &code);
 }
 
 std::string Hex(unsigned char c) {
@@ -44,6 +27,21 @@ std::string WithoutFinalLineFeed(std::string text) {
 }
 
 }  // namespace
+
+std::string TextWithFolder(const std::string& cp932, const std::string& folder, bool slashAfter) {
+  // Converted piece by piece, so that the folder's own name is never taken for text.
+  std::string out;
+  size_t from = 0;
+  for (size_t mark; (mark = cp932.find(kExecutableFolderMark, from)) != std::string::npos;
+       from = mark + 1) {
+    out += Cp932TextToUtf8(cp932.substr(from, mark - from)) + folder;
+    if (slashAfter && mark + 1 < cp932.size() && cp932[mark + 1] == '\\') {
+      out += '/';
+      ++mark;
+    }
+  }
+  return out + Cp932TextToUtf8(cp932.substr(from));
+}
 
 // After the conversion a backslash can only be a separator: second bytes of double-byte
 // characters have become parts of longer UTF-8 sequences.

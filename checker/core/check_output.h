@@ -12,6 +12,12 @@
 // Converts a text of the run (code page 932, with the platform's folder mark) to UTF-8.
 typedef std::function<std::string(const std::string& cp932)> ToUtf8;
 
+// A text of a run (code page 932) in UTF-8, `folder` (UTF-8, shown as it is) put back for
+// every kExecutableFolderMark; with `slashAfter` the separator that follows the mark becomes
+// "/". The one way vexorin-check, over a folder or a zip, and the page name the checker's
+// folder in their texts.
+std::string TextWithFolder(const std::string& cp932, const std::string& folder, bool slashAfter);
+
 // `text` with every invalid UTF-8 sequence replaced by U+FFFD.
 std::string ValidUtf8(const std::string& text);
 // `text` (UTF-8) with control characters other than line feed and tab shown as \xNN, so that

@@ -7,7 +7,6 @@
 #include "checkfile.h"
 #include "cp932_convert.h"
 #include "platform.h"
-#include "texts.h"
 
 namespace {
 
@@ -20,25 +19,7 @@ bool EndsWithExe(const std::string& name) {
   return end == ".exe";
 }
 
-// Names compared as Windows compares them: ASCII letters without their case.
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + ('a' - 'A'));
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + ('a' - 'A'));
-    if (x != y) return false;
-  }
-  return true;
-}
-
 }  // namespace
-
-bool IsDefaultCheckerEntry(const std::string& name) {
-  size_t slash = name.rfind('/');
-  return SameName(slash == std::string::npos ? name : name.substr(slash + 1),
-                  kTextDefaultCheckerName);
-}
 
 std::string ZipEntryName(const ZipEntry& entry, std::string* alternative) {
   alternative->clear();
@@ -123,7 +104,6 @@ std::vector<std::string> ZipEntries::ExeEntries() const {
     if (name.find('/', folder.size()) != std::string::npos || !EndsWithExe(name)) continue;
     found.push_back(name);
   }
-  std::stable_partition(found.begin(), found.end(), IsDefaultCheckerEntry);
   return found;
 }
 

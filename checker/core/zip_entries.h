@@ -122,9 +122,6 @@ class ZipEntries : public FolderNames {
   std::string checkerText_;  // what ExecutablePath hands out
 };
 
-// True for an entry named Vexorin.exe, its letters in any case, as Windows compares names.
-bool IsDefaultCheckerEntry(const std::string& name);
-
 // The UTF-8 name of a zip entry, "/" separated: its declared UTF-8 name, else its bytes read
 // as code page 932 (as Japanese Windows writes them), else, when they are not code page 932,
 // the bytes themselves. `alternative` receives the bytes as UTF-8 where they are well-formed

@@ -1,26 +1,9 @@
 #include "checker_builder.h"
 
 #include "checkfile.h"
-#include "checkfile_writer.h"
 #include "cp932.h"
-#include "cp932_convert.h"
 #include "text.h"
 #include "texts.h"
-
-namespace {
-
-// A path of the scan holds an enclosed name (platform.h) when code page 932 cannot write it.
-bool NeedsUtf8(const std::string& path) {
-  return path.find(kForeignNameBegin) != std::string::npos;
-}
-
-// Such a path as the UTF-8 extension stores it. The scan's code-page-932 pieces all convert.
-std::string Utf8Path(const std::string& path) {
-  std::string utf8;
-  return Cp932TextToUtf8Exact(path, &utf8) ? utf8 : Cp932TextToUtf8(path);
-}
-
-}  // namespace
 
 TCheckerBuilder::TCheckerBuilder(MakerPlatform& platform, MessageSink& messages,
                                  const unsigned char* image, size_t imageSize)
@@ -31,9 +14,7 @@ TCheckerBuilder::~TCheckerBuilder() { CloseFile(); }
 void TCheckerBuilder::Clear() {
   folders.clear();
   files.clear();
-  records.clear();
-  utf8Folders.clear();
-  utf8Records.clear();
+  checkData.Clear();
   messages.clear();
   digest.file = nullptr;
   fileIndex = 0;
@@ -47,11 +28,6 @@ bool TCheckerBuilder::Warn(const char* format, const std::string& subject) {
   FormatText(&text[0], text.size(), format, subject.c_str());
   messageSink_.Show(text.c_str(), kTextError, kMessageWarning);
   return false;
-}
-
-void TCheckerBuilder::AddRecord(const std::string& record) {
-  records.push_back(record);
-  dataSize += static_cast<uint32_t>(record.size()) + 1;
 }
 
 void TCheckerBuilder::SelectFile() {
@@ -98,18 +74,9 @@ bool TCheckerBuilder::Start(const char* folder, const char* name, const char* fo
     return false;
   }
 
-  records.clear();
-  utf8Folders.clear();
-  utf8Records.clear();
+  checkData.Clear();
   dataSize = 0;
-  for (const std::string& f : folders) {
-    if (NeedsUtf8(f)) {
-      utf8Folders.push_back(Utf8Path(f));
-    } else {
-      AddRecord(f);
-    }
-  }
-  AddRecord(kSectionSeparator);
+  for (const std::string& f : folders) checkData.AddFolder(f);
 
   fileIndex = 0;
   bytesDone = 0;
@@ -165,11 +132,7 @@ int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char m
   }
   char hex[33];
   DigestToHex(md5, hex);
-  if (NeedsUtf8(currentRelPath)) {
-    utf8Records.push_back(MakeFileRecord(hex, Utf8Path(currentRelPath)));
-  } else {
-    AddRecord(MakeFileRecord(hex, currentRelPath));
-  }
+  checkData.AddFile(hex, currentRelPath);
   ++fileIndex;
   if (static_cast<size_t>(fileIndex) >= files.size()) return kBuildAllDigested;
   SelectFile();
@@ -177,31 +140,11 @@ int TCheckerBuilder::EndFile(bool opened, bool readFailed, const unsigned char m
 }
 
 bool TCheckerBuilder::WriteChecker() {
-  bool utf8 = !utf8Folders.empty() || !utf8Records.empty();
-  AddRecord(kSectionSeparator);
-  for (const std::string& m : messages) {
-    // A message of "|" alone reads as a third separator, the one that begins an extension:
-    // the next message would then be taken for the extension's name ("utf8" makes the rest
-    // the extension's records, which the reader refuses, and the checker calls itself
-    // damaged), and the messages after it are lost to every reader. A line feed after it
-    // keeps it a message and shows the same line; no other message can be taken for a
-    // separator. Always, whether UTF-8 records follow or not.
-    AddRecord(m == kSectionSeparator ? m + "\n" : m);
-  }
-  // Without such names the data stays as the readers made before the extension know it.
-  if (utf8) {
-    AddRecord(kSectionSeparator);
-    AddRecord(kUtf8Extension);
-    for (const std::string& f : utf8Folders) AddRecord(f);
-    AddRecord(kSectionSeparator);
-    for (const std::string& r : utf8Records) AddRecord(r);
-    AddRecord(kSectionSeparator);
-  }
-
   std::string block;
-  if (!BuildCheckBlock(records, static_cast<uint64_t>(bytesDone), &block)) {
+  if (!checkData.Finish(messages, static_cast<uint64_t>(bytesDone), &block)) {
     return Warn(kTextWriteFailed, checkerName);
   }
+  dataSize = static_cast<uint32_t>(block.size() - kTrailerSize);
   WritePiece pieces[2] = {{image_, imageSize_}, {block.data(), block.size()}};
   switch (WriteFileReplacing(platform_, checkerPath, pieces, 2)) {
     case kWriteOk:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "checkfile_writer.h"
 #include "digest.h"
 #include "maker_platform.h"
 #include "scan.h"
@@ -51,20 +52,16 @@ class TCheckerBuilder {
   int32_t fileIndex = 0;
   std::vector<std::string> folders;
   std::vector<std::string> files;
-  std::vector<std::string> records;
-  // The entries whose paths code page 932 cannot write, in UTF-8: folders, file records.
-  std::vector<std::string> utf8Folders;
-  std::vector<std::string> utf8Records;
+  CheckDataWriter checkData;  // the records so far, each in its section
   std::vector<std::string> messages;
   std::string currentFullPath;
   std::string currentRelPath;
   std::string checkerPath;
   std::string checkerName;
   int64_t bytesDone = 0;
-  uint32_t dataSize = 0;
+  uint32_t dataSize = 0;  // the check data's bytes, once written
 
  private:
-  void AddRecord(const std::string& record);
   bool Warn(const char* format, const std::string& subject);
   void SelectFile();
   int EndFile(bool opened, bool readFailed, const unsigned char md5[16]);

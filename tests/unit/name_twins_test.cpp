@@ -166,3 +166,20 @@ TEST(NameSearch, NamesStoredInUtf8AreFoundDecomposedAndInAnotherCase) {
   ASSERT_EQ(s.Find(Utf8Listed("\xCE\xA9mega\\"), &omega), kNameFound);
   EXPECT_EQ(omega.diskName, "\xCE\xA9MEGA/");
 }
+
+TEST(NameForms, BytesThatAreNotUtf8PassUnchangedAndNeverPassForALetter) {
+  // A stray continuation byte, a cut sequence, overlong forms (of "/" and of é), a surrogate,
+  // a value past U+10FFFF: names on disk may hold any bytes. The letter before each is still
+  // folded, so the decoding goes on after the bad bytes.
+  for (const std::string bad : {"\x80", "\xE3\x81", "\xC0\xAF", "\xE0\x80\xAF", "\xE0\x83\xA9",
+                                "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xFF"}) {
+    EXPECT_EQ(CaseFolded("\xEF\xBC\xA1" + bad + "B"), "\xEF\xBD\x81" + bad + "b") << bad;
+    EXPECT_EQ(Decomposed(bad + "\xC3\xA9"), bad + "e\xCC\x81") << bad;
+    EXPECT_EQ(TwinsFolded(bad + "\xE3\x80\x9C"), bad + "\xEF\xBD\x9E") << bad;
+  }
+  // So an overlong é on disk is not café.txt under another form.
+  Disk disk;
+  disk.folders["/b/"] = {"caf\xE0\x83\xA9.txt", "CAF\xE0\x83\xA9.TXT"};
+  Search s(disk, {Utf8Listed("caf\xC3\xA9.txt")});
+  EXPECT_EQ(s.Find(Utf8Listed("caf\xC3\xA9.txt")), kNameNotFound);
+}
