@@ -31,4 +31,8 @@ VX_WEB_IMPORT("decode_cp932")
 int32_t VxJsDecodeCp932(const char* in, uint32_t length, char* out, uint32_t capacity,
                         int32_t exact);
 VX_WEB_IMPORT("now_ms") double VxJsNowMs();
+// A downloaded zip: its size, and `size` of its bytes at `offset` (1), or 0 when the page has not
+// handed those over yet (the script asks it for them).
+VX_WEB_IMPORT("zip_size") double VxJsZipSize();
+VX_WEB_IMPORT("zip_read") int32_t VxJsZipRead(double offset, void* buffer, uint32_t size);
 }

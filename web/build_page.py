@@ -25,10 +25,11 @@ def main():
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
     style = (HERE / "page.css").read_text()
-    script = (HERE / "page.js").read_text()
     worker = (HERE / "worker.js").read_text()
-    # The digest workers read a zip's entries too: the reader of one entry goes in front.
+    # The digest workers read a zip's entries, and the page inflates the checker inside a zip:
+    # the reader of one entry goes in front of both scripts.
     zip_entry = (HERE / "zip_entry.js").read_text()
+    script = zip_entry + "\n" + (HERE / "page.js").read_text()
     digest_worker = zip_entry + "\n" + (HERE / "digest_worker.js").read_text()
     for name, text in (("page.js", script), ("worker.js", worker), ("zip_entry.js", zip_entry),
                        ("digest_worker.js", digest_worker)):

@@ -17,10 +17,13 @@
 #include "concurrent_digest.h"
 #include "cp932.h"
 #include "cp932_convert.h"
+#include "find_checker.h"
 #include "imports_web.h"
 #include "md5.h"
 #include "md5_lanes.h"
 #include "platform_web.h"
+#include "zip_check.h"
+#include "zip_web.h"
 
 #define VX_WEB_EXPORT(name) extern "C" __attribute__((export_name(name)))
 
@@ -34,13 +37,7 @@ std::string result;       // the last answer, for the script to read
 // A text of the run in UTF-8, the page's name of the checker's folder and a "/" put back for
 // the platform's mark and its separator, as vexorin-check names the folder it was given.
 std::string ToUtf8Here(const std::string& cp932) {
-  const std::string mark = {kExecutableFolderMark, '\\'};
-  std::string out;
-  size_t from = 0;
-  for (size_t at; (at = cp932.find(mark, from)) != std::string::npos; from = at + mark.size()) {
-    out += Cp932TextToUtf8(cp932.substr(from, at - from)) + folderLabel + "/";
-  }
-  return out + Cp932TextToUtf8(cp932.substr(from));
+  return TextWithFolder(cp932, folderLabel, true);
 }
 
 // The names of a folder of the chosen folder as the browser gave them (UTF-16 there, UTF-8
@@ -97,6 +94,39 @@ CheckReport report;
 std::unique_ptr<CheckSession> session;
 std::string checkerName;  // its name in the chosen folder, UTF-8
 
+// A downloaded zip, while one is checked.
+struct Zip {
+  WebZipSource source;
+  ZipEntries entries{source};  // the directory, read when the zip is handed over
+  WebZipPlatform platform{entries};
+  std::vector<long> wantedEntries;  // the entry of each wanted file, -1: none
+};
+std::unique_ptr<Zip> zip;
+std::string zipName;  // the zip's name, as the page shows it
+
+// A zip that cannot be checked entry by entry, as vx_finish gives its result: the outcome
+// ("zip-incomplete", "zip-damaged"), two empty texts (the page says it in its own words) and the
+// JSON report.
+void ZipFaultResult(const ZipFacts& facts) {
+  result = "zip-" + facts.status + '\0' + '\0' + '\0' + ZipFaultJson(facts, zipName) + '\0';
+  session.reset();
+  zip.reset();
+}
+
+// An entry's facts for the script, in one line of numbers: its index, the offset of its local
+// header, its compressed and declared sizes, its method and CRC-32, and 1 when its data can be
+// read from the zip alone (stored or deflated, not encrypted); then its name, from the top of
+// the zip.
+std::string FactsLine(size_t index) {
+  const ZipEntry& e = zip->entries.entry(index);
+  char line[160];
+  snprintf(line, sizeof line, "%zu %.0f %.0f %.0f %u %u %d ", index,
+           static_cast<double>(e.localHeaderOffset), static_cast<double>(e.compressedSize),
+           static_cast<double>(e.size), e.method, static_cast<unsigned>(e.crc),
+           e.Readable() ? 1 : 0);
+  return line + ZipEntryName(e, nullptr);
+}
+
 // The length of the folder part of a stored path in code page 932, its last separator
 // included (0: none); a second byte of a double-byte character is never a separator.
 size_t StoredFolderLength(const std::string& path) {
@@ -146,11 +176,22 @@ std::string FoldersWithoutFiles(const CheckRun& run) {
 
 // The wanted files from `from` on, as the script names them (empty: none such), each followed
 // by a NUL, in `result`.
+// In a zip, the FactsLine of each (empty: no such entry); an entry that cannot be read from the
+// zip alone is called so here, as natively when it is opened.
 void WantedFrom(size_t from) {
   result.clear();
   std::string path, relative;
   for (size_t i = from; i < session->Count(); ++i) {
     session->FullPath(i, &path);
+    if (zip) {
+      ZipEntryFacts facts;
+      bool found = !path.empty() && zip->entries.FactsOf(path.c_str(), &facts);
+      zip->wantedEntries.push_back(found ? static_cast<long>(facts.index) : -1);
+      if (found && !facts.readable) zip->entries.SetState(facts.index, kZipEntryUnsupported);
+      result += found ? FactsLine(facts.index) : std::string();
+      result += '\0';
+      continue;
+    }
     // A path the page cannot name opens nothing, as on every platform.
     if (path.empty() || !WebRelativePath(path.c_str(), &relative)) relative.clear();
     result += relative;
@@ -164,6 +205,8 @@ struct DigestRecord {
   unsigned char md5[16];
   double bytes;
   int32_t outcome;  // a DigestOutcome
+  uint32_t crc;     // of a zip's entry: the CRC-32 of the bytes read
+  int32_t zip;      // a zip's entry: 1 read as far as it could be, 2 cut short by the zip's end
   int32_t unused;
 };
 
@@ -173,32 +216,6 @@ DigestRecord MakeRecord(const FileDigest& d) {
   out.bytes = static_cast<double>(d.bytes);
   out.outcome = d.outcome;
   return out;
-}
-
-// TEMPORARY until the core's finder lands.
-struct CheckerChoice {
-  bool found = false;
-  std::string checker;
-  std::vector<std::string> several;
-};
-template <typename F>
-CheckerChoice ChooseChecker(const std::vector<std::string>& exes, F carries) {
-  CheckerChoice c;
-  for (const std::string& n : exes) {
-    if (n.size() == 11 && (n == "Vexorin.exe" || n == "vexorin.exe" || n == "VEXORIN.EXE")) {
-      c.found = true;
-      c.checker = n;
-      return c;
-    }
-  }
-  for (const std::string& n : exes)
-    if (carries(n)) c.several.push_back(n);
-  if (c.several.size() == 1) {
-    c.found = true;
-    c.checker = c.several[0];
-    c.several.clear();
-  }
-  return c;
 }
 
 }  // namespace
@@ -214,55 +231,101 @@ VX_WEB_EXPORT("vx_result_size") uint32_t ResultSize() {
   return static_cast<uint32_t>(result.size());
 }
 
+namespace {
+
+// A choice of checker for the script: "checker", then its name; "several", then the names of
+// those that carry check data; or "none". Each part followed by a NUL.
+void ChoiceResult(const CheckerChoice& choice) {
+  static const char* const kKinds[] = {"checker", "several", "none"};
+  result = std::string(kKinds[choice.outcome]) + '\0';
+  if (choice.outcome == CheckerChoice::kFound) result += choice.name + '\0';
+  for (const std::string& name : choice.names) result += name + '\0';
+}
+
+}  // namespace
+
 // The checker of a folder, as vexorin-check finds it; the input holds the names of the .exe
 // files there, each followed by a NUL. The result: "checker", then its name; "several", then
 // the names of those that carry check data; or "none". Each part followed by a NUL.
-VX_WEB_EXPORT("vx_find_checker") void FindChecker() {
+VX_WEB_EXPORT("vx_find_checker") void FindFolderChecker() {
   std::vector<std::string> exes;
   for (size_t from = 0, end; from < input.size(); from = end + 1) {
     end = input.find('\0', from);
     exes.push_back(input.substr(from, end - from));
   }
-  CheckerChoice choice = ChooseChecker(exes, [](const std::string& name) {
+  ChoiceResult(FindChecker(exes, [](const std::string& name) {
     if (VxJsUseChecker(name.data(), static_cast<uint32_t>(name.size())) != 0) return true;
     return CarriesCheckData(platform);
-  });
-  result.clear();
-  if (choice.found) {
-    result = std::string("checker") + '\0' + choice.checker + '\0';
-  } else if (!choice.several.empty()) {
-    result = std::string("several") + '\0';
-    for (const std::string& name : choice.several) result += name + '\0';
-  } else {
-    result = std::string("none") + '\0';
-  }
+  }));
 }
+
+// Reads the directory of the zip the script holds, named by the input; the result is its state
+// ("ok", "incomplete", "damaged" or "not-zip") and a NUL. The script hands over the pieces a read
+// asked for and calls this again.
+VX_WEB_EXPORT("vx_zip_open") void ZipOpen() {
+  zipName = input;
+  zip.reset(new Zip);
+  static const char* const kStates[] = {"ok", "not-zip", "incomplete", "damaged"};
+  result = std::string(kStates[zip->entries.status()]) + '\0';
+}
+
+// The checker inside the zip, as ChoiceResult gives it (names from the top of the zip); or
+// "need", then the FactsLine of each .exe entry the choice must read and the page has not
+// inflated yet (vx_zip_hold), each part followed by a NUL.
+VX_WEB_EXPORT("vx_zip_choose") void ZipChoose() {
+  zip->platform.ForgetMissing();
+  CheckerChoice choice = ChooseZipChecker(zip->entries, zip->platform);
+  // The one chosen by its name alone is read too: its check data is loaded next.
+  if (choice.outcome == CheckerChoice::kFound) CarriesCheckData(zip->platform);
+  if (zip->platform.missing().empty()) {
+    ChoiceResult(choice);
+    return;
+  }
+  result = std::string("need") + '\0';
+  for (size_t index : zip->platform.missing()) result += FactsLine(index) + '\0';
+}
+
+// Makes the .exe entry the input names (from the top of the zip) the checker, as the recipient
+// chose it among several; 0 when there is no such entry.
+VX_WEB_EXPORT("vx_zip_use") int32_t ZipUse() { return zip->entries.UseChecker(input) ? 1 : 0; }
+
+// The input holds the inflated bytes of entry `index`, an .exe the choice of checker reads.
+VX_WEB_EXPORT("vx_zip_hold") void ZipHold(uint32_t index) { zip->platform.Hold(index, input); }
 
 // Begins the check of the folder whose name the page shows (the input, UTF-8) with the checker
 // `use_checker` named last (`checker`, its name there, comes as the second part of the input
 // after a NUL): loads its check data, once. With `ask`, files found under other names are
 // wanted rather than read here. The result: the file count and the byte total listed (-1: the
 // data cannot be used), then FoldersWithoutFiles, each part followed by a NUL.
+// In a zip (after vx_zip_choose found the checker) the label is the zip's name, and the checker
+// the one chosen.
 VX_WEB_EXPORT("vx_load") void Load(int32_t ask) {
   size_t cut = input.find('\0');
   folderLabel = input.substr(0, cut);
   checkerName = cut == std::string::npos ? std::string() : input.substr(cut + 1);
-  VxJsUseChecker(checkerName.data(), static_cast<uint32_t>(checkerName.size()));
   SessionOptions options;
   options.all = true;
-  options.names = &searchNames;
   options.unlisted = true;
-  options.unlistedNames = &walkNames;
-  options.checkerName = checkerName;
   options.askForOtherNames = ask != 0;
-  session.reset(new CheckSession(platform, &report, options));
+  if (zip) {
+    const std::string& inside = zip->entries.folder();
+    if (!inside.empty()) folderLabel += "/" + inside.substr(0, inside.size() - 1);
+    options.names = &zip->entries;
+    session.reset(new CheckSession(zip->platform, &report, options));
+  } else {
+    VxJsUseChecker(checkerName.data(), static_cast<uint32_t>(checkerName.size()));
+    options.names = &searchNames;
+    options.unlistedNames = &walkNames;
+    options.checkerName = checkerName;
+    session.reset(new CheckSession(platform, &report, options));
+  }
   if (!session->Load()) {
     result.assign("-1\0-1\0", 6);
     return;
   }
   const CheckRun& run = session->run();
   result = std::to_string(run.data.fileCount) + '\0' + std::to_string(run.byteTotal) + '\0';
-  result += FoldersWithoutFiles(run);
+  if (!zip) result += FoldersWithoutFiles(run);
 }
 
 // Checks the folders and hands out the files the check wants (WantedFrom 0); returns their count,
@@ -291,7 +354,12 @@ int32_t Take(const DigestRecord* records, const int32_t* indices, uint32_t count
     for (int k = 0; k < 16; ++k) d.md5[k] = records[i].md5[k];
     d.bytes = static_cast<uint64_t>(records[i].bytes);
     d.outcome = static_cast<DigestOutcome>(records[i].outcome);
-    more = session->Take(static_cast<size_t>(indices[i]), d);
+    size_t wanted = static_cast<size_t>(indices[i]);
+    // What reading a zip's entry told of the zip itself, before the check takes its digest.
+    long entry = zip && wanted < zip->wantedEntries.size() ? zip->wantedEntries[wanted] : -1;
+    if (entry >= 0 && records[i].zip == 1) zip->entries.Finished(entry, d.bytes, records[i].crc);
+    if (entry >= 0 && records[i].zip == 2) zip->entries.SetState(entry, kZipEntryIncomplete);
+    more = session->Take(wanted, d);
   }
   if (!more) return -1;
   if (session->Count() > known) WantedFrom(known);
@@ -327,6 +395,16 @@ VX_WEB_EXPORT("vx_check_here") void CheckHere(int32_t lanes) {
 // summary line) or, when unusable, why, and its --json report.
 VX_WEB_EXPORT("vx_finish") void Finish() {
   session->Finish();
+  // A zip's own facts, apart from the verdict; or a zip cut short, which is all there is to say.
+  ZipFacts facts;
+  std::string zipMember;
+  if (zip && report.outcome != kOutcomeUnusable) {
+    if (!ZipVerdict(zip->entries, ToUtf8Here, &report, &facts)) {
+      ZipFaultResult(facts);
+      return;
+    }
+    zipMember = facts.Json(zip->entries.folder());
+  }
   static const char* const kOutcomes[] = {"intact", "problems", "unusable"};
   result = kOutcomes[report.outcome];
   result += '\0';
@@ -337,12 +415,25 @@ VX_WEB_EXPORT("vx_finish") void Finish() {
   } else {
     result += PlainReport(report, false, ToUtf8Here);
     result += '\0';
-    result += PlainReport(report, true, ToUtf8Here);
+    result += PlainReport(report, true, ToUtf8Here) + facts.Notes();
   }
   result += '\0';
-  result += JsonReport(report, folderLabel + "/" + checkerName, folderLabel, ToUtf8Here);
+  if (zip) {
+    result += JsonReport(report, zipName, zip->entries.folder(), ToUtf8Here, zipMember);
+  } else {
+    result += JsonReport(report, folderLabel + "/" + checkerName, folderLabel, ToUtf8Here);
+  }
   result += '\0';
   session.reset();
+  zip.reset();
+}
+
+// The result of vx_finish for a zip whose directory could not be read (`state`, as vx_zip_open
+// gave it: "incomplete" or "damaged").
+VX_WEB_EXPORT("vx_zip_fault") void ZipFault() {
+  ZipFacts facts;
+  facts.status = zip->entries.status() == kZipIncomplete ? "incomplete" : "damaged";
+  ZipFaultResult(facts);
 }
 
 namespace {
@@ -416,8 +507,11 @@ void Md5Add(Md5Context* context, const unsigned char* data, uint32_t size) {
 }
 // Ends the stream's digest, `bytes` read and `outcome` a DigestOutcome, and lets the context
 // go; returns its record, valid until the next call.
+// In a zip's entry, `crc` is the CRC-32 of the bytes read and `zip` says how it was read
+// (DigestRecord).
 VX_WEB_EXPORT("vx_md5_end")
-const DigestRecord* Md5End(Md5Context* context, double bytes, int32_t outcome) {
+const DigestRecord* Md5End(Md5Context* context, double bytes, int32_t outcome, uint32_t crc,
+                           int32_t zip) {
   static DigestRecord record;
   FileDigest d{};
   Md5Final(context, d.md5);
@@ -425,7 +519,14 @@ const DigestRecord* Md5End(Md5Context* context, double bytes, int32_t outcome) {
   d.bytes = static_cast<uint64_t>(bytes);
   d.outcome = static_cast<DigestOutcome>(outcome);
   record = MakeRecord(d);
+  record.crc = crc;
+  record.zip = zip;
   return &record;
+}
+
+// The CRC-32 of a zip's entry as it is read, continued from `crc` (0 to begin).
+VX_WEB_EXPORT("vx_crc32") uint32_t Crc32(uint32_t crc, const unsigned char* data, uint32_t size) {
+  return ZipCrc32(crc, data, size);
 }
 
 // A buffer of the script's own, for the bytes it hands to vx_md5_update.

@@ -111,7 +111,54 @@ async function streamed(file) {
   } catch (e) {
     outcome = e && e.name === 'NotFoundError' && bytes === 0 ? NOT_OPENED : READ_FAILED;
   }
-  return view(wasm.vx_md5_end(context, bytes, outcome), RECORD).slice();
+  return view(wasm.vx_md5_end(context, bytes, outcome, 0, 0), RECORD).slice();
+}
+
+// A downloaded zip the entries of which this worker reads: the File, or where this worker cannot
+// read a File, a stand-in whose slices the page reads.
+let zipBlob = null;
+let zipAsked = 0;
+function pageZip(size) {
+  return {
+    size,
+    slice: (start, end) => ({arrayBuffer: () => new Promise((resolve, reject) => {
+      const id = 'zip' + (++zipAsked);
+      asked.set(id, {resolve, reject});
+      postMessage({type: 'zip-piece', id, start, end});
+    })}),
+  };
+}
+
+// An entry of the zip, read, inflated where it is deflated, and digested as it comes, with its
+// CRC-32: what that says of the zip the check decides (the record's `zip`: 1 read as far as it
+// could be, 2 cut short by the zip's end).
+async function zipped(entry) {
+  if (!entry.readable) return view(wasm.vx_md5_end(wasm.vx_md5_begin(), 0, READ_FAILED, 0, 0), RECORD).slice();
+  const context = wasm.vx_md5_begin();
+  let crc = 0;
+  const sink = {
+    update(bytes) {
+      for (let at = 0; at < bytes.length; at += PIECE) {
+        const piece = bytes.subarray(at, Math.min(bytes.length, at + PIECE));
+        view(buffer, piece.length).set(piece);
+        wasm.vx_md5_update(context, buffer, piece.length);
+        crc = wasm.vx_crc32(crc, buffer, piece.length);
+      }
+      total += bytes.length;
+      report(false);
+    },
+    crc() {},  // taken with the MD5, from the same copy
+  };
+  let got;
+  try {
+    got = await digestZipEntry(zipBlob, entry, sink);
+  } catch (e) {
+    got = {bytes: 0, outcome: 'unreadable'};
+  }
+  const read = got.outcome === 'whole' || got.outcome === 'corrupt';
+  const outcome = read || got.outcome === 'incomplete' ? 0 : READ_FAILED;
+  const zip = read ? 1 : got.outcome === 'incomplete' ? 2 : 0;
+  return view(wasm.vx_md5_end(context, got.bytes, outcome, crc >>> 0, zip), RECORD).slice();
 }
 
 // The large files handed over and not yet read, across batches ({batch, i, file}); the files
@@ -138,7 +185,7 @@ function finished(task, digest) {
 async function reader() {
   while (pending.length) {
     const task = pending.shift();
-    finished(task, await streamed(task.file));
+    finished(task, task.zip ? await zipped(task.zip) : await streamed(task.file));
   }
   --readers;
 }
@@ -196,6 +243,8 @@ function pageFile(index, size) {
 onmessage = async (event) => {
   if (event.data.wasm) {
     ready = load(event.data.wasm, event.data.simd);
+    if (event.data.zip) zipBlob = event.data.zip;
+    else if (event.data.zipSize !== undefined) zipBlob = pageZip(event.data.zipSize);
     return;
   }
   if (event.data.piece !== undefined) {
@@ -215,7 +264,10 @@ onmessage = async (event) => {
   let at = 0;
   tasks.forEach((task, i) => {
     const item = {batch, i, file: null, data: null, error: task.error || null, missing: false};
-    if (task.length !== undefined) {
+    if (task.zip) {
+      item.zip = task.zip;
+      pending.push(item);
+    } else if (task.length !== undefined) {
       item.data = data.subarray(at, at + task.length);
       at += task.length;
       waiting.push(item);

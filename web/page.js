@@ -5,10 +5,11 @@
   const TEXTS = {
     ja: {
       title: 'Vexorin フォルダ検査',
-      intro: 'ダウンロードして解凍したフォルダを選ぶか、このページにドロップしてください。フォルダの中のチェッカー (Vexorin.exe) と同じ検査をします。チェッカーを実行する必要はありません。',
+      intro: 'ダウンロードして解凍したフォルダを選ぶか、このページにドロップしてください。フォルダの中のチェッカー (Vexorin.exe) と同じ検査をします。チェッカーを実行する必要はありません。ダウンロードした zip を解凍する前に検査することもできます。',
       private: 'ファイルはこのブラウザの中だけで読まれます。このページは何も送信しません (読み込み後の通信はすべて禁止されています)。',
-      dropHere: 'ここに解凍したフォルダをドロップ',
+      dropHere: 'ここに解凍したフォルダか、ダウンロードした zip をドロップ',
       pick: 'フォルダを選ぶ…',
+      pickZip: 'zip を選ぶ…',
       working: '検査中…',
       stop: '中止',
       stopped: '中止しました。',
@@ -23,7 +24,14 @@
       noneBelow: '解凍したフォルダの中のフォルダを選んだ場合は、一つ上の、チェッカーのあるフォルダを選んでください。',
       notChecker: '次の .exe はチェッカーではありません (チェックデータがありません): ',
       elsewhere: 'チェッカーは選んだフォルダの中の次のフォルダにあります。そのフォルダを選んでください: ',
-      droppedFiles: 'ファイルではなく、解凍したフォルダそのものをドロップしてください。',
+      droppedFiles: '解凍したフォルダそのものか、ダウンロードした zip を一つだけドロップしてください。',
+      notZip: 'このファイルは zip ではありません。解凍したフォルダか、ダウンロードした zip を選んでください。',
+      zipNone: 'この zip にはチェッカー (Vexorin.exe、またはチェックデータを持つ .exe) がありません。',
+      zipIncomplete: 'この zip は途中で切れています。ダウンロードし直してください。',
+      zipDamaged: 'この zip のディレクトリが壊れていて、zip として読めません。ダウンロードし直してください。',
+      zipUncheckable: 'ファイル %1 は暗号化されているか、格納・deflate 以外の方法で圧縮されているため、解凍しないと検査できません。',
+      zipWholeButDifferent: 'ファイル %1: zip そのものは壊れていません (CRC-32 が一致します)。ダウンロードし直しても直りません。zip がチェッカーの一覧と違うファイルから作られています。',
+      zipDuplicate: 'zip に %1 が複数あります。解凍ソフトが残す最後のものを検査しました。',
       unseenEmpty: 'フォルダを選ぶボタンでは空のフォルダが見えないため、チェックデータにある次の空のフォルダは確かめられませんでした (ファイルはすべて検査しました): %s。フォルダをこのページにドロップすると、これらのフォルダも検査します。',
       failed: '検査できませんでした: ',
       checker: 'チェッカー',
@@ -57,10 +65,11 @@
     },
     en: {
       title: 'Vexorin folder check',
-      intro: 'Choose the folder you downloaded and unpacked, or drop it on this page. It is checked as its checker (Vexorin.exe) checks it, without running the checker.',
+      intro: 'Choose the folder you downloaded and unpacked, or drop it on this page. It is checked as its checker (Vexorin.exe) checks it, without running the checker. The downloaded zip can be checked too, before you unpack it.',
       private: 'Your files are read inside this browser only. This page sends nothing anywhere (every connection after loading is forbidden).',
-      dropHere: 'Drop the unpacked folder here',
+      dropHere: 'Drop the unpacked folder or the downloaded zip here',
       pick: 'Choose folder…',
+      pickZip: 'Choose zip…',
       working: 'Checking…',
       stop: 'Stop',
       stopped: 'Stopped.',
@@ -75,7 +84,14 @@
       noneBelow: 'If you chose a folder inside the unpacked one, choose the folder above it, the one that holds the checker.',
       notChecker: 'These .exe files are not checkers (they carry no check data): ',
       elsewhere: 'The checker is in this folder inside the one you chose; choose that folder: ',
-      droppedFiles: 'Drop the unpacked folder itself, not files.',
+      droppedFiles: 'Drop the unpacked folder itself, or the one zip you downloaded.',
+      notZip: 'This file is not a zip. Choose the unpacked folder or the downloaded zip.',
+      zipNone: 'This zip holds no checker (Vexorin.exe, or an .exe file that carries check data).',
+      zipIncomplete: 'The zip is incomplete: download it again.',
+      zipDamaged: 'The zip\'s directory is damaged: it cannot be read as a zip; download it again.',
+      zipUncheckable: 'file %1 cannot be checked without unpacking: it is encrypted or compressed in a way other than stored or deflated',
+      zipWholeButDifferent: 'file %1: the zip itself is whole (its CRC-32 holds), so downloading it again will not help: the zip was made from other files than the checker lists',
+      zipDuplicate: 'the zip holds %1 more than once: the last one was checked, as an unpacker leaves it',
       unseenEmpty: 'The folder button shows no empty folders, so these empty folders of the check data could not be seen (every file was checked): %s. Drop the folder on this page to check them too.',
       failed: 'The check could not run: ',
       checker: 'Checker',
@@ -259,7 +275,8 @@
   // other names), which come after those it wanted before.
   // Each File is let go once it is read (or handed to a worker to stream): the browser keeps
   // memory for every File read for as long as the File lives.
-  function digestAll(files) {
+  // In a zip (`zip`, the File) each file is an entry's facts, which a digest worker reads.
+  function digestAll(files, zip) {
     let next = 0;
     const read = [];
     let done = 0;
@@ -285,6 +302,12 @@
           const file = files[next];
           if (!file) {
             tasks.push({index: next, file: null});
+          } else if (zip) {
+            tasks.push({index: next, zip: file});
+            files[next] = null;
+            size += Math.min(file.compressedSize, PIECE);
+            ++next;
+            continue;
           } else if (file.size <= WHOLE) {
             const task = {index: next};
             tasks.push(task);
@@ -348,12 +371,18 @@
           files[m.index].slice(m.pos, m.pos + m.size).arrayBuffer().then(
               (bytes) => digester.postMessage({piece: m.index, bytes}, [bytes]),
               (e) => digester.postMessage({piece: m.index, error: String(e), name: e && e.name}));
+        } else if (m.type === 'zip-piece') {
+          // Where the digest worker cannot read the zip itself.
+          zip.slice(m.start, m.end).arrayBuffer().then(
+              (bytes) => digester.postMessage({piece: m.id, bytes}, [bytes]),
+              (e) => digester.postMessage({piece: m.id, error: String(e), name: e && e.name}));
         } else if (m.type === 'failed') {
           message(T.failed + m.message);
         }
       };
       digester.onerror = (e) => message(T.failed + (e.message || ''));
-      digester.postMessage({wasm: wasmBytes, simd});
+      digester.postMessage({wasm: wasmBytes, simd, zip: zip && workersRead ? zip : undefined,
+                            zipSize: zip && !workersRead ? zip.size : undefined});
       // Two batches each: the page reads the next one's files while the worker digests one.
       feed();
       feed();
@@ -382,6 +411,43 @@
     const check = worker;
     resetBudget();
     handOver(check, entries, folders, root, checker, source).catch((e) => { if (worker === check) message(T.failed + e.message); });
+  }
+
+  // A downloaded zip, checked before it is unpacked: the check worker reads its directory and
+  // chooses its checker, the digest workers read its entries.
+  function startZip(zip, checker) {
+    stopWorker();
+    job = {zip};
+    state.startedAt = performance.now();
+    show('choose', false);
+    show('outcome', false);
+    show('work', true);
+    $('bar').value = 0;
+    $('counts').textContent = T.working;
+    setPhase('working');
+    begun = null;
+    worker = new Worker(workerUrl);
+    worker.onmessage = (e) => receive(e.data);
+    worker.onerror = (e) => message(T.failed + (e.message || ''));
+    resetBudget();
+    worker.postMessage({wasm: wasmBytes, zip: {name: zip.name, size: zip.size}, checker, lanes: simd, workers: true});
+  }
+  state.startZip = startZip;
+
+  // The .exe entries the check worker reads the check data of, inflated here: each one's bytes,
+  // or none where they are more than a check could use.
+  async function inflateExes(zip, list) {
+    const out = [];
+    for (const facts of list) {
+      if (facts.size > DATA_MAX + (64 << 20)) {
+        out.push({index: facts.index, bytes: null});
+        continue;
+      }
+      const parts = [];
+      await digestZipEntry(zip, facts, {update: (bytes) => { parts.push(bytes.slice()); }, crc() {}});
+      out.push({index: facts.index, bytes: await new Blob(parts).arrayBuffer()});
+    }
+    return out;
   }
 
   // Hands the check worker the chosen files. Apart from `start`, whose worker's handlers live
@@ -437,6 +503,21 @@
       state.checker = m.checker;
     } else if (m.type === 'progress') {
       showProgress(m);
+    } else if (m.type === 'zip-piece') {
+      const check = worker;
+      job.zip.slice(m.start, m.end).arrayBuffer().then((bytes) => { if (check === worker) check.postMessage({answer: bytes}, [bytes]); },
+                                                     (e) => { if (check === worker) message(T.failed + String(e && e.message || e)); });
+    } else if (m.type === 'zip-inflate') {
+      const check = worker;
+      inflateExes(job.zip, m.entries).then((list) => { if (check === worker) check.postMessage({answer: list}); },
+                                            (e) => { if (check === worker) message(T.failed + String(e && e.message || e)); });
+    } else if (m.type === 'not-zip') {
+      message(T.notZip);
+    } else if (m.type === 'digest' && m.zip) {
+      state.listedAt = performance.now();
+      addFiles = digestAll(m.zip, job.zip);
+    } else if (m.type === 'more' && m.zip) {
+      addFiles(m.zip);
     } else if (m.type === 'digest') {
       state.listedAt = performance.now();  // the times of the steps, for the benchmark
       // The files that the check did not ask for by name, which it may want later under a
@@ -464,10 +545,12 @@
       for (const name of m.names) {
         const button = document.createElement('button');
         button.textContent = name;
-        button.onclick = () => start(job.entries, job.folders, job.root, job.source, name);
+        button.onclick = () => (job.zip ? startZip(job.zip, name) : start(job.entries, job.folders, job.root, job.source, name));
         box.appendChild(button);
       }
       setPhase('choose');
+    } else if (m.type === 'none' && m.zip) {
+      message(T.zipNone);
     } else if (m.type === 'none') {
       let text = T.none;
       if (m.below.length) text = T.elsewhere + m.below.join(', ');
@@ -557,7 +640,11 @@
     $('unlisted').textContent = '';
     show('unlistedTitle', false);
     $('result').className = m.outcome === 'intact' ? 'good' : 'bad';
-    if (m.outcome === 'unusable') {
+    $('zipNotes').textContent = '';
+    if (m.outcome === 'zip-incomplete' || m.outcome === 'zip-damaged') {
+      $('result').textContent = m.outcome === 'zip-incomplete' ? T.zipIncomplete : T.zipDamaged;
+      state.copy = $('result').textContent + '\n';
+    } else if (m.outcome === 'unusable') {
       $('result').textContent = m.json.escapingPath !== undefined ? fill(T.escaping, m.json.escapingPath) : m.text.replace(/\n$/, '');
       state.copy = $('result').textContent + '\n';
     } else {
@@ -584,6 +671,16 @@
         $('unlisted').appendChild(item);
       }
       show('unlistedTitle', lines.length > 0);
+      // What the zip says of itself, apart from the verdict.
+      const zip = m.json.zip;
+      const notes = zip ? [...zip.uncheckable.map(n => fill(T.zipUncheckable, n)), ...zip.wholeButDifferent.map(n => fill(T.zipWholeButDifferent, n)),
+                           ...zip.duplicates.map(n => fill(T.zipDuplicate, n))] : [];
+      for (const line of notes) {
+        const item = document.createElement('li');
+        item.textContent = line;
+        $('zipNotes').appendChild(item);
+      }
+      if (notes.length) state.copy += notes.join('\n') + '\n';
       if (lines.length) state.copy += lines.join('\n') + '\n';
     }
     // Empty folders that the folder input could not show: the files are checked all the same.
@@ -680,6 +777,13 @@
     start(entries, [], root, 'input');
   };
 
+  // The zip button: one downloaded zip.
+  $('zipFile').onchange = () => {
+    const file = $('zipFile').files[0];
+    $('zipFile').value = '';
+    if (file) startZip(file);
+  };
+
   // A drop: the dropped folder's entries, walked to the end (readEntries hands out at most
   // 100 entries a call, and nothing once the folder is done). Folders are seen, empty ones too.
   async function walk(top) {
@@ -710,6 +814,14 @@
   async function dropped(dataTransfer) {
     const tops = [...dataTransfer.items].map(item => item.webkitGetAsEntry && item.webkitGetAsEntry()).filter(Boolean);
     const dirs = tops.filter(entry => entry.isDirectory);
+    if (tops.length === 1 && tops[0].isFile) {
+      try {
+        startZip(await new Promise((resolve, reject) => tops[0].file(resolve, reject)));
+      } catch (e) {
+        message(T.failed + String(e && e.message || e));
+      }
+      return;
+    }
     if (dirs.length !== 1) {
       message(T.droppedFiles);
       return;

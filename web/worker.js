@@ -23,6 +23,13 @@ let unseen = [];      // listed empty folders that the folder input could not sh
 let base = '';        // the folder whose checker use_checker names
 let children = null;  // folder -> the names in it, made when the check first lists a folder
 let listed = null;    // the names of the folder listed last, for list_copy
+// A downloaded zip: its size and the pieces of it the page handed over ({offset, bytes}); the
+// piece a read of the module asked for and did not find; the page's answer awaited.
+let zipSize = 0;
+let inZip = false;
+let zipPieces = [];
+let zipNeed = null;
+let answer = null;
 
 // Made once: a decoder costs more to make than most paths cost to decode.
 const utf8Decoder = new TextDecoder();
@@ -179,6 +186,16 @@ const platform = {
     return checkerFile && checkerFile.tooBig ? 1 : 0;
   },
   now_ms() { return performance.now(); },
+  zip_size() { return zipSize; },
+  zip_read(offset, ptr, size) {
+    const piece = zipPieces.find(p => p.offset <= offset && offset + size <= p.offset + p.bytes.length);
+    if (!piece) {
+      zipNeed = {offset, size};
+      return 0;
+    }
+    view(ptr, size).set(piece.bytes.subarray(offset - piece.offset, offset - piece.offset + size));
+    return 1;
+  },
 };
 
 async function load(bytes) {
@@ -326,10 +343,114 @@ function take(indices, records) {
   if (wanted < 0) {
     finish();
   } else if (wanted > known) {
-    const more = wantedIndices();
-    postMessage({type: 'more', first: known, indices: more}, [more.buffer]);
+    if (inZip) {
+      postMessage({type: 'more', first: known, zip: parts().map(line => (line ? zipFacts(line) : null))});
+    } else {
+      const more = wantedIndices();
+      postMessage({type: 'more', first: known, indices: more}, [more.buffer]);
+    }
     known = wanted;
   }
+}
+
+// Asks the page for something (a message of `type`) and waits for its answer.
+function ask(message) {
+  return new Promise((resolve) => {
+    answer = resolve;
+    postMessage(message);
+  });
+}
+
+// The bytes the page holds at most for the zip's directory: check data beyond this could not be
+// checked either.
+const ZIP_HELD_MAX = 256 << 20;
+// The directory is read from the end of the zip onwards: a piece this large is asked at a time.
+const ZIP_PIECE = 16 << 20;
+
+// A zip's entries (in the module), its checker and the check of its entries, as vexorin-check
+// checks a zip. The zip's bytes are read by the page, which hands over the pieces asked for.
+async function checkZip(job) {
+  zipSize = job.zip.size;
+  inZip = true;
+  zipPieces = [];
+  let held = 0;
+  let state;
+  for (;;) {
+    zipNeed = null;
+    put(job.zip.name);
+    wasm.vx_zip_open();
+    state = parts()[0];
+    if (!zipNeed) break;
+    const start = zipNeed.offset;
+    const end = Math.min(zipSize, Math.max(start + zipNeed.size, start + ZIP_PIECE));
+    held += end - start;
+    if (held > ZIP_HELD_MAX) {
+      postMessage({type: 'too-big'});
+      return;
+    }
+    zipPieces.push({offset: start, bytes: new Uint8Array(await ask({type: 'zip-piece', start, end}))});
+  }
+  if (state === 'not-zip') {
+    postMessage({type: 'not-zip'});
+    return;
+  }
+  if (state !== 'ok') {
+    wasm.vx_zip_fault();
+    const [outcome, text, all, json] = parts();
+    postMessage({type: 'result', outcome, text, all, json: JSON.parse(json), unseen: []});
+    return;
+  }
+  let checker = job.checker;
+  if (checker) {
+    put(checker);
+    wasm.vx_zip_use();
+  }
+  while (!checker) {
+    wasm.vx_zip_choose();
+    const [kind, ...rest] = parts();
+    if (kind === 'checker') {
+      checker = rest[0];
+    } else if (kind === 'need') {
+      // The .exe entries whose check data the choice reads, inflated by the page.
+      const inflated = await ask({type: 'zip-inflate', entries: rest.map(zipFacts)});
+      for (const {index, bytes} of inflated) {
+        if (!bytes) {
+          postMessage({type: 'too-big'});
+          return;
+        }
+        const data = new Uint8Array(bytes);
+        view(wasm.vx_input(data.length), data.length).set(data);
+        wasm.vx_zip_hold(index);
+      }
+    } else if (kind === 'several') {
+      postMessage({type: 'several', names: rest});
+      return;
+    } else {
+      postMessage({type: 'none', below: [], exes: [], zip: true});
+      return;
+    }
+  }
+  zipPieces = [];  // the directory is read: what it said is in the module
+  put(job.zip.name + '\0' + checker);
+  wasm.vx_load(1);
+  const [listedFiles, listedBytes] = parts();
+  if (listedFiles === '-1') {
+    finish();
+    return;
+  }
+  postMessage({type: 'begin', files: Number(listedFiles), bytes: Number(listedBytes), folder: job.zip.name, checker});
+  known = wasm.vx_begin();
+  if (known <= 0) {
+    finish();
+    return;
+  }
+  postMessage({type: 'digest', zip: parts().map(line => (line ? zipFacts(line) : null))});
+}
+
+// An entry's facts as the module gives them in a line (FactsLine).
+function zipFacts(line) {
+  const [index, offset, compressedSize, size, method, crc32, readable] = line.split(' ', 7).map(Number);
+  return {index, offset, compressedSize, size, method, crc32, readable: readable === 1};
 }
 
 function finish() {
@@ -346,7 +467,15 @@ onmessage = async (event) => {
       take(job.take.indices, job.take.records);
       return;
     }
+    if (job.answer !== undefined) {
+      answer(job.answer);
+      return;
+    }
     await load(job.wasm);
+    if (job.zip) {
+      await checkZip(job);
+      return;
+    }
     // The .exe files come with their tail, read once by the page: a stand-in with the File's
     // size, the tail and where it begins, and the File itself where this worker digests them.
     entries = job.entries.map(e => (e.tail ? {path: e.path, file: {

@@ -5,6 +5,7 @@ Debian's zip, 7-Zip, bsdtar), stored and deflated, then damaged, cut short, miss
 encrypted, duplicated, ZIP64.
 
 usage: test_check_zip.py --check PATH --build PATH [--no-huge]
+       test_check_zip.py --build PATH --make-zips DIR   (the same zips, for the page's test)
 """
 import argparse
 import json
@@ -285,12 +286,45 @@ def zip_windows_way_but(root, out, huge_name, huge):
                 z.writestr(info, b"" if p.is_dir() else p.read_bytes())
 
 
+def make_zips_for_page(build, out):
+    """The zips the cases above check, written to `out` for the page's test to check there too:
+    each zipper's, stored and deflated; one damaged, one cut short, one missing an entry, one with
+    an encrypted entry, one made from other files, one with a name twice, one past 4 GiB."""
+    out.mkdir(parents=True, exist_ok=True)
+    work = pathlib.Path(tempfile.mkdtemp(prefix="vxzip-"))
+    try:
+        root = build_tree(build, work / "src")
+        make_zips(root, out)
+        raw = bytearray((out / "windows-deflated.zip").read_bytes())
+        raw[data_offset(out / "windows-deflated.zip", "大.bin") + 300] ^= 0x55
+        (out / "damaged.zip").write_bytes(raw)
+        (out / "cut.zip").write_bytes(bytes(raw[:len(raw) * 2 // 3]))
+        shutil.copy(out / "zip-deflated.zip", out / "deleted.zip")
+        subprocess.run(["zip", "-qd", out / "deleted.zip", "Game/ソフト/readme.txt"], check=True)
+        subprocess.run(["zip", "-qr", out / "encrypted.zip", "Game"], cwd=work / "src", check=True)
+        subprocess.run(["zip", "-q", "-P", "secret", out / "encrypted.zip", "Game/表.txt"], cwd=work / "src", check=True)
+        zip_windows_way(root, out / "twice.zip", zipfile.ZIP_DEFLATED, [("Game/ソフト/readme.txt", b"not the distributor's"),
+                                                                       ("Game/old.txt", b"stale")])
+        (root / "表.txt").write_bytes(b"HYOU")
+        subprocess.run(["zip", "-qr", out / "other.zip", "Game"], cwd=work / "src", check=True)
+        (root / "表.txt").write_bytes(TREE["表.txt"])
+        with open(root / "huge.bin", "wb") as f:
+            f.truncate((1 << 32) + 1)
+        stored_zip_of_our_own(out / "past-4gib.zip", root, "huge.bin")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--check", required=True)
+    ap.add_argument("--check")
     ap.add_argument("--build", required=True)
     ap.add_argument("--no-huge", action="store_true", help="leave out the 4 GiB entries (counted as skipped)")
+    ap.add_argument("--make-zips", help="only write the zips to this folder")
     a = ap.parse_args()
+    if a.make_zips:
+        make_zips_for_page(os.path.abspath(a.build), pathlib.Path(a.make_zips))
+        return 0
     a.check, a.build = os.path.abspath(a.check), os.path.abspath(a.build)
     t = Checks()
     t.case(every_zipper_intact_damaged_missing_and_cut, a.check, a.build)

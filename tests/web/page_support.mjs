@@ -7,6 +7,7 @@ import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
+import {fileURLToPath} from 'node:url';
 
 // --name value pairs; the `needed` ones must be there and are paths, made absolute.
 export function parseArgs(needed) {
@@ -139,6 +140,27 @@ zipfile.ZipFile(sys.argv[3]).extractall(sys.argv[4])`, path.join(path.dirname(ne
     return out;
   }
 
+  // The zips of vexorin-check's own zip test (tests/cli/test_check_zip.py), made by the real
+  // zippers from a folder built by the real vexorin-build: name -> path.
+  zips() {
+    const dir = path.join(this.scratch, 'zips');
+    const maker = fileURLToPath(new URL('../cli/test_check_zip.py', import.meta.url));
+    const r = spawnSync('python3', [maker, '--build', this.tools.build, '--make-zips', dir], {timeout: 600000});
+    if (r.status !== 0) throw new Error(`the zips: ${r.stderr}`);
+    return Object.fromEntries(fs.readdirSync(dir).map(name => [name.replace(/\.zip$/, ''), path.join(dir, name)]));
+  }
+
+  // The native vexorin-check's --json report of a zip, the zip named as the page names it (its
+  // file name), without the fields that name the checker's place.
+  nativeZipReport(zip) {
+    const r = this.run(this.tools.check, ['--json', zip], path.dirname(zip));
+    const text = r.stdout.toString().split(JSON.stringify(zip).slice(1, -1)).join(path.basename(zip));
+    const out = JSON.parse(text);
+    delete out.checker;
+    delete out.folder;
+    return out;
+  }
+
   nativeAll(root) {
     return this.run(this.tools.check, ['--all'], root).stdout.toString().split(root).join(path.basename(root));
   }
@@ -188,6 +210,7 @@ export function shownInPage() {
     text: document.getElementById('result').textContent,
     problems: [...document.querySelectorAll('#problems li')].map(li => li.textContent),
     summary: document.getElementById('summary').textContent,
+    zipNotes: [...document.querySelectorAll('#zipNotes li')].map(li => li.textContent),
     unlisted: [...document.querySelectorAll('#unlisted li')].map(li => li.textContent),
     note: document.getElementById('note').hidden ? '' : document.getElementById('note').textContent,
     choices: [...document.querySelectorAll('#choices button')].map(b => b.textContent),
@@ -261,6 +284,16 @@ export function dropInPage({top, items}) {
   }
   const event = new Event('drop', {bubbles: true, cancelable: true});
   Object.defineProperty(event, 'dataTransfer', {value: {items: [{kind: 'file', webkitGetAsEntry: () => entryOf.get(top)}]}});
+  document.body.dispatchEvent(event);
+}
+
+// In the page: a drop of one file (`file`, its bytes in base64, named `top`), as Chromium hands
+// one: a DataTransfer item whose entry is a file.
+export function dropFileInPage({top, file}) {
+  const data = new File([Uint8Array.from(atob(file), c => c.charCodeAt(0))], top);
+  const entry = {isDirectory: false, isFile: true, name: top, fullPath: '/' + top, file: (ok) => setTimeout(() => ok(data), 0)};
+  const event = new Event('drop', {bubbles: true, cancelable: true});
+  Object.defineProperty(event, 'dataTransfer', {value: {items: [{kind: 'file', webkitGetAsEntry: () => entry}]}});
   document.body.dispatchEvent(event);
 }
 

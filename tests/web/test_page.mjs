@@ -14,7 +14,7 @@ import fs from 'node:fs';
 import {
   parseArgs, CHUNK, CUSTOM, DEFAULT_1, DEFAULT_2, EDGE_SIZES, INTACT, LOAD_FAILED, TREE, check, same, finish,
   Trees, pageReport, servePage, logViolationsInPage, phaseEndedInPage, shownInPage, dropItems, dropInPage,
-  skip, pickerInPage, opfsPickerInPage, countReadsInPage, checkerTail,
+  skip, pickerInPage, opfsPickerInPage, countReadsInPage, checkerTail, dropFileInPage,
 } from './page_support.mjs';
 
 const require = createRequire(import.meta.url);
@@ -398,6 +398,45 @@ let garbled = null;  // a folder whose names zipfile garbled, made below and che
   same(await page.evaluate(() => window.__violations), [], 'http: no Content-Security-Policy violation');
   await context.close();
   server.close();
+}
+
+// --- A downloaded zip, before it is unpacked: vexorin-check's own zips (each zipper's, stored and
+// deflated, then damaged, cut short, missing an entry, encrypted, made from other files, a name
+// twice, offsets past 4 GiB), chosen with the zip button or dropped, each report the native
+// one's. ---
+{
+  const {page, context, log} = await openPage(pageUrl);
+  const zips = trees.zips();
+  const checkZip = async (zip, drop = false) => {
+    await page.evaluate(() => { document.body.dataset.phase = 'idle'; });
+    if (drop) {
+      const item = {top: path.basename(zip), file: fs.readFileSync(zip).toString('base64')};
+      await page.evaluate(dropFileInPage, item);
+    } else {
+      await page.setInputFiles('#zipFile', zip);
+    }
+    await page.waitForFunction(phaseEndedInPage, null, {timeout: 600000});
+    return page.evaluate(shownInPage);
+  };
+  for (const [name, zip] of Object.entries(zips)) {
+    const shown = await checkZip(zip);
+    same(pageReport(shown), trees.nativeZipReport(zip), `zip ${name}: the report is the native one`);
+    if (/^(windows|zip|7zz|bsdtar)-/.test(name)) same(shown.text, INTACT, `zip ${name}: intact`);
+  }
+  let shown = await checkZip(zips.damaged, true);
+  same([shown.text, shown.zipNotes], [`ファイル ソフト\\大.bin が壊れています.\n${DEFAULT_1}`, []], 'zip dropped, one entry damaged: named, the download to be made again');
+  shown = await checkZip(zips.cut);
+  same([shown.text, shown.problems], ['この zip は途中で切れています。ダウンロードし直してください。', []], 'zip cut short: one line, not a list of missing files');
+  shown = await checkZip(zips.encrypted);
+  same([shown.text, shown.zipNotes], [INTACT, ['ファイル 表.txt は暗号化されているか、格納・deflate 以外の方法で圧縮されているため、解凍しないと検査できません。']],
+       'zip with an encrypted entry: the others checked, that one said apart');
+  shown = await checkZip(zips.twice);
+  same(shown.zipNotes, ['ファイル ソフト/readme.txt: zip そのものは壊れていません (CRC-32 が一致します)。ダウンロードし直しても直りません。zip がチェッカーの一覧と違うファイルから作られています。',
+                        'zip に Game/ソフト/readme.txt が複数あります。解凍ソフトが残す最後のものを検査しました。'],
+       'zip with a name twice, the later one other than listed: said apart, the zip whole');
+  same(shown.unlisted, ['old.txt は一覧にありません'], 'zip: an entry the check data does not list');
+  same([log.errors, log.requests.filter(u => !u.startsWith('blob:'))], [[], []], 'zips: no error, no request');
+  await context.close();
 }
 
 // --- The page's memory: the bytes it holds for reading within one budget for the whole page,
