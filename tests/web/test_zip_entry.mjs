@@ -55,6 +55,11 @@ with zipfile.ZipFile(sys.argv[1], "a") as z:
     info = zipfile.ZipInfo("long-extra.txt")
     info.extra = bytes([0x99, 0x99, 0xF4, 0x07]) + bytes(2036)
     z.writestr(info, b"after the long extra field. " * 40)`, zipFile]);
+// Deflated data that does not compress: zlib keeps it in stored blocks.
+fs.writeFileSync(path.join(files, 'blocks.bin'), noise(1048583, 3));
+run('python3', ['-c', `import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a", zipfile.ZIP_DEFLATED) as z:
+    z.write("blocks.bin")`, zipFile], files);
 const unpacked = path.join(scratch, 'unpacked');
 run('unzip', ['-q', zipFile, '-d', unpacked]);
 const md5sum = Object.fromEntries(run('md5sum', fs.readdirSync(unpacked), unpacked).trim().split('\n')
@@ -64,7 +69,7 @@ print(json.dumps([[i.filename, {"offset": i.header_offset, "compressedSize": i.c
                    "size": i.file_size, "method": i.compress_type, "crc32": i.CRC}]
                   for i in zipfile.ZipFile(sys.argv[1]).infolist()]))`, zipFile])));
 same(Object.keys(entries).map((name) => [name, entries[name].method]),
-     [['noise.bin', 0], ['empty.txt', 0], ['text.txt', 8], ['zeros.dat', 8], ['long-extra.txt', 0]],
+     [['noise.bin', 0], ['empty.txt', 0], ['text.txt', 8], ['zeros.dat', 8], ['long-extra.txt', 0], ['blocks.bin', 8]],
      'the zip holds what the cases need');
 
 const raw = fs.readFileSync(zipFile);
@@ -72,6 +77,9 @@ const dataStart = (entry) => entry.offset + 30 + raw.readUInt16LE(entry.offset +
 // The first byte of a deflate stream with block type 3, which no deflate stream has.
 const broken = Buffer.from(raw);
 broken[dataStart(entries['text.txt'])] = 0x07;
+// A stored block's length whose complement does not match.
+const blocks = entries['blocks.bin'];
+broken[dataStart(blocks) + 3] ^= 1;
 fs.writeFileSync(path.join(scratch, 'broken.zip'), broken);
 // Cut in the middle of text.txt's data, as a download that broke off.
 fs.writeFileSync(path.join(scratch, 'cut.zip'), raw.subarray(0, dataStart(entries['text.txt']) + 1000));
@@ -126,6 +134,11 @@ const digest = async (zip, entry) => {
 };
 const md5 = (bytes) => crypto.createHash('md5').update(bytes).digest('hex');
 
+same(await page.evaluate(([at, size]) => {
+  const file = [...document.getElementById('zips').files].find((f) => f.name === 'game.zip');
+  return file.slice(at, at + size).arrayBuffer().then((data) => zipStoredBlocks(new Uint8Array(data)).length);
+}, [dataStart(blocks), blocks.compressedSize]), 64, 'blocks.bin is deflate\'s stored blocks, 64 of them');
+
 let got;
 for (const how of ['', 'in a run: ']) {
   inRuns = how !== '';
@@ -139,6 +152,12 @@ for (const how of ['', 'in a run: ']) {
   const text = entries['text.txt'];
   got = await digest('broken.zip', text);
   same(got.outcome, 'corrupt', `${how}a deflate stream that cannot be inflated: corrupt`);
+  got = await digest('broken.zip', blocks);
+  same(got.outcome, 'corrupt', `${how}stored blocks, one length broken: corrupt`);
+  got = await digest('game.zip', {...blocks, size: blocks.size - 3});
+  same([got.outcome, got.bytes], ['corrupt', blocks.size - 3], `${how}stored blocks, more than the declared size: corrupt`);
+  got = await digest('game.zip', {...blocks, size: blocks.size + 3});
+  same([got.outcome, got.bytes], ['corrupt', blocks.size], `${how}stored blocks, short of the declared size: corrupt`);
   got = await digest('cut.zip', text);
   same([got.outcome, got.bytes], ['incomplete', 0], `${how}data past the end of a zip cut short: incomplete, nothing handed on`);
   got = await digest('cut.zip', entries['zeros.dat']);
