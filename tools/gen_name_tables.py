@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes common/name_forms_tables.h: the tables that common/name_forms.cpp needs to spell a
+"""Writes common/text/name_forms_tables.h: the tables that common/text/name_forms.cpp needs to spell a
 code-page-932 name the way other systems and unpackers spell it.
 
 - the upper halves of code pages 437, 850 and 1252 (what an unpacker that takes Japanese
@@ -85,7 +85,7 @@ def render():
 
 
 if __name__ == "__main__":
-    target = pathlib.Path(__file__).resolve().parent.parent / "common" / "name_forms_tables.h"
+    target = pathlib.Path(__file__).resolve().parent.parent / "common" / "text" / "name_forms_tables.h"
     if len(sys.argv) > 1 and sys.argv[1] == "--check":
         sys.exit(0 if target.read_text(encoding="utf-8") == render() else 1)
     target.write_text(render(), encoding="utf-8")

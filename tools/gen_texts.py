@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes common/texts.h: every Japanese text of both programs as code-page-932 bytes.
+"""Writes common/checkdata/texts.h: every Japanese text of both programs as code-page-932 bytes.
 
 The programs store and compare text as Shift-JIS bytes, but the sources are UTF-8, and
 clang has no -fexec-charset, so the texts become hex-escaped literals here. Run this
@@ -125,7 +125,7 @@ def render() -> str:
 
 
 def main() -> int:
-    out = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent / "common" / "texts.h"
+    out = pathlib.Path(sys.argv[1]) if len(sys.argv) > 1 else pathlib.Path(__file__).resolve().parent.parent / "common" / "checkdata" / "texts.h"
     out.write_text(render(), encoding="utf-8", newline="\n")
     return 0
 

@@ -395,9 +395,10 @@
   }
   function megabytes(n) { return (n / 1048576).toFixed(1) + ' MB'; }
 
-  function start(entries, folders, root, source, checker) {
+  // A new check of `what` (the job): the working view, and its check worker.
+  function startWorker(what) {
     stopWorker();
-    job = {entries, folders, root, source};
+    job = what;
     state.startedAt = performance.now();
     show('choose', false);
     show('outcome', false);
@@ -409,29 +410,19 @@
     worker = new Worker(workerUrl);
     worker.onmessage = (e) => receive(e.data);
     worker.onerror = (e) => message(T.failed + (e.message || ''));
-    const check = worker;
     resetBudget();
+    return worker;
+  }
+
+  function start(entries, folders, root, source, checker) {
+    const check = startWorker({entries, folders, root, source});
     handOver(check, entries, folders, root, checker, source).catch((e) => { if (worker === check) message(T.failed + e.message); });
   }
 
   // A downloaded zip, checked before it is unpacked: the check worker reads its directory and
   // chooses its checker, the digest workers read its entries.
   function startZip(zip, checker) {
-    stopWorker();
-    job = {zip};
-    state.startedAt = performance.now();
-    show('choose', false);
-    show('outcome', false);
-    show('work', true);
-    $('bar').value = 0;
-    $('counts').textContent = T.working;
-    setPhase('working');
-    begun = null;
-    worker = new Worker(workerUrl);
-    worker.onmessage = (e) => receive(e.data);
-    worker.onerror = (e) => message(T.failed + (e.message || ''));
-    resetBudget();
-    worker.postMessage({wasm: wasmBytes, zip: {name: zip.name, size: zip.size}, checker, lanes: simd, workers: true});
+    startWorker({zip}).postMessage({wasm: wasmBytes, zip: {name: zip.name, size: zip.size}, checker, lanes: simd, workers: true});
   }
   state.startZip = startZip;
 

@@ -1,6 +1,6 @@
 // Our MD5 against OpenSSL's on the same buffers, as bytes per second and cycles per byte.
 //
-// Variants of our code, all compiled from the one common/md5.cpp (see CMakeLists.txt):
+// Variants of our code, all compiled from the one common/md5/md5.cpp (see CMakeLists.txt):
 //   Md5Ours     with this build's optimisation flags (what the maker tools run);
 //   Md5OursOs   with -Os, the flags the checker is built with;
 //   Md5NoPin    with -O2 -march=native and the scheduling pin switched off, to show what
@@ -26,7 +26,7 @@
 #include "md5.h"
 #include "md5_lanes.h"
 
-// The renamed copies of common/md5.cpp.
+// The renamed copies of common/md5/md5.cpp.
 void Md5InitOs(Md5Context* ctx);
 void Md5UpdateOs(Md5Context* ctx, const void* data, size_t size);
 void Md5FinalOs(Md5Context* ctx, unsigned char digest[16]);

@@ -188,7 +188,7 @@ def unzips_table_is_the_one_the_search_models(check_tool, build):
     sys.path.insert(0, str(TOOLS))
     import gen_name_tables  # noqa: E402
     check(subprocess.run([sys.executable, str(TOOLS / "gen_name_tables.py"), "--check"]).returncode == 0,
-          "common/name_forms_tables.h is not what tools/gen_name_tables.py writes")
+          "common/text/name_forms_tables.h is not what tools/gen_name_tables.py writes")
     top = pathlib.Path(tempfile.mkdtemp(prefix="vxnames-"))
     try:
         for host in (0, 3):

@@ -104,6 +104,6 @@ TEST(Texts, GeneratedHeaderIsUpToDate) {
   std::string fresh = "/tmp/vx_texts_check.h";
   std::string cmd = std::string("python3 ") + VX_SOURCE_DIR + "/tools/gen_texts.py " + fresh;
   ASSERT_EQ(system(cmd.c_str()), 0);
-  std::string diff = std::string("cmp -s ") + fresh + " " + VX_SOURCE_DIR + "/common/texts.h";
+  std::string diff = std::string("cmp -s ") + fresh + " " + VX_SOURCE_DIR + "/common/checkdata/texts.h";
   EXPECT_EQ(system(diff.c_str()), 0) << "run tools/gen_texts.py";
 }
