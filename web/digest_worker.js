@@ -132,7 +132,7 @@ function pageZip(size) {
 // An entry of the zip, read, inflated where it is deflated, and digested as it comes, with its
 // CRC-32: what that says of the zip the check decides (the record's `zip`: 1 read as far as it
 // could be, 2 cut short by the zip's end).
-async function zipped(entry) {
+async function zipped(entry, blob) {
   if (!entry.readable) return view(wasm.vx_md5_end(wasm.vx_md5_begin(), 0, READ_FAILED, 0, 0), RECORD).slice();
   const context = wasm.vx_md5_begin();
   let crc = 0;
@@ -151,7 +151,7 @@ async function zipped(entry) {
   };
   let got;
   try {
-    got = await digestZipEntry(zipBlob, entry, sink);
+    got = await digestZipEntry(await blob, entry, sink);
   } catch (e) {
     got = {bytes: 0, outcome: 'unreadable'};
   }
@@ -185,7 +185,7 @@ function finished(task, digest) {
 async function reader() {
   while (pending.length) {
     const task = pending.shift();
-    finished(task, task.zip ? await zipped(task.zip) : await streamed(task.file));
+    finished(task, task.zip ? await zipped(task.zip, task.blob) : await streamed(task.file));
   }
   --readers;
 }
@@ -262,10 +262,13 @@ onmessage = async (event) => {
                  left: tasks.length};
   if (!tasks.length) postMessage({type: 'done', indices: batch.indices, records: batch.records.buffer});
   let at = 0;
+  const zipItems = [];
   tasks.forEach((task, i) => {
     const item = {batch, i, file: null, data: null, error: task.error || null, missing: false};
     if (task.zip) {
       item.zip = task.zip;
+      item.blob = zipBlob;
+      zipItems.push(item);
       pending.push(item);
     } else if (task.length !== undefined) {
       item.data = data.subarray(at, at + task.length);
@@ -279,6 +282,16 @@ onmessage = async (event) => {
       pending.push(item);
     }
   });
+  // The batch's entries that lie next to one another in the zip are read together, one slice a
+  // run, all at once: the page's budget holds the batch's compressed bytes.
+  if (zipItems.length) {
+    const byEntry = new Map(zipItems.map(item => [item.zip, item]));
+    for (const run of zipRuns(zipItems.filter(item => item.zip.readable).map(item => item.zip), zipBlob.size)) {
+      const read = zipReadRun(zipBlob, run);
+      read.catch(() => {});  // its reader says what went wrong
+      for (const entry of run.entries) byEntry.get(entry).blob = read;
+    }
+  }
   schedule();
   // Counted before any starts: a reader that finds nothing to read ends at once.
   for (let more = Math.min(AT_ONCE - readers, pending.length); more > 0; --more) {

@@ -305,7 +305,7 @@
           } else if (zip) {
             tasks.push({index: next, zip: file});
             files[next] = null;
-            size += Math.min(file.compressedSize, PIECE);
+            size += zipHolds(file);
             ++next;
             continue;
           } else if (file.size <= WHOLE) {
@@ -327,8 +327,9 @@
         nudge(tasks.length);
         // Its small files, and a piece of each large one (a digest worker reads one piece of a
         // file at a time): so the pieces are never left waiting for budget that batches hold.
+        // A zip's entries: what reading them holds (zip_entry.js).
         const large = tasks.length - together.length - tasks.filter(task => task.file === null).length;
-        const bytes = together.reduce((sum, file) => sum + file.size, 0) + large * PIECE;
+        const bytes = zip ? size : together.reduce((sum, file) => sum + file.size, 0) + large * PIECE;
         inFlight.set(tasks[0].index, bytes);
         await reserve(bytes);
         if (check !== worker) return;  // stopped meanwhile

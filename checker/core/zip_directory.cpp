@@ -131,22 +131,38 @@ bool ReadExtraFields(const unsigned char* p, size_t size, uint32_t csize32, uint
 
 }  // namespace
 
+// Eight bytes a step through eight tables ("slicing by 8"): one table lookup a byte, as the
+// plain loop makes, is a chain of dependent loads, and the page's digest workers spent more
+// time on it than on the MD5 of the same bytes; eight independent lookups a step run several
+// times as fast. Bytes are put together explicitly, so the result does not depend on the
+// host's byte order.
 uint32_t ZipCrc32(uint32_t crc, const void* data, size_t size) {
   // Made once, by the first caller, whichever thread it is on.
   struct Table {
-    uint32_t entry[256];
+    uint32_t entry[8][256];
     Table() {
       for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        entry[i] = c;
+        entry[0][i] = c;
+      }
+      // entry[k][i]: the CRC of byte i followed by k zero bytes.
+      for (int k = 1; k < 8; ++k) {
+        for (uint32_t i = 0; i < 256; ++i)
+          entry[k][i] = (entry[k - 1][i] >> 8) ^ entry[0][entry[k - 1][i] & 0xFF];
       }
     }
   };
   static const Table table;
+  const uint32_t(&t)[8][256] = table.entry;
   const unsigned char* p = static_cast<const unsigned char*>(data);
   crc = ~crc;
-  for (size_t i = 0; i < size; ++i) crc = table.entry[(crc ^ p[i]) & 0xFF] ^ (crc >> 8);
+  for (; size >= 8; p += 8, size -= 8) {
+    uint32_t low = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+    crc = t[7][low & 0xFF] ^ t[6][(low >> 8) & 0xFF] ^ t[5][(low >> 16) & 0xFF] ^ t[4][low >> 24] ^
+          t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+  }
+  for (; size > 0; ++p, --size) crc = t[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 
