@@ -127,24 +127,6 @@ std::string FactsLine(size_t index) {
   return line + ZipEntryName(e, nullptr);
 }
 
-// The length of the folder part of a stored path in code page 932, its last separator
-// included (0: none); a second byte of a double-byte character is never a separator.
-size_t StoredFolderLength(const std::string& path) {
-  size_t end = 0;
-  bool second = false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(path[i]);
-    if (second) {
-      second = false;
-    } else if (IsCp932LeadByte(c)) {
-      second = true;
-    } else if (c == '\\') {
-      end = i + 1;
-    }
-  }
-  return end;
-}
-
 // Every listed folder below which no file is listed (an empty folder, or one that holds only
 // such folders), which a folder input cannot show, each with "/" separators and without the
 // last, each followed by a NUL.
@@ -157,7 +139,7 @@ std::string FoldersWithoutFiles(const CheckRun& run) {
   std::string relative;
   for (uint32_t i = 0; i < run.data.fileCount; ++i) {
     std::string path = RecordPath(run.data.fileRecords[i]);
-    if (path.empty() || path[0] != kForeignNameBegin) path.resize(StoredFolderLength(path));
+    if (path.empty() || path[0] != kForeignNameBegin) path.resize(FolderPrefixLength(path.c_str()));
     if (path.empty() || !seen.insert(path).second) continue;
     if (!WebRelativePath((std::string(run.baseFolder) + path).c_str(), &relative)) continue;
     for (size_t cut = relative.rfind('/'); cut != std::string::npos && cut > 0;
