@@ -134,17 +134,21 @@ bool CheckSession::CheckFolders() {
   if (!foldersThere && !options_.all) return false;
   report_->filesChecked = run_.data.fileCount;
   run_.StartFileCheck();
-  // A path that does not fit the run's buffer is wanted empty, which opens nothing: the run
-  // calls that file too long anyway.
-  wanted_.resize(run_.data.fileCount);
-  for (uint32_t i = 0; i < run_.data.fileCount; ++i) {
-    std::string& path = wanted_[i];
-    path = run_.baseFolder;
-    path += RecordPath(run_.data.fileRecords[i]);
-    if (path.size() >= kCheckerPathSize) path.clear();
-  }
+  listed_ = run_.data.fileCount;
   over_ = run_.data.fileCount == 0;
   return true;
+}
+
+void CheckSession::FullPath(size_t index, std::string* path) const {
+  if (index >= listed_) {
+    *path = otherNames_[index - listed_];
+    return;
+  }
+  // A path that does not fit the run's buffer is wanted empty, which opens nothing: the run
+  // calls that file too long anyway.
+  *path = run_.baseFolder;
+  *path += RecordPath(run_.data.fileRecords[index]);
+  if (path->size() >= kCheckerPathSize) path->clear();
 }
 
 bool CheckSession::Take(size_t index, const FileDigest& digest) {
@@ -199,8 +203,8 @@ bool CheckSession::AfterFile(int result, bool readFailed) {
       }
       stalled_ = true;
       stalledOn_ = finding;
-      stalledIndex_ = wanted_.size();
-      wanted_.push_back(finding.path);
+      stalledIndex_ = Count();
+      otherNames_.push_back(finding.path);
       return true;
     }
   }

@@ -48,8 +48,8 @@ class CheckSession final : public DigestList {
   // The files the check wants, as DigestList: the listed files in stored order, by the paths
   // the run opens them by (empty for one whose path does not fit, which opens nothing), then
   // each file asked for under another name since (askForOtherNames), by its path on disk.
-  size_t Count() const override { return wanted_.size(); }
-  void FullPath(size_t index, std::string* path) const override { *path = wanted_[index]; }
+  size_t Count() const override { return listed_ + otherNames_.size(); }
+  void FullPath(size_t index, std::string* path) const override;
 
   // Hands in the digest of wanted file `index`, in any order: the session takes the digests
   // in its own order as they are there. False once it wants no more.
@@ -86,7 +86,8 @@ class CheckSession final : public DigestList {
   CheckRun run_;
   LastProblem sink_;
   std::unique_ptr<NameTwinSearch> search_;
-  std::vector<std::string> wanted_;
+  size_t listed_ = 0;  // the listed files wanted: all, once the folders are checked
+  std::vector<std::string> otherNames_;   // then the files asked for under other names
   std::map<size_t, FileDigest> waiting_;  // digests handed in before their turn
   bool loaded_ = false;
   bool over_ = true;
